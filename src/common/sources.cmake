@@ -1,0 +1,6 @@
+target_sources(krv_common PRIVATE
+  common/updatekrv.cpp
+  common/erro_fatal.cpp
+  common/file_version.cpp
+  common/text.cpp
+)

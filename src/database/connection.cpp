@@ -1,0 +1,146 @@
+#include "database/connection.h"
+
+#include "database/connection_string.h"
+
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QUuid>
+
+namespace krv::database {
+
+namespace {
+QString errorText(const QSqlError& e) {
+    QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    return t.trimmed();
+}
+int errorNumber(const QSqlError& e) {
+    bool ok = false;
+    const int n = e.nativeErrorCode().toInt(&ok);
+    return ok && n != 0 ? n : err::Database;
+}
+} // namespace
+
+void Recordset::Open(const QString& sql, Connection& connection) {
+    connection.requireOpen();
+    QSqlQuery q(connection.database());
+    q.setForwardOnly(true);
+    if (!q.exec(sql))
+        throw KrvError(errorNumber(q.lastError()), errorText(q.lastError()));
+    query_ = std::move(q);
+    eof_ = !query_->next();
+}
+
+void Recordset::moveNext() {
+    if (!query_ || eof_)
+        throw KrvError(3021, "Não há registro atual.");
+    eof_ = !query_->next();
+}
+
+int Recordset::fieldCount() const { return query_ ? query_->record().count() : 0; }
+
+QString Recordset::fieldName(int index) const {
+    return query_ ? query_->record().fieldName(index) : QString();
+}
+
+QVariant Recordset::field(int index) const {
+    if (!query_ || eof_)
+        throw KrvError(3021, "Não há registro atual.");
+    if (index < 0 || index >= fieldCount())
+        throw KrvError(3265, QString("Campo %1 não existe no resultado.").arg(index));
+    return query_->value(index);
+}
+
+QVariant Recordset::field(const QString& name) const {
+    if (!query_)
+        throw KrvError(3021, "Não há registro atual.");
+    const QSqlRecord rec = query_->record();
+    for (int i = 0; i < rec.count(); ++i)
+        if (rec.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+            return field(i);
+    throw KrvError(3265, "Campo " + name + " não existe no resultado.");
+}
+
+Connection::Connection() : name_("krv-" + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+
+Connection::~Connection() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        if (db.isValid())
+            db.close();
+    }
+    if (QSqlDatabase::contains(name_))
+        QSqlDatabase::removeDatabase(name_);
+}
+
+void Connection::Open(int providerType, const QString& connectionString) {
+    close();
+    const ConnectionParams p = parseConnectionString(connectionString);
+    if (providerType == 0 || p.provider.startsWith("Microsoft.Jet", Qt::CaseInsensitive))
+        throw KrvError(err::Database,
+                       "Bancos de dados Access (Jet) não podem ser abertos neste sistema.");
+    if (providerType == 2)
+        throw KrvError(err::Database,
+                       "Microsoft SQL Server não pode ser aberto neste sistema.");
+    if (!QSqlDatabase::isDriverAvailable("QMYSQL"))
+        throw KrvError(err::Database, "O driver MySQL/MariaDB do Qt não está instalado.");
+    if (p.host.isEmpty())
+        throw KrvError(err::Database, "A conexão não informa o servidor.");
+
+    QSqlDatabase db = QSqlDatabase::contains(name_) ? QSqlDatabase::database(name_, false)
+                                                    : QSqlDatabase::addDatabase("QMYSQL", name_);
+    db.setHostName(p.host);
+    db.setPort(p.port);
+    db.setDatabaseName(p.database);
+    db.setUserName(p.user);
+    db.setPassword(p.password);
+    db.setConnectOptions("MYSQL_OPT_CONNECT_TIMEOUT=10");
+    if (!db.open())
+        throw KrvError(errorNumber(db.lastError()), errorText(db.lastError()));
+}
+
+bool Connection::isOpen() const {
+    return QSqlDatabase::contains(name_) && QSqlDatabase::database(name_, false).isOpen();
+}
+
+void Connection::close() {
+    if (QSqlDatabase::contains(name_))
+        QSqlDatabase::database(name_, false).close();
+}
+
+void Connection::requireOpen() const {
+    if (!isOpen())
+        throw KrvError(err::NotConnected,
+                       "A conexão com o banco de dados do sistema não está aberta.");
+}
+
+void Connection::Execute(const QString& sql) {
+    requireOpen();
+    QSqlQuery q(database());
+    if (!q.exec(sql))
+        throw KrvError(errorNumber(q.lastError()), errorText(q.lastError()));
+}
+
+QSqlDatabase Connection::database() const { return QSqlDatabase::database(name_, false); }
+
+Connection& Conexao() {
+    static Connection c;
+    return c;
+}
+
+void CriaRecordset(std::unique_ptr<Recordset>& rs, bool create) {
+    rs.reset();
+    if (create)
+        rs = std::make_unique<Recordset>();
+}
+
+QString sqlQuote(const QString& value) {
+    QString out = "'";
+    for (QChar c : value) {
+        if (c == '\'' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '\'';
+}
+
+} // namespace krv::database

@@ -1,0 +1,2 @@
+target_sources(krv_core PRIVATE
+)

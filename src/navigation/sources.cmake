@@ -1,0 +1,4 @@
+target_sources(krv_core PRIVATE
+  navigation/frm_sel.cpp
+  navigation/placeholder_window.cpp
+)

@@ -1,0 +1,48 @@
+#include "platform/application.h"
+
+#include "common/krv_error.h"
+#include "platform/dialogs.h"
+#include "platform/program.h"
+#include "platform/test_hook.h"
+
+namespace krv::platform {
+
+Application::Application(int& argc, char** argv, const QString& name) : QApplication(argc, argv) {
+    setApplicationName(name);
+    setOrganizationName("KrvSis");
+    // The last window closing ends the program, as with the original.
+    setQuitOnLastWindowClosed(true);
+    hook::install();
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const ProgramEnded&) {
+        throw; // a test's replacement of the program end
+    } catch (const std::exception& e) {
+        reportUnexpected(e);
+    } catch (...) {
+        reportUnexpected();
+    }
+}
+
+void reportUnexpected(const std::exception& error) {
+    int number = 0;
+    QString description = QString::fromLocal8Bit(error.what());
+    if (auto* k = dynamic_cast<const KrvError*>(&error)) {
+        number = k->number();
+        description = k->description();
+    }
+    msgBox(QString("Erro em tempo de execução '%1':\r\n\r\n%2").arg(number).arg(description),
+           Buttons::OK, Icon::Critical, QString());
+    endProgram(1);
+}
+
+void reportUnexpected() {
+    msgBox("Erro em tempo de execução '0':\r\n\r\nErro desconhecido", Buttons::OK, Icon::Critical,
+           QString());
+    endProgram(1);
+}
+
+} // namespace krv::platform

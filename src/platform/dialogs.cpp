@@ -1,0 +1,143 @@
+#include "platform/dialogs.h"
+
+#include "platform/test_hook.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace krv::platform {
+
+namespace {
+
+struct ButtonSet {
+    Buttons buttons;
+    const char* name;
+    std::initializer_list<Answer> answers;
+};
+
+const ButtonSet kButtonSets[] = {
+    {Buttons::OK, "OK", {Answer::OK}},
+    {Buttons::OKCancel, "OKCancel", {Answer::OK, Answer::Cancel}},
+    {Buttons::AbortRetryIgnore, "AbortRetryIgnore", {Answer::Abort, Answer::Retry, Answer::Ignore}},
+    {Buttons::YesNoCancel, "YesNoCancel", {Answer::Yes, Answer::No, Answer::Cancel}},
+    {Buttons::YesNo, "YesNo", {Answer::Yes, Answer::No}},
+    {Buttons::RetryCancel, "RetryCancel", {Answer::Retry, Answer::Cancel}},
+};
+
+const ButtonSet& setOf(Buttons b) {
+    for (const auto& s : kButtonSets)
+        if (s.buttons == b)
+            return s;
+    return kButtonSets[0];
+}
+
+QMessageBox::StandardButton qtButton(Answer a) {
+    switch (a) {
+    case Answer::OK: return QMessageBox::Ok;
+    case Answer::Cancel: return QMessageBox::Cancel;
+    case Answer::Abort: return QMessageBox::Abort;
+    case Answer::Retry: return QMessageBox::Retry;
+    case Answer::Ignore: return QMessageBox::Ignore;
+    case Answer::Yes: return QMessageBox::Yes;
+    case Answer::No: return QMessageBox::No;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::Icon qtIcon(Icon i) {
+    switch (i) {
+    case Icon::None: return QMessageBox::NoIcon;
+    case Icon::Critical: return QMessageBox::Critical;
+    case Icon::Question: return QMessageBox::Question;
+    case Icon::Exclamation: return QMessageBox::Warning;
+    case Icon::Information: return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString titleOrAppName(const QString& title) {
+    return title.isEmpty() ? QCoreApplication::applicationName() : title;
+}
+
+} // namespace
+
+Answer msgBox(const QString& text, Buttons buttons, Icon icon, const QString& title) {
+    const QString shownTitle = titleOrAppName(title);
+    if (auto scripted = hook::answerMsgBox(text, buttons, icon, shownTitle))
+        return *scripted;
+
+    const ButtonSet& set = setOf(buttons);
+    QMessageBox box(qtIcon(icon), shownTitle, text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    for (Answer a : set.answers)
+        box.addButton(qtButton(a));
+    box.setDefaultButton(qtButton(*set.answers.begin()));
+    const int pressed = box.exec();
+    for (Answer a : set.answers)
+        if (pressed == qtButton(a))
+            return a;
+    // Closed by the window frame: the cancelling button where there is one.
+    for (Answer a : set.answers)
+        if (a == Answer::Cancel || a == Answer::No)
+            return a;
+    return *set.answers.begin();
+}
+
+QString inputBox(const QString& prompt, const QString& title, const QString& defaultText) {
+    const QString shownTitle = titleOrAppName(title);
+    if (auto scripted = hook::answerInputBox(prompt, shownTitle, defaultText))
+        return *scripted;
+    bool ok = false;
+    QString text = QInputDialog::getText(QApplication::activeWindow(), shownTitle, prompt,
+                                         QLineEdit::Normal, defaultText, &ok);
+    return ok ? text : QString();
+}
+
+QString toString(Buttons b) { return QString::fromLatin1(setOf(b).name); }
+
+QString toString(Icon i) {
+    switch (i) {
+    case Icon::None: return "none";
+    case Icon::Critical: return "critical";
+    case Icon::Question: return "question";
+    case Icon::Exclamation: return "exclamation";
+    case Icon::Information: return "information";
+    }
+    return "none";
+}
+
+QString toString(Answer a) {
+    switch (a) {
+    case Answer::OK: return "OK";
+    case Answer::Cancel: return "Cancel";
+    case Answer::Abort: return "Abort";
+    case Answer::Retry: return "Retry";
+    case Answer::Ignore: return "Ignore";
+    case Answer::Yes: return "Yes";
+    case Answer::No: return "No";
+    }
+    return "OK";
+}
+
+bool parseAnswer(const QString& name, Answer& out) {
+    for (Answer a : {Answer::OK, Answer::Cancel, Answer::Abort, Answer::Retry, Answer::Ignore,
+                     Answer::Yes, Answer::No}) {
+        if (toString(a).compare(name, Qt::CaseInsensitive) == 0) {
+            out = a;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Used by the hook to pick a box's first button when the script gives no answer.
+Answer firstAnswer(Buttons b) { return *setOf(b).answers.begin(); }
+bool allows(Buttons b, Answer a) {
+    for (Answer x : setOf(b).answers)
+        if (x == a)
+            return true;
+    return false;
+}
+
+} // namespace krv::platform

@@ -1,0 +1,27 @@
+#pragma once
+// Message box and input box, as the program's windows ask for them. Under the test hook
+// they are answered from its script and written to its transcript instead of shown.
+#include <QString>
+
+namespace krv::platform {
+
+enum class Buttons { OK, OKCancel, AbortRetryIgnore, YesNoCancel, YesNo, RetryCancel };
+enum class Icon { None, Critical, Question, Exclamation, Information };
+enum class Answer { OK, Cancel, Abort, Retry, Ignore, Yes, No };
+
+// Shows a modal message box; returns the button pressed. An empty title means the
+// application's own name, as the original runtime did.
+Answer msgBox(const QString& text, Buttons buttons = Buttons::OK, Icon icon = Icon::None,
+              const QString& title = {});
+
+// Shows a modal input box; returns the text typed, or empty text when cancelled.
+QString inputBox(const QString& prompt, const QString& title = {},
+                 const QString& defaultText = {});
+
+QString toString(Buttons b);
+QString toString(Icon i);
+QString toString(Answer a);
+// Parses an answer name ("OK", "Yes", ...); false when the name is unknown.
+bool parseAnswer(const QString& name, Answer& out);
+
+} // namespace krv::platform

@@ -1,0 +1,46 @@
+#include "platform/program.h"
+
+#include "platform/test_hook.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QWidget>
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+namespace krv::platform {
+
+namespace {
+std::function<void(int)>& endHandler() {
+    static std::function<void(int)> handler;
+    return handler;
+}
+} // namespace
+
+void yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+QString programFolder() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        return QString::fromStdString(exe.parent_path().string());
+    return QCoreApplication::applicationDirPath();
+}
+
+void endProgram(int code) {
+    hook::record("end", {QString::number(code)});
+    if (auto& handler = endHandler())
+        handler(code);
+    // The original's End: windows gone and the process over, no cleanup of the caller runs.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        for (QWidget* w : QApplication::topLevelWidgets())
+            w->hide();
+    std::fflush(nullptr);
+    ::_exit(code);
+}
+
+void setEndHandler(std::function<void(int)> handler) { endHandler() = std::move(handler); }
+
+} // namespace krv::platform

@@ -1,0 +1,26 @@
+#pragma once
+// Program-wide services: yielding to the event loop, the program folder, and ending the
+// program the way the original's End did (every window gone, process ended at once).
+#include <QString>
+#include <functional>
+
+namespace krv::platform {
+
+// One pass of the event loop, so that captions repaint and clicks are seen.
+void yield();
+
+// Folder of the running executable, without a trailing separator.
+QString programFolder();
+
+// Closes every window and ends the process with the given code; never returns.
+[[noreturn]] void endProgram(int code = 0);
+
+// Tests replace the ending with their own (typically throwing ProgramEnded) so that a flow
+// that ends the program can run inside the test runner. An empty handler restores the default.
+void setEndHandler(std::function<void(int)> handler);
+
+struct ProgramEnded {
+    int code;
+};
+
+} // namespace krv::platform

@@ -1,0 +1,9 @@
+target_sources(krv_platform PRIVATE
+  platform/dialogs.cpp
+  platform/test_hook.cpp
+  platform/settings.cpp
+  platform/paths.cpp
+  platform/program.cpp
+  platform/application.cpp
+  platform/process.cpp
+)

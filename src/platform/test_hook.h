@@ -1,0 +1,39 @@
+#pragma once
+// The test hook: when ZELVOR_TEST_SCRIPT or ZELVOR_TEST_TRANSCRIPT is set, the user's
+// actions and the answers to message and input boxes come from a script file, and every
+// message box, input box, status text, window shown, process started and program end is
+// written to a transcript file. Inert when neither variable is set. Format: docs/test-hook.md.
+#include "platform/dialogs.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace krv::platform::hook {
+
+// Reads the environment and, when active, starts replaying the script's actions.
+// Called once by the application after the QApplication exists.
+void install();
+bool active();
+
+// Appends script lines to the steps still to come (tests that drive windows in-process).
+void queueSteps(const QString& scriptText);
+
+// Answers a message box from the script (the next step when it is a "msgbox" step,
+// otherwise the box's first button) and records it. Empty when the hook is inert.
+std::optional<Answer> answerMsgBox(const QString& text, Buttons buttons, Icon icon,
+                                   const QString& title);
+// The same for an input box; an "input" step gives the text, otherwise the default.
+std::optional<QString> answerInputBox(const QString& prompt, const QString& title,
+                                      const QString& defaultText);
+
+// A status caption shown to the user in a window.
+void status(const QString& window, const QString& text);
+// Any other line of the transcript: the kind, then its fields.
+void record(const QString& kind, const QStringList& fields);
+
+// Escapes a transcript field (backslash, tab, CR, LF) and undoes it.
+QString escape(const QString& s);
+QString unescape(const QString& s);
+
+} // namespace krv::platform::hook

@@ -1,0 +1,3 @@
+target_sources(krv_unzip PRIVATE
+  runs/mod_add_zip.cpp
+)

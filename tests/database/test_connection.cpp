@@ -1,0 +1,98 @@
+#include "database/connection.h"
+#include "database/connection_string.h"
+#include "test_db.h"
+
+#include <gtest/gtest.h>
+
+using namespace krv::database;
+using krv::KrvError;
+
+TEST(ConnectionString, KeysIgnoreCaseAndThePortMayComeEitherWay) {
+    auto p = parseConnectionString(
+        "DRIVER={MySQL ODBC 5.1 Driver};server=db.local:3307;DataBase=krv;UID=adm;pwd=x;Option=3;");
+    EXPECT_EQ(p.driver, "MySQL ODBC 5.1 Driver");
+    EXPECT_EQ(p.host, "db.local");
+    EXPECT_EQ(p.port, 3307);
+    EXPECT_EQ(p.database, "krv");
+    EXPECT_EQ(p.user, "adm");
+    EXPECT_EQ(p.password, "x");
+    p = parseConnectionString("Driver={X};Server=10.0.0.5;Port=3310;Database=d;Uid=u;Pwd=p;");
+    EXPECT_EQ(p.host, "10.0.0.5");
+    EXPECT_EQ(p.port, 3310);
+    EXPECT_EQ(parseConnectionString("Server=h;Database=d").port, 3306);
+}
+
+TEST(ConnectionString, BracedValuesMayHoldSemicolons) {
+    const auto p = parseConnectionString("Server=h;Uid=u;Pwd={a;b}}c};Database=d;");
+    EXPECT_EQ(p.password, "a;b}c");
+    EXPECT_EQ(p.database, "d");
+}
+
+TEST(ConnectionString, JetAndOdbcStringsAreBuiltExactly) {
+    EXPECT_EQ(jetConnectionString(" C:\\krv\\dados.mdb "),
+              "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source= C:\\krv\\dados.mdb ;Jet OLEDB:Database");
+    EXPECT_EQ(odbcConnectionString("MySQL ODBC 3.51 Driver", "srv", "krv", "root", "p w"),
+              "Driver={MySQL ODBC 3.51 Driver};Server=srv;Database=krv;Uid=root;Pwd=p w;Option=3;");
+}
+
+TEST(ConnectionString, SqlLiteralsEscapeApostrophesAndBackslashes) {
+    EXPECT_EQ(sqlQuote("O'Brien \\ x"), "'O\\'Brien \\\\ x'");
+}
+
+class LiveConnection : public ::testing::Test {
+protected:
+    krv::test::ScratchDatabase db_;
+};
+
+TEST_F(LiveConnection, OpensRunsStatementsAndReadsFieldsByAnyCase) {
+    ASSERT_TRUE(db_.ok());
+    Connection c;
+    c.Open(1, db_.connectionString());
+    ASSERT_TRUE(c.isOpen());
+    c.Execute("create table licensa (ult_atualizacao varchar(10), atmenu varchar(10))");
+    c.Execute("insert into licensa values ('000132', '7')");
+    std::unique_ptr<Recordset> rs;
+    CriaRecordset(rs, true);
+    rs->Open("select ult_atualizacao, atmenu from licensa", c);
+    ASSERT_FALSE(rs->eof());
+    EXPECT_EQ(rs->text("ULT_ATUALIZACAO"), "000132");
+    EXPECT_EQ(rs->text(1), "7");
+    rs->moveNext();
+    EXPECT_TRUE(rs->eof());
+    CriaRecordset(rs, false);
+    EXPECT_EQ(rs, nullptr);
+}
+
+TEST_F(LiveConnection, FailuresAreErrorsWithTheServersReason) {
+    ASSERT_TRUE(db_.ok());
+    Connection c;
+    c.Open(1, db_.connectionString());
+    try {
+        c.Execute("select * from tabela_que_nao_existe");
+        FAIL() << "no error";
+    } catch (const KrvError& e) {
+        EXPECT_EQ(e.number(), 1146);
+        EXPECT_TRUE(e.description().contains("tabela_que_nao_existe"));
+    }
+}
+
+TEST(UnopenedConnection, FirstUseRaisesAClearError) {
+    Connection c;
+    EXPECT_FALSE(c.isOpen());
+    try {
+        c.Execute("select 1");
+        FAIL() << "no error";
+    } catch (const KrvError& e) {
+        EXPECT_EQ(e.number(), krv::err::NotConnected);
+        EXPECT_EQ(e.description(), "A conexão com o banco de dados do sistema não está aberta.");
+    }
+    Recordset rs;
+    EXPECT_THROW(rs.Open("select 1", c), KrvError);
+}
+
+TEST(UnopenedConnection, JetAndSqlServerCannotBeOpenedHere) {
+    Connection c;
+    EXPECT_THROW(c.Open(0, jetConnectionString("/x.mdb")), KrvError);
+    EXPECT_THROW(c.Open(2, "Provider=SQLOLEDB;Data Source=x"), KrvError);
+    EXPECT_FALSE(c.isOpen());
+}
