@@ -6,4 +6,5 @@ target_sources(krv_platform PRIVATE
   platform/program.cpp
   platform/application.cpp
   platform/process.cpp
+  platform/window_support.cpp
 )
