@@ -1,6 +1,7 @@
 #include "build_info.h"
 #include "navigation/frm_sel.h"
 #include "run_program.h"
+#include "suite_install.h"
 #include "test_db.h"
 
 #include <QDir>
@@ -65,12 +66,10 @@ TEST_F(StartWindowRun, NoSettingsMeansConfigIsLookedForInTheProgramFolder) {
     EXPECT_EQ(r.messages()[1], "Não foi possível estabelecer conexão com o servidor!");
 }
 
-TEST_F(StartWindowRun, AReachableDatabaseShowsTheVersionedWindow) {
-    ScratchDatabase db;
-    ASSERT_TRUE(db.ok());
-    useSuiteFolder();
-    writeConfigBD(suite_.path(), {"1", db.connectionString(), "", "", "", "", "X"});
-    const RunResult r = start("close frmSel\n");
+TEST(StartWindowSuite, AReachableDatabaseShowsTheVersionedWindow) {
+    SuiteInstall suite;
+    ASSERT_TRUE(suite.db().ok());
+    const RunResult r = suite.runZelvor("close frmSel\n", 20);
     EXPECT_EQ(r.messages(), QStringList({kWarning})) << r.transcriptText().toStdString();
     ASSERT_FALSE(r.of("show").isEmpty());
     EXPECT_EQ(r.of("show").first().fields.value(0), "frmSel");
