@@ -207,7 +207,7 @@ public:
         if (ev->type() == QEvent::Show && obj->isWidgetType()) {
             auto* w = static_cast<QWidget*>(obj);
             if (w->isWindow() && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
-                record("show", {w->objectName()});
+                record("show", {w->objectName(), w->windowTitle()});
         }
         return false;
     }

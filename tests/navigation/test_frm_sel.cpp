@@ -72,7 +72,9 @@ TEST(StartWindowSuite, AReachableDatabaseShowsTheVersionedWindow) {
     const RunResult r = suite.runZelvor("close frmSel\n", 20);
     EXPECT_EQ(r.messages(), QStringList({kWarning})) << r.transcriptText().toStdString();
     ASSERT_FALSE(r.of("show").isEmpty());
-    EXPECT_EQ(r.of("show").first().fields.value(0), "frmSel");
+    EXPECT_EQ(r.of("show").first().fields,
+              QStringList({"frmSel", navigation::frmSel::versionedTitle(
+                                         build::major, build::minor, build::revision)}));
     EXPECT_TRUE(r.output.isEmpty() || !r.output.contains("QSqlDatabase"));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_FALSE(r.timedOut);
