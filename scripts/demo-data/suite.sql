@@ -1,0 +1,10 @@
+-- The sample suite database of the demo.
+DROP DATABASE IF EXISTS krv_demo;
+CREATE DATABASE krv_demo CHARACTER SET utf8mb4;
+USE krv_demo;
+CREATE TABLE licensa (ult_atualizacao varchar(10), atmenu varchar(10));
+INSERT INTO licensa VALUES ('000131', '000010');
+CREATE TABLE menu (Sistema varchar(10), sequencia int, Menu varchar(60), NomeInter varchar(60),
+                   Nivel int, NivelAnterior int, Programa varchar(60));
+CREATE TABLE clientes (id int(11) NOT NULL AUTO_INCREMENT, nome varchar(40), PRIMARY KEY (id));
+INSERT INTO clientes (nome) VALUES ('Ana'), ('Bruno');
