@@ -2,4 +2,6 @@ target_sources(krv_core PRIVATE
   database/connection.cpp
   database/connection_string.cpp
   database/abre_server.cpp
+  database/jet_import.cpp
+  database/update_file.cpp
 )
