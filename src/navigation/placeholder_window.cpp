@@ -1,5 +1,4 @@
-// Until the login window and the folder chooser exist, their buttons lead to an empty
-// window of the same name.
+// Until the folder chooser exists, its button leads to an empty window of the same name.
 #include "navigation/frm_sel.h"
 
 #include <QLabel>
@@ -20,7 +19,8 @@ void showPlaceholder(const QString& name, QWidget* owner) {
 }
 } // namespace
 
-void openLoginWindow() { showPlaceholder("frmInicio", nullptr); }
-void openFolderChooser(QWidget* owner, const QString&) { showPlaceholder("frmDir", owner); }
+void openFolderChooser(QWidget* owner, const QString&) {
+    showPlaceholder("frmDir", owner);
+}
 
 } // namespace krv::navigation

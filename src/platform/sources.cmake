@@ -7,4 +7,5 @@ target_sources(krv_platform PRIVATE
   platform/application.cpp
   platform/process.cpp
   platform/window_support.cpp
+  platform/http_get.cpp
 )
