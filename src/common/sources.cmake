@@ -3,4 +3,5 @@ target_sources(krv_common PRIVATE
   common/erro_fatal.cpp
   common/file_version.cpp
   common/text.cpp
+  common/arredonda.cpp
 )

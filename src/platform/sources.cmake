@@ -7,5 +7,6 @@ target_sources(krv_platform PRIVATE
   platform/application.cpp
   platform/process.cpp
   platform/window_support.cpp
+  platform/inet_transfer.cpp
   platform/http_get.cpp
 )

@@ -1,0 +1,141 @@
+#pragma once
+// The download component: fetches one file over HTTP into a local file and reports its
+// progress through signals raised synchronously (a handler runs to its end before the
+// transfer goes on, and may call Cancel or Pause). Hosted by frmDownload as Dl1.
+//
+// Calling protocol: setUrl, setSaveLocation, GetFileInformation (FileSize is known
+// afterwards), then Download, which receives the answer GetFileInformation left pending.
+// DLResume stands alone. The outcome comes only through the signals: DLComplete for a
+// whole file, DLECode (with DLError) for a failure.
+#include "platform/inet_transfer.h"
+
+#include <QMap>
+#include <QString>
+#include <QVariant>
+#include <QWidget>
+
+#include <cstdint>
+
+namespace krv::download {
+
+// The host's store of a component's properties: only values that differ from their
+// defaults are kept.
+class PropertyBag {
+public:
+    QVariant ReadProperty(const QString& name, const QVariant& defaultValue) const;
+    void WriteProperty(const QString& name, const QVariant& value, const QVariant& defaultValue);
+    bool contains(const QString& name) const { return values_.contains(name); }
+    QStringList keys() const { return values_.keys(); }
+
+private:
+    QMap<QString, QVariant> values_;
+};
+
+class DownLoad : public QWidget {
+    Q_OBJECT
+    Q_CLASSINFO("RegisteredName", "Quorvel.DownLoad")
+
+public:
+    // The address a new instance holds until the host sets its own.
+    static inline const QString PlaceholderUrl = "http://localhost/";
+    static inline const QString DefaultSaveLocation = "C:\\File1.tmp";
+    static constexpr std::int32_t DefaultChunk = 1024;
+
+    explicit DownLoad(QWidget* parent = nullptr);
+    ~DownLoad() override;
+
+    // Read-only state.
+    QString filename() const { return GFN(url_); }
+    bool InDL() const { return inDL_; }
+    bool AResume() const { return resumeSupported_; }
+    bool CPause() const { return pause_; }
+    bool ccancel() const { return cancel_; }
+    bool ResumeSupported() const { return resumeSupported_; }
+    bool Connected() const { return connected_; }
+    bool FileExists() const { return fileExists_; }
+    std::int32_t FileSize() const { return fileSize_; }
+
+    // Read/write properties; every setter stores the value as passed and raises
+    // PropertyChanged with the property's name.
+    std::int32_t ROLLBACK() const { return rollback_; }
+    void setROLLBACK(std::int32_t lnumBYTES);
+    bool PromptOverwrite() const { return promptOverwrite_; }
+    void setPromptOverwrite(bool DoPrompt);
+    bool OnlineCheck() const { return onlineCheck_; }
+    void setOnlineCheck(bool DoCheck);
+    bool KeepType() const { return keepType_; }
+    void setKeepType(bool IsKeep);
+    QString Url() const { return url_; }
+    void setUrl(const QString& New_Url);
+    std::int32_t CHUNK() const { return chunk_; }
+    void setCHUNK(std::int32_t New_CHUNK);
+    QString SaveLocation() const { return saveLocation_; }
+    void setSaveLocation(const QString& New_Location);
+
+    // Sends the GET for Url and reads the answer's status and headers.
+    void GetFileInformation();
+    // Receives the body of the answer GetFileInformation left pending into SaveLocation.
+    // (The component's DownLoad method; the class already bears that name.)
+    void Download();
+    // Continues an interrupted download of Url into the existing SaveLocation.
+    void DLResume();
+    // Asks the running method to stop at its next checkpoint.
+    void Cancel();
+    // Holds (true) or releases (false) a running transfer after its current chunk.
+    void Pause(bool blnPause);
+    // The file name of an address; unused by the system, answers the empty string.
+    QString GFN(const QString& strFileName) const;
+
+    // Host-driven hooks: a new instance, loading from and saving to the host's store.
+    void InitProperties();
+    void ReadProperties(const PropertyBag& PropBag);
+    void WriteProperties(PropertyBag& PropBag) const;
+
+signals:
+    void DLComplete();
+    void DLError(const QString& lpErrorDescription);
+    void DLECode(std::int32_t lErrorCode);
+    void RecievedBytes(std::int32_t lnumBYTES);
+    void Percent(std::int32_t lPercent);
+    void StatusChange(const QString& lpStatus);
+    void Rate(const QString& lpRate);
+    void TimeLeft(const QString& lpTime);
+    void ConnectionState(const QString& strState);
+    // The host's stored layout is out of date for this property.
+    void PropertyChanged(const QString& PropertyName);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct LoopKind;
+    bool CheckConnection();
+    void notConnected();
+    bool receiveLoop(const LoopKind& kind, class TargetFile& file, std::int32_t chunkSize);
+    bool transferCutShort(std::int64_t bytesPresent) const;
+    void waitForHeaders();
+    void idleWhilePaused();
+
+    bool resumeSupported_ = false;
+    bool cancel_ = false;
+    bool pause_ = false;
+    QString url_;
+    std::int32_t fileSize_ = 0;
+    std::int32_t chunk_ = DefaultChunk;
+    bool fileExists_ = false;
+    std::int32_t bytesReceived_ = 0;
+    QString saveLocation_;
+    bool keepType_ = false;
+    bool onlineCheck_ = false;
+    bool promptOverwrite_ = false;
+    bool connected_ = false;
+    std::int32_t rollback_ = 0;
+    bool inDL_ = false;
+    float startTime_ = 0;
+    float timeLeft_ = 0;
+    float rate_ = 0;
+
+    platform::InetTransfer Inet1;
+};
+
+} // namespace krv::download
