@@ -1,14 +1,13 @@
 // Movrin: replaces Zelvor's executable with a newer one and starts it again.
 #include "platform/application.h"
 #include "platform/program.h"
-
-#include <QWidget>
+#include "relauncher/form1.h"
 
 int main(int argc, char** argv) {
     krv::platform::Application app(argc, argv, "movrin");
-    QWidget form;
-    form.setObjectName("Form1");
-    form.setWindowTitle("Atualizando assistente de atualização KRV");
+    const QStringList args = QCoreApplication::arguments();
+    // One argument: "-" followed by the archive's path relative to DirSis.
+    krv::relauncher::Form1 form(args.size() > 1 ? args.at(1) : QString());
     form.show();
     krv::platform::endProgram(app.exec());
 }

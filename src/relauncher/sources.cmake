@@ -1,2 +1,4 @@
 target_sources(movrin PRIVATE
+  relauncher/relauncher.cpp
+  relauncher/form1.cpp
 )

@@ -1,0 +1,96 @@
+#include "relauncher/relauncher.h"
+
+#include "common/krv_error.h"
+#include "platform/dialogs.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/program.h"
+#include "platform/settings.h"
+#include "runs/mod_add_zip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <filesystem>
+
+namespace krv::relauncher {
+
+using namespace platform;
+
+namespace {
+
+void notice(const QString& text) { msgBox(text, Buttons::OK, Icon::Information, "Aviso!"); }
+
+// The executable must be startable after unpacking, whatever mode the archive stored.
+void makeExecutable(const QString& path) {
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser |
+                                    QFile::ExeGroup | QFile::ExeOther);
+}
+
+} // namespace
+
+Relauncher::Relauncher(const QString& argument, const QString& ownFolder)
+    : argument_(argument), ownFolder_(ownFolder) {}
+
+bool Relauncher::fileInUse(const QString& path) {
+    std::error_code ec;
+    const auto target = std::filesystem::weakly_canonical(path.toStdString(), ec);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::error_code linkEc;
+        const auto exe = std::filesystem::read_symlink(entry.path() / "exe", linkEc);
+        if (!linkEc && exe == target)
+            return true;
+    }
+    return false;
+}
+
+void Relauncher::Processar() {
+    const QString dirSis = getSetting("DirSis", ownFolder_);
+    const QString assistant = winJoin(dirSis, "\\zelvor");
+    if (attempts_ > 5) {
+        notice("Ocorreu um erro ao excluir o arquivo " + assistant + "\r\nProcesso cancelado!");
+        endProgram(0);
+    }
+    ++attempts_;
+
+    // On Linux a running executable can be deleted; it still counts as in use, as it did
+    // where the original ran.
+    const QString setAside = assistant + ".old";
+    bool hasOld = false;
+    if (ordinaryFileExists(assistant)) {
+        if (fileInUse(assistant))
+            return;
+        QFile::remove(setAside);
+        if (!QFile::rename(assistant, setAside) || QFileInfo::exists(assistant))
+            return;
+        hasOld = true;
+    }
+
+    const QString archive = winJoin(dirSis, argument_.mid(1));
+    bool unpacked = true;
+    try {
+        runs::Descompacta(archive, "*.*", ownFolder_, 0);
+    } catch (const KrvError&) {
+        unpacked = false;
+    }
+    if (!unpacked || !ordinaryFileExists(assistant)) {
+        if (hasOld) {
+            QFile::remove(assistant);
+            QFile::rename(setAside, assistant);
+        }
+        notice("Ocorreu um erro ao descompactar o arquivo " + archive + "\r\nProcesso cancelado!");
+        endProgram(0);
+    }
+    if (hasOld)
+        QFile::remove(setAside);
+    makeExecutable(assistant);
+    notice("A nova versão do assistente de atualização KRV instalada com sucesso!\r\n"
+           "O assistente será reiniciado!");
+    startDetached(assistant);
+    endProgram(0);
+}
+
+} // namespace krv::relauncher

@@ -1,0 +1,33 @@
+#pragma once
+// Replacing Zelvor's executable: one attempt per timer tick. The old executable is set aside
+// (never deleted first), the new one unpacked from the archive Zelvor downloaded, and the
+// old one put back when the new one does not appear.
+#include <QString>
+#include <cstdint>
+
+namespace krv::relauncher {
+
+class Relauncher {
+public:
+    // argument: Movrin's command-line argument ("-/update/<archive>"); ownFolder: where
+    // Movrin lies, which is where the archive is unpacked.
+    Relauncher(const QString& argument, const QString& ownFolder);
+
+    // Back to the first attempt (the timer was started).
+    void reset() { attempts_ = 0; }
+    // One attempt: returns when the old executable is still in use; otherwise shows the
+    // outcome and ends the program.
+    void Processar();
+
+    std::int16_t attempts() const { return attempts_; }
+
+    // True while some process runs from the file at path.
+    static bool fileInUse(const QString& path);
+
+private:
+    QString argument_;
+    QString ownFolder_;
+    std::int16_t attempts_ = 0;
+};
+
+} // namespace krv::relauncher

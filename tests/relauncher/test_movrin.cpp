@@ -1,0 +1,159 @@
+// Movrin run for real: its binary copied into a throwaway suite folder, the settings store
+// naming that folder, and an archive holding a new "zelvor" that leaves a marker when started.
+#include "run_program.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace krv::test;
+
+namespace {
+
+const char* kUnpackFailure = "Ocorreu um erro ao descompactar o arquivo ";
+const char* kSuccess = "A nova versão do assistente de atualização KRV instalada com sucesso!\r\n"
+                       "O assistente será reiniciado!";
+
+class Movrin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        suite_ = root_.path() + "/krv";
+        QDir().mkpath(suite_ + "/update");
+        QDir().mkpath(config_.path() + "/KrvSis");
+        QSettings s(config_.path() + "/KrvSis/KrvSis.ini", QSettings::IniFormat);
+        s.setValue("Param/DirSis", suite_);
+        s.sync();
+        marker_ = root_.path() + "/started.txt";
+    }
+    void TearDown() override {
+        if (holder_.state() != QProcess::NotRunning) {
+            holder_.kill();
+            holder_.waitForFinished();
+        }
+    }
+
+    // An archive in the update folder holding the new assistant (and a stray file).
+    QString makeArchive(const QString& name = "zelvor0132.zip") {
+        QTemporaryDir staging;
+        writeFile(staging.filePath("zelvor"),
+                  "#!/bin/sh\necho \"nova versao $#\" > \"$MOVRIN_TEST_MARKER\"\n");
+        writeFile(staging.filePath("leiame.txt"), "nova versao\n");
+        const QString archive = suite_ + "/update/" + name;
+        QProcess zip;
+        zip.setWorkingDirectory(staging.path());
+        zip.start("zip", {"-q", "-j", archive, "zelvor", "leiame.txt"});
+        EXPECT_TRUE(zip.waitForFinished() && zip.exitCode() == 0);
+        return archive;
+    }
+    void writeFile(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray readFile(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // Copies movrin into folder and runs that copy with the given arguments.
+    RunResult runMovrin(const QString& folder, const QStringList& arguments) {
+        QDir().mkpath(folder);
+        const QString copy = folder + "/movrin";
+        QFile::remove(copy);
+        EXPECT_TRUE(QFile::copy(movrinBinary(), copy));
+        RunOptions o;
+        o.arguments = arguments;
+        o.env["XDG_CONFIG_HOME"] = config_.path();
+        o.env["MOVRIN_TEST_MARKER"] = marker_;
+        o.timeoutSeconds = 60;
+        return runProgram(copy, o);
+    }
+    // The started assistant runs detached: give it a moment to leave its marker.
+    QByteArray waitForMarker() {
+        for (int i = 0; i < 100 && !QFile::exists(marker_); ++i)
+            QThread::msleep(50);
+        QThread::msleep(50);
+        return readFile(marker_);
+    }
+
+    QTemporaryDir root_, config_;
+    QString suite_, marker_;
+    QProcess holder_;
+};
+
+TEST_F(Movrin, ReplacesAReleasedAssistantAndStartsTheNewOne) {
+    writeFile(suite_ + "/zelvor", "velho");
+    makeArchive();
+    const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
+    EXPECT_EQ(r.messages(), QStringList({kSuccess})) << r.transcriptText().toStdString();
+    ASSERT_EQ(r.of("show").size(), 1);
+    EXPECT_EQ(r.of("show")[0].fields,
+              QStringList({"Form1", "Atualizando assistente de atualização KRV"}));
+    ASSERT_EQ(r.of("run").size(), 1);
+    EXPECT_EQ(r.of("run")[0].fields, QStringList({suite_ + "/zelvor"}));
+    EXPECT_EQ(waitForMarker(), "nova versao 0\n");
+    EXPECT_TRUE(readFile(suite_ + "/zelvor").startsWith("#!/bin/sh"));
+    EXPECT_TRUE(QFile::exists(suite_ + "/leiame.txt"));
+    EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST_F(Movrin, WithoutAnOldAssistantGoesStraightToTheExtraction) {
+    makeArchive();
+    const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
+    EXPECT_EQ(r.messages(), QStringList({kSuccess})) << r.transcriptText().toStdString();
+    EXPECT_EQ(waitForMarker(), "nova versao 0\n");
+}
+
+TEST_F(Movrin, GivesUpOnTheSeventhTickWhileTheOldAssistantRuns) {
+    // The old assistant is a running program: a copy of sleep started from that path.
+    ASSERT_TRUE(QFile::copy("/bin/sleep", suite_ + "/zelvor"));
+    const QByteArray old = readFile(suite_ + "/zelvor");
+    holder_.start(suite_ + "/zelvor", {"120"});
+    ASSERT_TRUE(holder_.waitForStarted());
+    makeArchive();
+    const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
+    EXPECT_EQ(r.messages(), QStringList({"Ocorreu um erro ao excluir o arquivo " + suite_ +
+                                         "/zelvor\r\nProcesso cancelado!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_TRUE(r.of("run").isEmpty());
+    EXPECT_EQ(readFile(suite_ + "/zelvor"), old);
+    EXPECT_FALSE(QFile::exists(marker_));
+}
+
+TEST_F(Movrin, ADamagedArchiveRestoresTheOldAssistant) {
+    writeFile(suite_ + "/zelvor", "velho");
+    writeFile(suite_ + "/update/zelvor0132.zip", "PK\x03\x04 isto nao e um zip");
+    const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
+    EXPECT_EQ(r.messages(),
+              QStringList({kUnpackFailure + suite_ + "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
+    EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
+    EXPECT_FALSE(r.crashed);
+}
+
+TEST_F(Movrin, PlacedOutsideTheSuiteFolderUnpacksBesideItselfAndFails) {
+    writeFile(suite_ + "/zelvor", "velho");
+    makeArchive();
+    const QString elsewhere = root_.path() + "/outra";
+    const RunResult r = runMovrin(elsewhere, {"-/update/zelvor0132.zip"});
+    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite_ +
+                                         "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_TRUE(QFile::exists(elsewhere + "/zelvor"));
+    EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
+}
+
+TEST_F(Movrin, WithoutAnArgumentTheArchiveIsTheSuiteFolderItself) {
+    writeFile(suite_ + "/zelvor", "velho");
+    const RunResult r = runMovrin(suite_, {});
+    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite_ + "\r\nProcesso cancelado!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
+}
+
+} // namespace
