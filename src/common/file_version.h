@@ -24,7 +24,11 @@ QString formatFileVersion(const FixedFileInfo& info);
 
 // folder + fileName joined as stored (no separator added). Empty text for a missing file.
 // A file without version information shows "No Version Info available!" and yields empty
-// text.
+// text; the text kept from an earlier call is never handed back for it.
 QString VersaoArquivo(const QString& fileName, const QString& folder);
+
+// The last version text VersaoArquivo produced (empty before the first); a file without
+// version information leaves it as it was.
+const QString& lastVersionText();
 
 } // namespace krv
