@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QPixmap>
 #include <QDateTime>
 #include <QFile>
 #include <QListWidget>
@@ -168,6 +169,10 @@ bool perform(const Step& st, QWidget* target) {
     if (st.verb == "close") {
         target->close();
         return true;
+    }
+    if (st.verb == "screenshot") {
+        // The window as the user sees it, for the documentation.
+        return target->window()->grab().save(st.text, "PNG");
     }
     return false;
 }
