@@ -1,3 +1,5 @@
 target_sources(krv_unzip PRIVATE
   runs/mod_add_zip.cpp
+  runs/archive_names.cpp
+  runs/zip_raw_names.cpp
 )

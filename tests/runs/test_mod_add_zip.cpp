@@ -1,0 +1,287 @@
+// Extraction of real archives made here with libzip: flat placement, replacement, masks,
+// hostile names, damaged archives and failing writes.
+#include "common/krv_error.h"
+#include "runs/archive_names.h"
+#include "runs/mod_add_zip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <zip.h>
+
+using namespace krv;
+using krv::runs::Descompacta;
+
+namespace {
+
+struct Entry {
+    QByteArray name;
+    QByteArray data;
+    int unixMode = 0; // type and permission bits; 0: made on Windows (no Unix mode)
+};
+
+// Writes a zip archive with the entries, in order.
+void makeZip(const QString& path, const std::vector<Entry>& entries) {
+    int code = 0;
+    zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(z, nullptr) << code;
+    for (const Entry& e : entries) {
+        zip_source_t* s = zip_source_buffer(z, e.data.constData(), e.data.size(), 0);
+        const zip_int64_t i = zip_file_add(z, e.name.constData(), s, ZIP_FL_ENC_UTF_8);
+        ASSERT_GE(i, 0) << zip_strerror(z);
+        if (e.unixMode)
+            zip_file_set_external_attributes(z, i, 0, ZIP_OPSYS_UNIX,
+                                             static_cast<zip_uint32_t>(e.unixMode) << 16);
+        else
+            zip_file_set_external_attributes(z, i, 0, ZIP_OPSYS_DOS, 0x20);
+    }
+    ASSERT_EQ(zip_close(z), 0);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+// Incompressible bytes, the same for the same seed.
+QByteArray patterned(int size, char seed) {
+    QByteArray b(size, Qt::Uninitialized);
+    quint32 x = 2463534242u + static_cast<unsigned char>(seed);
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = static_cast<char>(x);
+    }
+    return b;
+}
+
+class Extraction : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dest = root.path() + "/suite";
+        QDir().mkpath(dest);
+        archive = root.path() + "/m.zip";
+    }
+    QStringList destFiles() const {
+        return QDir(dest).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    // The error Descompacta raises, or a failure when it raises none.
+    KrvError errorOf(const QString& path, const QString& mask = "*.*") {
+        try {
+            Descompacta(path, mask, dest, 0);
+        } catch (const KrvError& e) {
+            return e;
+        }
+        ADD_FAILURE() << "no error for " << path.toStdString();
+        return KrvError(0, {});
+    }
+    QTemporaryDir root;
+    QString dest, archive;
+};
+
+} // namespace
+
+TEST(FileMask, WindowsRules) {
+    using runs::matchesMask;
+    EXPECT_TRUE(matchesMask("README", "*.*", Qt::CaseSensitive));
+    EXPECT_TRUE(matchesMask("a.b.c", "*.*", Qt::CaseSensitive));
+    EXPECT_TRUE(matchesMask("krvsis131.zip", "krvsis*.zip", Qt::CaseSensitive));
+    EXPECT_TRUE(matchesMask("krvsis.zip", "krvsis*.zip", Qt::CaseSensitive));
+    EXPECT_FALSE(matchesMask("krvsis131.zip.bak", "krvsis*.zip", Qt::CaseSensitive));
+    EXPECT_FALSE(matchesMask("mkrvsis1.zip", "krvsis*.zip", Qt::CaseSensitive));
+    EXPECT_FALSE(matchesMask("KRVSIS1.ZIP", "krvsis*.zip", Qt::CaseSensitive));
+    EXPECT_TRUE(matchesMask("KRVSIS1.ZIP", "krvsis*.zip", Qt::CaseInsensitive));
+    EXPECT_TRUE(matchesMask("a1.exe", "a?.exe", Qt::CaseSensitive));
+    EXPECT_FALSE(matchesMask("a12.exe", "a?.exe", Qt::CaseSensitive));
+    EXPECT_TRUE(matchesMask("abcabd", "*ab?", Qt::CaseSensitive));
+}
+
+TEST(FlatMemberName, LastElementOfEitherSeparator) {
+    using runs::flatMemberName;
+    EXPECT_EQ(flatMemberName("bin/sub/krvsis.exe"), "krvsis.exe");
+    EXPECT_EQ(flatMemberName("a\\..\\b"), "b");
+    EXPECT_EQ(flatMemberName("../../x"), "x");
+    EXPECT_EQ(flatMemberName("/etc/x"), "x");
+    EXPECT_EQ(flatMemberName("dir/"), "");
+    EXPECT_EQ(flatMemberName("dir\\.."), "");
+    EXPECT_EQ(flatMemberName("."), "");
+}
+
+TEST_F(Extraction, MembersInSubFoldersLandFlatAndReplaceOldFiles) {
+    writeFile(dest + "/krvsis.exe", "old program");
+    writeFile(dest + "/keep.txt", "untouched");
+    makeZip(archive, {{"bin/", ""},
+                      {"bin/krvsis.exe", "new program"},
+                      {"docs\\leia.txt", "leia"},
+                      {"README", "no dot"}});
+    Descompacta(archive, "*.*", dest, 0);
+    EXPECT_EQ(destFiles(), QStringList({"README", "keep.txt", "krvsis.exe", "leia.txt"}));
+    EXPECT_EQ(readAll(dest + "/krvsis.exe"), "new program");
+    EXPECT_EQ(readAll(dest + "/leia.txt"), "leia");
+    EXPECT_EQ(readAll(dest + "/keep.txt"), "untouched");
+}
+
+TEST_F(Extraction, TwoArchivesInARowBothTakeEffect) {
+    const QString second = root.path() + "/n.zip";
+    makeZip(archive, {{"a.dll", "first a"}, {"b.dll", "first b"}});
+    makeZip(second, {{"b.dll", "second b"}, {"c.dll", "second c"}});
+    Descompacta(archive, "*.dll", dest, 0);
+    Descompacta(second, "*.*", dest, 0);
+    EXPECT_EQ(destFiles(), QStringList({"a.dll", "b.dll", "c.dll"}));
+    EXPECT_EQ(readAll(dest + "/a.dll"), "first a");
+    EXPECT_EQ(readAll(dest + "/b.dll"), "second b");
+    EXPECT_EQ(readAll(dest + "/c.dll"), "second c");
+}
+
+TEST_F(Extraction, NarrowMaskTakesOnlyMatchingMembers) {
+    makeZip(archive, {{"x/PROG.EXE", "p"}, {"prog.ini", "i"}, {"lib.exe.txt", "t"}});
+    Descompacta(archive, "*.exe", dest, 0);
+    EXPECT_EQ(destFiles(), QStringList({"PROG.EXE"}));
+}
+
+TEST_F(Extraction, LargeMemberIsCompleteAndKeepsArchivePermissions) {
+    const QByteArray big = patterned(3 * 1024 * 1024 + 17, 'a');
+    makeZip(archive, {{"zelvor", big, S_IFREG | 0755}});
+    Descompacta(archive, "*.*", dest, 0);
+    EXPECT_EQ(readAll(dest + "/zelvor"), big);
+    EXPECT_TRUE(QFileInfo(dest + "/zelvor").isExecutable());
+}
+
+TEST_F(Extraction, ReplacedFileWithoutArchivePermissionsKeepsItsOwn) {
+    writeFile(dest + "/tool", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(dest + "/tool").constData(), 0750), 0);
+    makeZip(archive, {{"tool", "new"}});
+    Descompacta(archive, "*.*", dest, 0);
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(dest + "/tool").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+    EXPECT_EQ(readAll(dest + "/tool"), "new");
+}
+
+TEST_F(Extraction, HostileNamesStayInsideTheDestination) {
+    const QString outside = root.path() + "/outside";
+    makeZip(archive, {{"../../x1", "1"},
+                      {QFile::encodeName(outside + "/x2"), "2"},
+                      {"a\\..\\x3", "3"},
+                      {"..", "dots"},
+                      {"sub/.", "dot"},
+                      {"../", "up"},
+                      {"link", "/etc/passwd", S_IFLNK | 0777}});
+    Descompacta(archive, "*.*", dest, 0);
+    EXPECT_EQ(destFiles(), QStringList({"x1", "x2", "x3"}));
+    EXPECT_EQ(readAll(dest + "/x2"), "2");
+    EXPECT_FALSE(QFileInfo::exists(outside));
+    const QStringList rootEntries =
+        QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    EXPECT_EQ(rootEntries, QStringList({"m.zip", "suite"}));
+}
+
+TEST_F(Extraction, NameWithNulIsSkipped) {
+    makeZip(archive, {{"evilXexe.txt", "hidden"}, {"fine.txt", "ok"}});
+    QByteArray bytes = readAll(archive);
+    bytes.replace("evilXexe.txt", QByteArray("evil\0exe.txt", 12));
+    writeFile(archive, bytes);
+    Descompacta(archive, "*.*", dest, 0);
+    EXPECT_EQ(destFiles(), QStringList({"fine.txt"}));
+}
+
+TEST_F(Extraction, UnreadableArchivesRaiseTheArchiveErrorWithPath) {
+    const QString missing = root.path() + "/missing.zip";
+    KrvError e = errorOf(missing);
+    EXPECT_EQ(e.number(), err::Archive);
+    EXPECT_TRUE(e.description().contains(missing)) << e.description().toStdString();
+
+    const QString garbage = root.path() + "/garbage.zip";
+    writeFile(garbage, patterned(5000, 'g'));
+    e = errorOf(garbage);
+    EXPECT_EQ(e.number(), err::Archive);
+    EXPECT_TRUE(e.description().contains(garbage));
+
+    makeZip(archive, {{"a.bin", patterned(200000, 'a')}, {"b.bin", patterned(200000, 'b')}});
+    const QString truncated = root.path() + "/truncated.zip";
+    writeFile(truncated, readAll(archive).left(150000));
+    e = errorOf(truncated);
+    EXPECT_EQ(e.number(), err::Archive);
+    EXPECT_TRUE(e.description().contains(truncated));
+    EXPECT_TRUE(destFiles().isEmpty());
+}
+
+TEST_F(Extraction, DamagedMemberLeavesTheOldFileAndNoTemporary) {
+    writeFile(dest + "/b.bin", "old b");
+    const QByteArray b = patterned(100000, 'b');
+    makeZip(archive, {{"a.txt", "fresh a"}, {"b.bin", b}});
+    QByteArray bytes = readAll(archive);
+    // Flip bytes in the middle of b.bin's compressed data.
+    const qsizetype at = bytes.indexOf("b.bin") + 40;
+    for (int i = 0; i < 8; ++i)
+        bytes[at + i] = static_cast<char>(~bytes[at + i]);
+    writeFile(archive, bytes);
+    const KrvError e = errorOf(archive);
+    EXPECT_EQ(e.number(), err::Archive);
+    EXPECT_TRUE(e.description().contains("b.bin")) << e.description().toStdString();
+    EXPECT_EQ(readAll(dest + "/b.bin"), "old b");
+    EXPECT_EQ(readAll(dest + "/a.txt"), "fresh a");
+    EXPECT_EQ(destFiles(), QStringList({"a.txt", "b.bin"}));
+}
+
+TEST_F(Extraction, FailingWriteLeavesTheOldFileAndNoTemporary) {
+    writeFile(dest + "/big.bin", "old big");
+    makeZip(archive, {{"big.bin", patterned(2 * 1024 * 1024, 'z')}});
+    // A file-size limit makes the write fail as a full disk would.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 512 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::optional<KrvError> error;
+    try {
+        Descompacta(archive, "*.*", dest, 0);
+    } catch (const KrvError& e) {
+        error = e;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->number(), err::Archive);
+    EXPECT_TRUE(error->description().contains("big.bin"));
+    EXPECT_TRUE(error->description().contains(archive));
+    EXPECT_EQ(readAll(dest + "/big.bin"), "old big");
+    EXPECT_EQ(destFiles(), QStringList({"big.bin"}));
+}
+
+TEST_F(Extraction, MissingDestinationIsAnError) {
+    makeZip(archive, {{"a.txt", "a"}});
+    dest = root.path() + "/nowhere";
+    EXPECT_EQ(errorOf(archive).number(), err::Archive);
+    EXPECT_FALSE(QFileInfo::exists(dest));
+}
+
+TEST_F(Extraction, ZipBombIsRefusedBeforeAnythingIsWritten) {
+    makeZip(archive, {{"first.txt", "would be written"}, {"bomb.bin", QByteArray(4096, '\0')}});
+    // Declare 3 GiB uncompressed for bomb.bin in its central-directory entry.
+    QByteArray bytes = readAll(archive);
+    const qsizetype cd = bytes.lastIndexOf(QByteArray("PK\x01\x02", 4));
+    ASSERT_GT(cd, 0);
+    ASSERT_EQ(bytes.mid(cd + 46, 8), "bomb.bin");
+    const quint32 size = 3u * 1024 * 1024 * 1024;
+    for (int i = 0; i < 4; ++i)
+        bytes[cd + 24 + i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+    writeFile(archive, bytes);
+    const KrvError e = errorOf(archive);
+    EXPECT_EQ(e.number(), err::Archive);
+    EXPECT_TRUE(e.description().contains("bomb.bin")) << e.description().toStdString();
+    EXPECT_TRUE(destFiles().isEmpty());
+}
