@@ -1,2 +1,3 @@
 target_sources(krv_core PRIVATE
+  runs/limpa_temporarios.cpp
 )
