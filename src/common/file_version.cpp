@@ -9,8 +9,8 @@
 #include <QtEndian>
 #include <array>
 #include <cstddef>
-#include <cstring>
 #include <elf.h>
+#include <vector>
 
 namespace krv {
 
