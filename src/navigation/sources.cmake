@@ -1,5 +1,6 @@
 target_sources(krv_core PRIVATE
   navigation/frm_sel.cpp
+  navigation/historico.cpp
   navigation/placeholder_window.cpp
   navigation/protocol.cpp
   navigation/frm_inicio.cpp
