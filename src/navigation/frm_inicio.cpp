@@ -89,10 +89,10 @@ void frmInicio::cmdContinua_Click() {
         }
         Inet1.RemotePort = port;
     }
-    // A second click while the server is asked would start a second login.
-    cmdContinua->setEnabled(false);
+    // No second login and no edits while the server is asked; the window still repaints.
+    setEnabled(false);
     const bool ok = VerUsuario();
-    cmdContinua->setEnabled(true);
+    setEnabled(true);
     if (!ok) {
         msgBox("Ocorreu um erro ao consultar o servidor, verifique se o usuário e a senha estão "
                "corretos e tente novamente!",

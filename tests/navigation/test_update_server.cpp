@@ -1,0 +1,170 @@
+// The reference update server: its protocol answers from the folder's files, and the files
+// below atualsis/ with lengths and byte ranges, as the download component asks for them.
+#include "served_folder.h"
+
+#include "run_program.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+using krv::test::ServedFolder;
+
+namespace {
+
+httplib::Client client(const ServedFolder& s) {
+    return httplib::Client("127.0.0.1", s.port());
+}
+
+std::string body(httplib::Result r) {
+    return r ? r->body : std::string("<no answer>");
+}
+
+QByteArray pattern(int size) {
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i)
+        b[i] = char((i * 7 + i / 251) & 0xff);
+    return b;
+}
+
+} // namespace
+
+TEST(UpdateServerProtocol, LoginChecksTheUsersFile) {
+    ServedFolder s;
+    s.write("usuarios.txt", "# user TAB password\r\nana\tse nha&1\r\nLoja @ Cia\t%+#\r\n");
+    auto c = client(s);
+    EXPECT_EQ(body(c.Get("/atualsis/atkrv.php?id=ana&pwd=se%20nha%261")), "<ok/>");
+    EXPECT_EQ(body(c.Get("/atualsis/atkrv.php?id=Loja%20%40%20Cia&pwd=%25%2B%23")), "<ok/>");
+    for (const char* refused :
+         {"/atualsis/atkrv.php?id=ana&pwd=se%20nha", "/atualsis/atkrv.php?id=ana",
+          "/atualsis/atkrv.php", "/atualsis/atkrv.php?id=%23&pwd=user%20TAB%20password"}) {
+        const auto r = c.Get(refused);
+        ASSERT_TRUE(r) << refused;
+        EXPECT_EQ(r->body.find('<'), std::string::npos) << refused << ": " << r->body;
+    }
+}
+
+TEST(UpdateServerProtocol, VersionListAndHistoryNewerThanInstalled) {
+    ServedFolder s;
+    s.write("versoes.txt", "0\tzelvor\t01.31.00\n1\tkrv\t000132\n\n5\tcontrol\t01.32.00\n");
+    s.write("historico/5.txt", "01.30.00\t01/01/2024\tAntiga\n"
+                               "01.31.00\t10/01/2024\tInstalada\n"
+                               "01.32.00\t12/02/2024\tTela & <campo>\n"
+                               "01.32.00\t12/02/2024\tBoletos\n");
+    auto c = client(s);
+    EXPECT_EQ(body(c.Get("/atualsis/versao.php")),
+              "<versoes>\n"
+              "  <modulo><codigo>0</codigo><nome>zelvor</nome><versao>01.31.00</versao></modulo>\n"
+              "  <modulo><codigo>1</codigo><nome>krv</nome><versao>000132</versao></modulo>\n"
+              "  <modulo><codigo>5</codigo><nome>control</nome><versao>01.32.00</versao></modulo>\n"
+              "</versoes>\n");
+    const std::string h = body(c.Get("/atualsis/lerhistorico.php?id=5&atual=01.31.00"));
+    EXPECT_EQ(h, "<historico>\n"
+                 "  <item><versao>01.32.00</versao><data>12/02/2024</data>"
+                 "<descricao><![CDATA[Tela & <campo>]]></descricao></item>\n"
+                 "  <item><versao>01.32.00</versao><data>12/02/2024</data>"
+                 "<descricao>Boletos</descricao></item>\n"
+                 "</historico>\n");
+    // No installed version: the whole history.
+    const std::string all = body(c.Get("/atualsis/lerhistorico.php?id=5&atual="));
+    EXPECT_NE(all.find("Antiga"), std::string::npos);
+    // Unknown module, or an id that would name another file: an empty list.
+    EXPECT_EQ(body(c.Get("/atualsis/lerhistorico.php?id=6&atual=")), "<historico>\n</historico>\n");
+    EXPECT_EQ(body(c.Get("/atualsis/lerhistorico.php?id=..%2F5&atual=")),
+              "<historico>\n</historico>\n");
+}
+
+TEST(UpdateServerProtocol, ClientLogAppendsOneLineARequest) {
+    ServedFolder s;
+    auto c = client(s);
+    EXPECT_TRUE(
+        c.Get("/atualsis/logcliente.php?dt=2024-03-07&cliente=Loja%20%26%20Cia&modulo=krv.mdb"));
+    EXPECT_TRUE(c.Get("/atualsis/logcliente.php?dt=2024-03-07&cliente=ana&modulo=x.zip"));
+    EXPECT_EQ(s.read("logcliente.txt"),
+              "2024-03-07\tLoja & Cia\tkrv.mdb\n2024-03-07\tana\tx.zip\n");
+}
+
+TEST(UpdateServerFiles, WholeFileAndByteRanges) {
+    ServedFolder s;
+    const QByteArray data = pattern(300000);
+    s.write("atualsis/control01.32.00.zip", data);
+    auto c = client(s);
+
+    auto whole = c.Get("/atualsis/control01.32.00.zip");
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->status, 200);
+    EXPECT_EQ(whole->get_header_value("Content-Length"), "300000");
+    EXPECT_TRUE(whole->body == data.toStdString());
+
+    auto resumed = c.Get("/atualsis/control01.32.00.zip", {{"Range", "bytes=123456-"}});
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(resumed->status, 206);
+    EXPECT_EQ(resumed->get_header_value("Content-Range"), "bytes 123456-299999/300000");
+    EXPECT_EQ(resumed->get_header_value("Content-Length"), "176544");
+    EXPECT_TRUE(resumed->body == data.mid(123456).toStdString());
+
+    auto middle = c.Get("/atualsis/control01.32.00.zip", {{"Range", "bytes=10-19"}});
+    ASSERT_TRUE(middle);
+    EXPECT_EQ(middle->status, 206);
+    EXPECT_TRUE(middle->body == data.mid(10, 10).toStdString());
+
+    auto tail = c.Get("/atualsis/control01.32.00.zip", {{"Range", "bytes=-5"}});
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(tail->get_header_value("Content-Range"), "bytes 299995-299999/300000");
+
+    auto beyond = c.Get("/atualsis/control01.32.00.zip", {{"Range", "bytes=300000-"}});
+    ASSERT_TRUE(beyond);
+    EXPECT_EQ(beyond->status, 416);
+    EXPECT_EQ(beyond->get_header_value("Content-Range"), "bytes */300000");
+
+    auto head = c.Head("/atualsis/control01.32.00.zip");
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_EQ(head->get_header_value("Content-Length"), "300000");
+}
+
+TEST(UpdateServerFiles, OnlyFilesBelowAtualsis) {
+    ServedFolder s;
+    s.write("usuarios.txt", "ana\tsegredo\n");
+    s.write("atualsis/sub/x.zip", "x");
+    auto c = client(s);
+    for (const char* path :
+         {"/atualsis/nada.zip", "/atualsis/../usuarios.txt", "/atualsis/%2e%2e/usuarios.txt",
+          "/usuarios.txt", "/atualsis/sub", "/atualsis/sub/../../usuarios.txt"}) {
+        const auto r = c.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 404) << path;
+        EXPECT_EQ(r->body.find("segredo"), std::string::npos) << path;
+    }
+    EXPECT_EQ(body(c.Get("/atualsis/sub/x.zip")), "x");
+    EXPECT_GE(s.answered("GET /atualsis/nada.zip 404"), 1);
+}
+
+TEST(UpdateServerCommand, PrintsItsAddressAndServesTheFolder) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath("atualsis");
+    {
+        QFile f(dir.path() + "/atualsis/a.txt");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("conteudo");
+    }
+    QProcess p;
+    p.start(KRV_BINARY_DIR "/tools/krv-update-server",
+            {"--folder", dir.path(), "--port", "0", "--address", "127.0.0.1"});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(p.waitForReadyRead(20000)) << p.readAllStandardError().toStdString();
+    const QString line = QString::fromUtf8(p.readLine()).trimmed();
+    const auto m = QRegularExpression("^http://127\\.0\\.0\\.1:(\\d+)/$").match(line);
+    ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+    httplib::Client c("127.0.0.1", m.captured(1).toInt());
+    EXPECT_EQ(body(c.Get("/atualsis/a.txt")), "conteudo");
+    p.terminate();
+    EXPECT_TRUE(p.waitForFinished(10000));
+
+    QProcess bad;
+    bad.start(KRV_BINARY_DIR "/tools/krv-update-server", {"--folder", dir.path() + "/none"});
+    ASSERT_TRUE(bad.waitForFinished(10000));
+    EXPECT_NE(bad.exitCode(), 0);
+    EXPECT_TRUE(bad.readAllStandardError().contains("not a folder"));
+}
