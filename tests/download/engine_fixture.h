@@ -1,0 +1,58 @@
+#pragma once
+// A download component against a raw test server on loopback, with a scratch folder and a
+// log of its events.
+#include "download/download_control.h"
+#include "event_log.h"
+#include "platform/inet_transfer.h"
+#include "raw_http_server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace krv::test {
+
+class EngineTest : public ::testing::Test {
+protected:
+    // Short time-outs so that a dead server is seen quickly.
+    void SetUp() override { platform::InetTransfer::setTimeouts(5, 2); }
+    void TearDown() override { platform::InetTransfer::setTimeouts(20, 30); }
+
+    QString url(const std::string& path) const { return QString::fromStdString(server.url(path)); }
+    QString file(const QString& name) const { return dir.filePath(name); }
+
+    static QByteArray read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static void write(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    static QByteArray pattern(std::int64_t from, std::int64_t n) {
+        return QByteArray::fromStdString(RawHttpServer::pattern(from, n));
+    }
+    // Serves a generated body of n bytes at path.
+    void serveBytes(const std::string& path, std::int64_t n, bool ranges = false) {
+        RawResponse r;
+        r.patternSize = n;
+        r.honourRange = ranges;
+        server.serve(path, r);
+    }
+    // Url and SaveLocation set, then GetFileInformation and DownLoad, as the hosts do.
+    void fetch(const std::string& path, const QString& target) {
+        dl.setUrl(url(path));
+        dl.setSaveLocation(target);
+        dl.GetFileInformation();
+        dl.Download();
+    }
+
+    RawHttpServer server;
+    QTemporaryDir dir;
+    download::DownLoad dl;
+    EventLog log{dl};
+};
+
+} // namespace krv::test

@@ -1,0 +1,144 @@
+#include "platform/inet_transfer.h"
+#include "raw_http_server.h"
+
+#include <gtest/gtest.h>
+
+using krv::platform::InetTransfer;
+using krv::test::RawHttpServer;
+using krv::test::RawResponse;
+
+namespace {
+
+QString qurl(const RawHttpServer& s, const std::string& path) {
+    return QString::fromStdString(s.url(path));
+}
+
+void waitHeaders(InetTransfer& t) {
+    while (t.stillExecuting()) {
+    }
+}
+
+// Reads the whole body in chunks of the given sizes, used in turn.
+QByteArray readAll(InetTransfer& t, std::initializer_list<int> sizes) {
+    QByteArray all;
+    for (size_t i = 0;; ++i) {
+        const QByteArray c = t.getChunk(*(sizes.begin() + i % sizes.size()));
+        if (c.isEmpty())
+            return all;
+        all += c;
+    }
+}
+
+class InetTransferTest : public ::testing::Test {
+protected:
+    void SetUp() override { InetTransfer::setTimeouts(5, 2); }
+    void TearDown() override { InetTransfer::setTimeouts(20, 30); }
+    RawHttpServer server;
+};
+
+} // namespace
+
+TEST_F(InetTransferTest, HeaderBlockStartsWithTheStatusLineAndHeadersAreFoundByName) {
+    RawResponse r;
+    r.body = "hello";
+    r.headers = {{"X-Thing", "  value 1"}};
+    server.serve("/a", r);
+    InetTransfer t;
+    t.setUrl(qurl(server, "/a"));
+    t.execute("Range: bytes=2-");
+    waitHeaders(t);
+    EXPECT_TRUE(t.getHeader().startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(t.getHeader("content-length"), "5");
+    EXPECT_EQ(t.getHeader("X-THING"), "value 1");
+    EXPECT_EQ(t.getHeader("Missing"), "");
+    EXPECT_TRUE(t.hasAnswer());
+    EXPECT_EQ(readAll(t, {3}), QByteArray("hello"));
+    EXPECT_FALSE(t.failed());
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].header("Range"), "bytes=2-");
+}
+
+TEST_F(InetTransferTest, LargeBodyStreamsWholeThroughTheBoundedBufferInAnyChunkSize) {
+    RawResponse r;
+    r.patternSize = 3 * 1024 * 1024 + 17;
+    server.serve("/big", r);
+    InetTransfer t;
+    t.setUrl(qurl(server, "/big"));
+    t.execute();
+    waitHeaders(t);
+    // Small reads, odd reads and reads larger than the buffer itself.
+    const QByteArray all = readAll(t, {1, 1000, 70000, InetTransfer::BufferCapacity + 5000});
+    ASSERT_EQ(all.size(), r.patternSize);
+    EXPECT_EQ(all.toStdString(), RawHttpServer::pattern(0, r.patternSize));
+    EXPECT_FALSE(t.failed());
+}
+
+TEST_F(InetTransferTest, CutShortAndStalledBodiesFailAndCancelDropsTheAnswer) {
+    RawResponse cut;
+    cut.patternSize = 100000;
+    cut.dropAfter = 40000;
+    server.serve("/cut", cut);
+    RawResponse stall;
+    stall.patternSize = 100000;
+    stall.stallAfter = 10;
+    server.serve("/stall", stall);
+
+    InetTransfer t;
+    t.setUrl(qurl(server, "/cut"));
+    t.execute();
+    waitHeaders(t);
+    EXPECT_EQ(readAll(t, {4096}).size(), 40000);
+    EXPECT_TRUE(t.failed());
+    EXPECT_FALSE(t.errorText().isEmpty());
+
+    t.setUrl(qurl(server, "/stall"));
+    t.execute();
+    waitHeaders(t);
+    EXPECT_EQ(readAll(t, {4096}).size(), 10);
+    EXPECT_TRUE(t.failed());
+
+    t.setUrl(qurl(server, "/cut"));
+    t.execute();
+    waitHeaders(t);
+    t.cancel();
+    EXPECT_FALSE(t.hasAnswer());
+    EXPECT_FALSE(t.stillExecuting());
+    EXPECT_TRUE(t.getChunk(1024).isEmpty());
+}
+
+TEST_F(InetTransferTest, DeadAndRefusingServersEndWithoutAnswer) {
+    RawResponse silent;
+    silent.stallBeforeAnswer = true;
+    server.serve("/silent", silent);
+    InetTransfer t;
+    t.setUrl(qurl(server, "/silent"));
+    t.execute();
+    waitHeaders(t);
+    EXPECT_FALSE(t.hasAnswer());
+    EXPECT_TRUE(t.failed());
+    EXPECT_EQ(t.getHeader(), "");
+
+    int closedPort;
+    {
+        RawHttpServer gone;
+        closedPort = gone.port();
+    }
+    t.setUrl(QString("http://127.0.0.1:%1/x").arg(closedPort));
+    t.execute();
+    waitHeaders(t);
+    EXPECT_FALSE(t.hasAnswer());
+    EXPECT_TRUE(t.failed());
+}
+
+TEST_F(InetTransferTest, OpenUrlReturnsTheWholeBodyOrNothing) {
+    RawResponse r;
+    r.body = std::string(300000, 'x') + "end";
+    server.serve("/page", r);
+    RawResponse silent;
+    silent.stallBeforeAnswer = true;
+    server.serve("/silent", silent);
+    InetTransfer t;
+    EXPECT_EQ(t.openUrl(qurl(server, "/page")).toStdString(), r.body);
+    EXPECT_TRUE(t.openUrl(qurl(server, "/silent")).isEmpty());
+    EXPECT_TRUE(t.openUrl(qurl(server, "/nothing-here")).startsWith("not found"));
+}
