@@ -2,6 +2,8 @@ target_sources(krv_core PRIVATE
   database/connection.cpp
   database/connection_string.cpp
   database/abre_server.cpp
+  database/menu_file.cpp
+  database/frm_atual_menu.cpp
   database/jet_import.cpp
   database/update_file.cpp
 )
