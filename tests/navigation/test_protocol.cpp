@@ -48,16 +48,6 @@ TEST(ProtocolRequests, AddressesFollowTheBaseAddress) {
     EXPECT_EQ(loginUrl("ana", "x"), "http://example.test:81/atualsis/atkrv.php?id=ana&pwd=x");
 }
 
-TEST(ProtocolRequests, BuildTimeAddressWithoutTheEnvironment) {
-    const QByteArray old = qgetenv("ZELVOR_BASE_URL");
-    qunsetenv("ZELVOR_BASE_URL");
-    const QString url = baseUrl();
-    if (!old.isEmpty())
-        qputenv("ZELVOR_BASE_URL", old);
-    EXPECT_TRUE(url.startsWith("http://")) << url.toStdString();
-    EXPECT_TRUE(url.endsWith("/")) << url.toStdString();
-}
-
 TEST(ProtocolRequests, ValuesArriveAsTypedExceptTheUserNamesAmpersand) {
     BaseUrl base("http://h/");
     const QString password = "a&b=c #d+e%f g";
@@ -74,12 +64,6 @@ TEST(ProtocolRequests, ValuesArriveAsTypedExceptTheUserNamesAmpersand) {
 
     EXPECT_EQ(param(historyUrl(12, "01.31.00"), "atual"), "01.31.00");
     EXPECT_EQ(param(historyUrl(7, ""), "id"), "7");
-}
-
-TEST(ProtocolRequests, TrocaEComercialTouchesOnlyAmpersands) {
-    EXPECT_EQ(TrocaEComercial("a&&b & c"), "a@@b @ c");
-    EXPECT_EQ(TrocaEComercial("sem nada <x/>"), "sem nada <x/>");
-    EXPECT_EQ(TrocaEComercial(""), "");
 }
 
 TEST(ProtocolXml, RecordsAreTheRootsChildrenAndTheirFirstThreeChildren) {
