@@ -1,9 +1,13 @@
 #include "database/jet_import.h"
 
+#include "common/updatekrv.h"
+
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <filesystem>
 #include <mdbtools.h>
 #include <memory>
@@ -22,8 +26,10 @@ QString shown(const QString& path) {
 }
 
 [[noreturn]] void unreadable(const QString& path, const QString& reason) {
-    throw KrvError(jet_err::Unreadable,
-                   "O arquivo " + shown(path) + " não pôde ser lido como banco Access: " + reason);
+    throw KrvError(jet_err::Unreadable, "O arquivo " + shown(path) +
+                                            " não é um arquivo de atualização legível: banco "
+                                            "Access danificado (" +
+                                            reason + ").");
 }
 
 struct MdbCloser {
@@ -247,7 +253,13 @@ UpdateFileFormat updateFileFormat(const QString& path) {
 }
 
 QString jetWorkingCopyPath(const QString& jetPath) {
-    return jetPath + ".sqlite";
+    const QFileInfo file(jetPath);
+    const QString update = QFileInfo(updatekrv::updateFolder()).canonicalFilePath();
+    if (!update.isEmpty() && file.absoluteDir().canonicalPath() == update)
+        return jetPath + ".sqlite";
+    return QDir::temp().filePath(QString("zelvor-%1-%2.sqlite")
+                                     .arg(QCoreApplication::applicationPid())
+                                     .arg(file.fileName()));
 }
 
 void importJet(const QString& jetPath, const QString& sqlitePath) {
@@ -269,9 +281,13 @@ void importJet(const QString& jetPath, const QString& sqlitePath) {
     // The system catalog's definition lies on page 2. libmdb undoes the simple page encoding
     // of Jet 4 itself; pages that still do not read as a table definition are encrypted
     // with something it does not know (or the file is damaged).
-    if (mdb_read_pg(mdb.get(), 2) <= 0)
+    const qint64 pageSize = mdb->fmt->pg_size;
+    if (QFileInfo(jetPath).size() < 3 * pageSize || mdb_read_pg(mdb.get(), 2) != pageSize)
         unreadable(jetPath, "arquivo truncado");
-    if (mdb->pg_buf[0] != MDB_PAGE_TABLE || mdb->pg_buf[1] != 0x01)
+    const auto* page = mdb->pg_buf;
+    if (std::all_of(page, page + pageSize, [](unsigned char b) { return b == 0; }))
+        unreadable(jetPath, "catálogo em branco");
+    if (page[0] != MDB_PAGE_TABLE || page[1] != 0x01)
         throw KrvError(jet_err::Encrypted,
                        "O arquivo " + shown(jetPath) +
                            " está criptografado e não pode ser lido. Grave-o sem "

@@ -14,8 +14,10 @@ enum class UpdateFileFormat { SQLite, Jet, Unknown };
 // "Standard ACE DB" at byte 4. A missing or unreadable file is Unknown.
 UpdateFileFormat updateFileFormat(const QString& path);
 
-// Where the working copy of the Access file at jetPath lies: the same folder, the same name
-// with ".sqlite" appended.
+// Where the working copy of the Access file at jetPath lies. In the run's update folder it
+// lies next to the file (same name with ".sqlite" appended), so the run end removes it with
+// the folder. Anywhere else (the source medium of a directory run, which may be read-only
+// and is the user's) it lies in the system's temporary folder under a name of this process.
 QString jetWorkingCopyPath(const QString& jetPath);
 
 // Copies every user table of the Access file at jetPath, with its columns in their order and
@@ -24,7 +26,7 @@ QString jetWorkingCopyPath(const QString& jetPath);
 // numbers and yes/no values keep their numeric kind; a text of length zero (libmdb gives an
 // empty text and a null alike) becomes the empty text, an absent number null.
 // Throws KrvError naming the file when it is not an Access file, when its pages are
-// encrypted, or when it cannot be read or written.
+// encrypted, when it is damaged, or when the copy cannot be written.
 void importJet(const QString& jetPath, const QString& sqlitePath);
 
 // The SQLite database to run on for the update file at path: path itself for an SQLite file;
@@ -35,7 +37,7 @@ QString sqliteUpdateFile(const QString& path);
 // Error numbers raised here.
 namespace jet_err {
 inline constexpr int NotUpdateFile = err::BadFileFormat; // neither SQLite nor Access
-inline constexpr int Unreadable = 3343;                  // unrecognised or damaged Access file
+inline constexpr int Unreadable = err::BadFileFormat;    // damaged Access file
 inline constexpr int Encrypted = 3031;                   // pages encrypted: cannot be read
 } // namespace jet_err
 

@@ -1,5 +1,7 @@
 #include "database/update_file.h"
 
+#include "database/jet_import.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <sqlite3.h>
@@ -309,12 +311,8 @@ bool isSqliteFile(const QString& path) {
 
 UpdateFile openUpdateFile(const QString& path, const QString& connect) {
     UpdateFile file;
-    if (QFileInfo(path).isFile() && !isSqliteFile(path)) {
-        // Other formats are recognised here by their content.
-        throw KrvError(err::BadFileFormat,
-                       "O arquivo " + fileText(path) + " não é um arquivo de atualização.");
-    }
-    file.openSqlite(path, connect);
+    // An Access file runs on its SQLite working copy; anything else is refused there.
+    file.openSqlite(QFileInfo(path).isFile() ? sqliteUpdateFile(path) : path, connect);
     return file;
 }
 

@@ -138,7 +138,8 @@ private:
 };
 
 // Opens the update file at path by its content, the one entry point the runs use. An
-// SQLite file is opened as it is; anything else is rejected as "not an update file".
+// SQLite file is opened as it is, an Access file through its working SQLite copy (see
+// jet_import.h); anything else is rejected as "not an update file".
 // Throws KrvError naming the file.
 UpdateFile openUpdateFile(const QString& path, const QString& connect = kUpdateFileConnect);
 

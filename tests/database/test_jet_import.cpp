@@ -1,0 +1,351 @@
+// Real Access files, written by an independent Access writer, against the listings mdb-export
+// made of them (tests/data/access/expected).
+#include "common/updatekrv.h"
+#include "database/jet_import.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+using namespace krv::database;
+using krv::KrvError;
+
+namespace {
+
+const QString AccessDir = QStringLiteral(KRV_SOURCE_DIR "/tests/data/access");
+
+// One value of an mdb-export listing: quoted text, or a bare number, or nothing.
+struct Cell {
+    bool quoted = false;
+    QString text;
+};
+struct Table {
+    QString name;
+    QStringList columns;
+    QList<QList<Cell>> rows;
+};
+
+QList<Cell> parseCsvLine(const QString& line) {
+    QList<Cell> cells;
+    Cell cur;
+    bool inQuotes = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (inQuotes) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                cur.text += '"';
+                ++i;
+            } else if (c == '"') {
+                inQuotes = false;
+            } else {
+                cur.text += c;
+            }
+        } else if (c == '"') {
+            inQuotes = cur.quoted = true;
+        } else if (c == ',') {
+            cells << cur;
+            cur = Cell();
+        } else {
+            cur.text += c;
+        }
+    }
+    cells << cur;
+    return cells;
+}
+
+// The tables of an expected listing, in catalog order.
+QList<Table> readExpected(const QString& name) {
+    QFile f(AccessDir + "/expected/" + name + ".txt");
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
+    QList<Table> tables;
+    bool header = false;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith("## mdb-export ")) {
+            tables << Table{line.section(' ', -1), {}, {}};
+            header = true;
+        } else if (line.startsWith('#')) {
+            continue;
+        } else if (header) {
+            tables.last().columns = line.split(',');
+            header = false;
+        } else {
+            tables.last().rows << parseCsvLine(line);
+        }
+    }
+    return tables;
+}
+
+// A read-only look at a working copy.
+class Sqlite {
+public:
+    explicit Sqlite(const QString& path) {
+        EXPECT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, SQLITE_OPEN_READWRITE,
+                                  nullptr),
+                  SQLITE_OK);
+    }
+    ~Sqlite() { sqlite3_close(db_); }
+    // Every row of a query; each value as "type:text" ("null:", "integer:1", "text:a").
+    QList<QStringList> rows(const QString& sql) const {
+        QList<QStringList> out;
+        sqlite3_stmt* st = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.toUtf8().constData(), -1, &st, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db_);
+        while (st && sqlite3_step(st) == SQLITE_ROW) {
+            QStringList row;
+            for (int i = 0; i < sqlite3_column_count(st); ++i) {
+                static const char* kinds[] = {"", "integer", "real", "text", "blob", "null"};
+                const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+                row << QString(kinds[sqlite3_column_type(st, i)]) + ':' + QString::fromUtf8(t);
+            }
+            out << row;
+        }
+        sqlite3_finalize(st);
+        return out;
+    }
+    QStringList column(const QString& sql) const {
+        QStringList out;
+        for (const QStringList& r : rows(sql))
+            out << r.value(0).section(':', 1);
+        return out;
+    }
+    bool exec(const QString& sql) const {
+        return sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+QString quotedName(const QString& n) {
+    return '"' + QString(n).replace('"', "\"\"") + '"';
+}
+
+class JetImport : public ::testing::Test {
+protected:
+    QTemporaryDir dir_;
+
+    // The temporary folder is the suite's folder, so working copies stay in it.
+    void SetUp() override {
+        krv::updatekrv::DirSis = dir_.path();
+        ASSERT_TRUE(QDir(dir_.path()).mkdir("update"));
+    }
+    void TearDown() override { krv::updatekrv::reset(); }
+
+    // A copy of one of the test files in the update folder, named krv.mdb.
+    QString place(const QString& file) {
+        const QString target = dir_.filePath("update/krv.mdb");
+        QFile::remove(target);
+        EXPECT_TRUE(QFile::copy(AccessDir + "/" + file, target));
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+        return target;
+    }
+    QString write(const QString& name, const QByteArray& bytes) {
+        QFile f(dir_.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    }
+
+    // Imports the named test file and checks the copy against its mdb-export listing.
+    void expectMatchesListing(const QString& name) {
+        SCOPED_TRACE(name.toStdString());
+        const QString copy = sqliteUpdateFile(place(name + ".mdb"));
+        Sqlite db(copy);
+        const QList<Table> expected = readExpected(name);
+        QStringList expectedNames;
+        for (const Table& t : expected)
+            expectedNames << t.name;
+        EXPECT_EQ(db.column("select name from sqlite_master where type='table' order by rowid"),
+                  expectedNames);
+        for (const Table& t : expected) {
+            SCOPED_TRACE(t.name.toStdString());
+            EXPECT_EQ(
+                db.column("select name from pragma_table_info('" + t.name + "') order by cid"),
+                t.columns);
+            const QList<QStringList> rows =
+                db.rows("select * from " + quotedName(t.name) + " order by rowid");
+            ASSERT_EQ(rows.size(), t.rows.size());
+            for (qsizetype r = 0; r < rows.size(); ++r) {
+                ASSERT_EQ(rows[r].size(), t.rows[r].size()) << "row " << r;
+                for (qsizetype c = 0; c < rows[r].size(); ++c) {
+                    const Cell& want = t.rows[r][c];
+                    // A bare value in the listing is a number, a quoted one text; nothing
+                    // between the commas is a length-0 text.
+                    const QString kind = want.quoted || want.text.isEmpty() ? "text" : "integer";
+                    EXPECT_EQ(rows[r][c], kind + ':' + want.text)
+                        << "row " << r << " column " << t.columns.value(c).toStdString();
+                }
+            }
+        }
+    }
+};
+
+TEST_F(JetImport, FormatIsToldByContentNotByName) {
+    QByteArray ace = QByteArray(4, '\0') + "Standard ACE DB" + QByteArray(100, '\0');
+    QByteArray sqlite("SQLite format 3\0", 16);
+    sqlite += QByteArray(100, '\0');
+    EXPECT_EQ(updateFileFormat(place("update-basic.mdb")), UpdateFileFormat::Jet);
+    EXPECT_EQ(updateFileFormat(write("krv.accdb", ace)), UpdateFileFormat::Jet);
+    EXPECT_EQ(updateFileFormat(write("krv.sqlite", sqlite)), UpdateFileFormat::SQLite);
+    EXPECT_EQ(updateFileFormat(write("notes.mdb", "Standard Jet DB at the wrong place")),
+              UpdateFileFormat::Unknown);
+    EXPECT_EQ(updateFileFormat(write("empty.mdb", "")), UpdateFileFormat::Unknown);
+    EXPECT_EQ(updateFileFormat(dir_.filePath("missing.mdb")), UpdateFileFormat::Unknown);
+}
+
+TEST_F(JetImport, AnythingElseIsRejectedNamingTheFile) {
+    const QString text = write("krv.mdb", "PK\x03\x04 this is a zip, not a database");
+    try {
+        sqliteUpdateFile(text);
+        FAIL() << "accepted a file that is no update file";
+    } catch (const KrvError& e) {
+        EXPECT_EQ(e.number(), jet_err::NotUpdateFile);
+        EXPECT_TRUE(e.description().contains(text)) << e.description().toStdString();
+        EXPECT_TRUE(e.description().contains("não é um arquivo de atualização"));
+    }
+    try {
+        sqliteUpdateFile(dir_.filePath("absent.mdb"));
+        FAIL() << "accepted a missing file";
+    } catch (const KrvError& e) {
+        EXPECT_EQ(e.number(), krv::err::FileNotFound);
+        EXPECT_TRUE(e.description().contains("absent.mdb"));
+    }
+    EXPECT_THROW(importJet(text, dir_.filePath("out.sqlite")), KrvError);
+    EXPECT_FALSE(QFile::exists(dir_.filePath("out.sqlite")));
+}
+
+TEST_F(JetImport, SqliteFilesAreUsedAsTheyAre) {
+    QByteArray sqlite("SQLite format 3\0", 16);
+    const QString path = write("krv.mdb", sqlite + QByteArray(100, '\0'));
+    EXPECT_EQ(sqliteUpdateFile(path), path);
+    EXPECT_FALSE(QFile::exists(jetWorkingCopyPath(path)));
+}
+
+TEST_F(JetImport, EveryFileGivesExactlyItsListedTablesColumnsRowsAndValues) {
+    for (const char* name :
+         {"update-basic", "update-accents", "update-empty-numero", "update-password"})
+        expectMatchesListing(name);
+}
+
+TEST_F(JetImport, TheWorkingCopyLiesNextToTheFileOnlyInTheUpdateFolder) {
+    const QString mdb = place("update-basic.mdb");
+    const QString copy = sqliteUpdateFile(mdb);
+    EXPECT_EQ(QFileInfo(copy).absolutePath(), QFileInfo(mdb).absolutePath());
+    EXPECT_NE(copy, mdb);
+    EXPECT_EQ(updateFileFormat(copy), UpdateFileFormat::SQLite);
+    EXPECT_EQ(updateFileFormat(mdb), UpdateFileFormat::Jet) << "the shipped file is untouched";
+    EXPECT_EQ(QDir(dir_.filePath("update")).entryList(QDir::Files).size(), 2)
+        << "no partial file left";
+
+    // A source medium is the user's (and may be read-only): nothing is written beside it.
+    QTemporaryDir medium;
+    const QString source = medium.filePath("krv.mdb");
+    ASSERT_TRUE(QFile::copy(mdb, source));
+    QFile::setPermissions(medium.path(), QFile::ReadOwner | QFile::ExeOwner);
+    const QString elsewhere = sqliteUpdateFile(source);
+    QFile::setPermissions(medium.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(QDir(medium.path()).entryList(QDir::Files), QStringList{"krv.mdb"});
+    EXPECT_EQ(QFileInfo(elsewhere).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_EQ(Sqlite(elsewhere).column("select CodAtu from numero"), QStringList{"000132"});
+    EXPECT_TRUE(QFile::remove(elsewhere));
+}
+
+TEST_F(JetImport, ThePasswordProtectedFileReadsLikeTheBasicOne) {
+    const QString basic = dir_.filePath("basic.sqlite");
+    const QString pwd = dir_.filePath("password.sqlite");
+    importJet(AccessDir + "/update-basic.mdb", basic);
+    importJet(AccessDir + "/update-password.mdb", pwd);
+    Sqlite a(basic), b(pwd);
+    const QStringList tables = a.column("select name from sqlite_master order by rowid");
+    EXPECT_EQ(tables.size(), 7);
+    EXPECT_EQ(b.column("select name from sqlite_master order by rowid"), tables);
+    for (const QString& t : tables)
+        EXPECT_EQ(b.rows("select * from " + t), a.rows("select * from " + t)) << t.toStdString();
+}
+
+TEST_F(JetImport, AccentsApostrophesAndTheEuroSignArriveAsUtf8) {
+    Sqlite db(sqliteUpdateFile(place("update-accents.mdb")));
+    EXPECT_EQ(db.column("select hex([table]) from tabelas where [table] like 'promo%'"),
+              QStringList{"70726F6D6FC3A7C3B56573"});
+    EXPECT_EQ(db.column("select length(CAST(field AS BLOB)) from campos where field='situação'"),
+              QStringList{"10"});
+    EXPECT_EQ(db.column("select [default] from campos where field='observação'"),
+              QStringList{QString::fromUtf8("INFORMAÇÕES GERAIS: preço em \u20AC")});
+    EXPECT_EQ(db.column("select [default] from campos where field='contato'"),
+              QStringList{"O'Brien"});
+    EXPECT_EQ(db.column("select type from campos where field='situação'"),
+              QStringList{"enum('a','b')"});
+    // What the comparison asks of the copy: case-blind matching in the query.
+    EXPECT_EQ(db.column("select key_name from indices where lower(trim([table]))='promoções' "
+                        "and key_name='IDX_DESCRIção' collate nocase"),
+              QStringList{QString::fromUtf8("idx_descrição")});
+}
+
+TEST_F(JetImport, NumbersStayNumbersAndEmptyTextsStayText) {
+    Sqlite db(sqliteUpdateFile(place("update-basic.mdb")));
+    EXPECT_EQ(db.column("select distinct typeof(seq_in_index) from indices"),
+              QStringList{"integer"});
+    EXPECT_EQ(db.column("select count(*) from indices where seq_in_index=1"), QStringList{"4"});
+    // libmdb cannot tell a null text from a zero-length one: both come out empty, never null.
+    EXPECT_EQ(db.column("select count(*) from campos where [default] is null or [key] is null "
+                        "or extra is null"),
+              QStringList{"0"});
+    EXPECT_EQ(db.column("select field from campos where [default]='' and [key]='' and extra='' "
+                        "and [table]='clientes'"),
+              (QStringList{"nome", "email"}));
+    // The snapshot tables take the rows the snapshot writes: quoted numbers become numbers.
+    EXPECT_TRUE(db.exec("insert into d_indices values ('t','PRIMARY','id','2','0')"));
+    EXPECT_EQ(db.column("select typeof(seq_in_index) || seq_in_index from d_indices"),
+              QStringList{"integer2"});
+    EXPECT_TRUE(db.exec("insert into d_campos values ('t','c','int(11)','NO','','','')"));
+    EXPECT_TRUE(db.exec("delete from d_campos"));
+}
+
+TEST_F(JetImport, AFreshImportReplacesAnEarlierCopyAndAFailedOneLeavesItAlone) {
+    const QString mdb = place("update-basic.mdb");
+    const QString copy = jetWorkingCopyPath(mdb);
+    write("update/" + QFileInfo(copy).fileName(), "left over from an interrupted run");
+    EXPECT_EQ(sqliteUpdateFile(mdb), copy);
+    EXPECT_EQ(Sqlite(copy).column("select CodAtu from numero"), QStringList{"000132"});
+
+    // A damaged file: only the header page survived.
+    QFile src(mdb);
+    ASSERT_TRUE(src.open(QIODevice::ReadOnly));
+    const QString cut = write("cut.mdb", src.read(4096));
+    try {
+        importJet(cut, copy);
+        FAIL() << "read a truncated file";
+    } catch (const KrvError& e) {
+        EXPECT_EQ(e.number(), jet_err::Unreadable);
+        EXPECT_TRUE(e.description().contains(cut)) << e.description().toStdString();
+    }
+    EXPECT_EQ(Sqlite(copy).column("select CodAtu from numero"), QStringList{"000132"});
+    EXPECT_FALSE(QFile::exists(copy + ".part"));
+}
+
+// Pages scrambled with a key the header does not carry, as an encrypted file looks to a
+// reader without the key.
+TEST_F(JetImport, EncryptedPagesGiveAClearError) {
+    QFile src(AccessDir + "/update-basic.mdb");
+    ASSERT_TRUE(src.open(QIODevice::ReadOnly));
+    QByteArray bytes = src.readAll();
+    quint32 state = 0x2545F491;
+    for (qsizetype i = 4096; i < bytes.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        bytes[i] = char(bytes[i] ^ char(state >> 24));
+    }
+    const QString mdb = write("krv.mdb", bytes);
+    try {
+        sqliteUpdateFile(mdb);
+        FAIL() << "read an encrypted file";
+    } catch (const KrvError& e) {
+        EXPECT_EQ(e.number(), jet_err::Encrypted);
+        EXPECT_TRUE(e.description().contains(mdb));
+        EXPECT_TRUE(e.description().contains("criptografado"));
+    }
+    EXPECT_FALSE(QFile::exists(jetWorkingCopyPath(mdb)));
+}
+
+} // namespace
