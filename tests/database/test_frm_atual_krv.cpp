@@ -1,0 +1,156 @@
+#include "common/updatekrv.h"
+#include "database/connection.h"
+#include "database/frm_atual_krv.h"
+#include "database/frm_atual_menu.h"
+#include "hook_tap.h"
+#include "platform/forms.h"
+#include "platform/program.h"
+#include "suite_install.h"
+#include "update_file_builder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
+#include <gtest/gtest.h>
+
+using namespace krv;
+using namespace krv::database;
+
+class AtualKRVWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(suite.db().ok() && reference.ok());
+        updatekrv::reset();
+        updatekrv::DirSis = suite.folder();
+        updatekrv::VersaoBD = "000150";
+        Conexao().Open(1, suite.db().connectionString());
+        ASSERT_TRUE(QDir().mkpath(suite.updateFolder()));
+        platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
+    }
+    void TearDown() override {
+        platform::setEndHandler({});
+        fresh();
+    }
+
+    // Writes the update folder's krv.mdb from the reference database.
+    void buildUpdateFile() {
+        tools::BuildOptions options;
+        options.codAtu = "000150";
+        tools::buildUpdateFile(suite.updateFolder() + "/krv.mdb", reference.db(), options);
+    }
+    UpdateFile updateFile() { return openUpdateFile(suite.updateFolder() + "/krv.mdb"); }
+
+    // Shows the window and activates it; the exit code, or -1 when the program did not end.
+    int run() {
+        frmAtualKRV& w = platform::form<frmAtualKRV>();
+        w.show();
+        try {
+            w.Form_Activate();
+        } catch (const platform::ProgramEnded& e) {
+            return e.code;
+        }
+        return -1;
+    }
+    // The next form<frmAtualKRV>() is a new window.
+    static void fresh() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<frmAtualKRV*>(w) || qobject_cast<frmAtualMenu*>(w))
+                delete w;
+    }
+    QString ultAtualizacao() { return suite.db().scalar("select ult_atualizacao from licensa"); }
+
+    test::SuiteInstall suite{"000131"};
+    test::ScratchDatabase reference;
+};
+
+TEST_F(AtualKRVWindow, IdenticalStructuresOnlyRecordTheVersionAndEndTheRun) {
+    suite.db().exec("create table clientes (id int NOT NULL, primary key (id))");
+    reference.exec("create table clientes (id int NOT NULL, primary key (id))");
+    buildUpdateFile();
+    test::HookTap tap;
+    EXPECT_EQ(run(), 0);
+
+    frmAtualKRV& w = platform::form<frmAtualKRV>();
+    EXPECT_EQ(w.tag(), ".");
+    ASSERT_EQ(w.Lista->count(), 1);
+    EXPECT_EQ(w.Lista->item(0)->text(), "Análise concluída!");
+    EXPECT_EQ(ultAtualizacao(), "000150");
+    EXPECT_FALSE(QFileInfo::exists(suite.updateFolder()));
+    EXPECT_EQ(tap.messages(), QStringList{"Nenhuma atualização realizada!"});
+    const QStringList statuses = tap.statuses();
+    EXPECT_TRUE(statuses.contains("Verificando clientes"));
+    EXPECT_FALSE(statuses.contains("Verificando licensa")); // only reference tables
+    EXPECT_EQ(statuses.first(), "");                        // cleared while the snapshot runs
+
+    // Full height, centred vertically, snapshot display gone.
+    EXPECT_EQ(w.height(), (frmAtualKRV::kFullHeight - 450) / 15);
+    const int screenHeight = QGuiApplication::primaryScreen()->geometry().height();
+    EXPECT_EQ(w.frameGeometry().top(), screenHeight / 2 - w.frameGeometry().height() / 2);
+    EXPECT_FALSE(w.Gauge->isVisible());
+    EXPECT_FALSE(w.lblLer->isVisible());
+    EXPECT_EQ(w.Lista->palette().color(QPalette::Text), QColor(0, 0xc0, 0));
+    EXPECT_EQ(w.Lista->palette().color(QPalette::Base), QColor(Qt::black));
+    EXPECT_EQ(w.Lista->font().family(), "Verdana");
+
+    // A later activation does not start the run again.
+    suite.db().exec("update licensa set ult_atualizacao = '000131'");
+    EXPECT_EQ(run(), -1);
+    EXPECT_EQ(ultAtualizacao(), "000131");
+}
+
+TEST_F(AtualKRVWindow, UpdateFileWithoutNumeroEndsWithNothingAltered) {
+    reference.exec("create table nova (a int)");
+    buildUpdateFile();
+    updateFile().execute("delete from numero");
+    test::HookTap tap;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(tap.messages(), QStringList{"Arquivo <krv.mdb> inválido!"});
+    for (const auto& line : tap.lines()) {
+        if (line.kind != "msgbox")
+            continue;
+        EXPECT_EQ(line.fields.value(0), "Aviso!");
+    }
+    EXPECT_TRUE(suite.db().column("show tables like 'nova'").isEmpty());
+    EXPECT_EQ(ultAtualizacao(), "000131");
+    EXPECT_TRUE(QFileInfo::exists(suite.updateFolder() + "/krv.mdb"));
+}
+
+TEST_F(AtualKRVWindow, FailureIsReportedAndLeavesTheVersionForARerun) {
+    reference.exec({"create table a1 (x int)", "create table b2 (y int)"});
+    buildUpdateFile();
+    updateFile().execute("update campos set type = 'tipo_que_nao_existe' where [table] = 'b2'");
+    test::HookTap tap;
+    EXPECT_EQ(run(), 1);
+    ASSERT_EQ(tap.messages().size(), 1);
+    // The server's own error number and description.
+    EXPECT_TRUE(QRegularExpression("^Erro em tempo de execução '[1-9][0-9]*':\r\n\r\n")
+                    .match(tap.messages()[0])
+                    .hasMatch())
+        << tap.messages()[0].toStdString();
+    EXPECT_TRUE(tap.messages()[0].contains("tipo_que_nao_existe"));
+    EXPECT_EQ(ultAtualizacao(), "000131");
+    EXPECT_EQ(suite.db().column("show tables like 'a1'"), QStringList{"a1"});
+
+    fresh();
+    updateFile().execute("update campos set type = 'int(11)' where [table] = 'b2'");
+    test::HookTap rerun;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(ultAtualizacao(), "000150");
+    EXPECT_EQ(platform::form<frmAtualKRV>().Lista->count(), 2); // b2 created, then the end
+}
+
+TEST_F(AtualKRVWindow, MenuFileHandsOverToTheMenuReload) {
+    buildUpdateFile();
+    QFile menu(suite.updateFolder() + "/mnusis_cs.krv");
+    ASSERT_TRUE(menu.open(QIODevice::WriteOnly));
+    menu.close();
+    test::HookTap tap;
+    EXPECT_EQ(run(), -1); // the menu reload ends the run, not this window
+    EXPECT_EQ(ultAtualizacao(), "000150");
+    EXPECT_TRUE(platform::form<frmAtualMenu>().isVisible());
+    EXPECT_TRUE(tap.messages().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(suite.updateFolder() + "/krv.mdb"));
+}

@@ -1,0 +1,99 @@
+#pragma once
+// A live database and a reference database on the test MariaDB, the update file built from
+// the reference by the update-file builder, and the comparison run against the live one
+// through the shared connection, with what it showed and sent.
+#include "database/connection.h"
+#include "database/schema_snapshot.h"
+#include "database/schema_sync.h"
+#include "database/update_file.h"
+#include "test_db.h"
+#include "update_file_builder.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace krv::test {
+
+struct SyncTrace {
+    QStringList lines, statements, statuses;
+};
+
+class SchemaFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(live.ok() && reference.ok());
+        ASSERT_TRUE(dir.isValid());
+        database::Conexao().Open(1, live.connectionString());
+    }
+
+    // Runs each statement on both databases.
+    void both(const QStringList& statements) {
+        live.exec(statements);
+        reference.exec(statements);
+    }
+
+    // Writes the update file from the reference and opens it.
+    database::UpdateFile build(tools::BuildOptions options = {}) {
+        if (options.codAtu.isEmpty())
+            options.codAtu = "000132";
+        const QString path = dir.filePath(QString("krv%1.mdb").arg(++files_));
+        tools::buildUpdateFile(path, reference.db(), options);
+        return database::openUpdateFile(path);
+    }
+
+    // Snapshot and comparison, as the update window runs them.
+    SyncTrace sync(const database::UpdateFile& file) {
+        SyncTrace trace;
+        database::LerEstrutura(file, database::Conexao());
+        database::prepareLookups(file);
+        database::SyncView view;
+        view.line = [&](const QString& s) { trace.lines << s; };
+        view.status = [&](const QString& s) { trace.statuses << s; };
+        view.executed = [&](const QString& s) { trace.statements << s; };
+        database::SchemaSync(file, database::Conexao(), view).run();
+        return trace;
+    }
+
+    QString showCreate(const QString& table) { return liveRow("show create table " + table, 1); }
+
+    // "key_name:column_name:seq" of every index row, as the server lists them.
+    static QStringList indexRows(ScratchDatabase& db, const QString& table) {
+        QStringList rows;
+        QSqlQuery q(db.db());
+        q.exec("show index from " + table);
+        while (q.next())
+            rows << q.value(2).toString() + ":" + q.value(4).toString() + ":" +
+                        q.value(3).toString();
+        rows.sort();
+        return rows;
+    }
+    // "field|type|null|key|default|extra" of every column.
+    static QStringList columnRows(ScratchDatabase& db, const QString& table) {
+        QStringList rows;
+        QSqlQuery q(db.db());
+        q.exec("show columns from " + table);
+        while (q.next()) {
+            QStringList r;
+            for (int i = 0; i < 6; ++i)
+                r << (q.value(i).isNull() ? "<null>" : q.value(i).toString());
+            rows << r.join('|');
+        }
+        return rows;
+    }
+
+    QString liveRow(const QString& sql, int column) {
+        QSqlQuery q(live.db());
+        if (!q.exec(sql) || !q.next())
+            return {};
+        return q.value(column).toString();
+    }
+
+    ScratchDatabase live, reference;
+    QTemporaryDir dir;
+
+private:
+    int files_ = 0;
+};
+
+} // namespace krv::test

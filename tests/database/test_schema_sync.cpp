@@ -1,0 +1,188 @@
+#include "database/schema_statements.h"
+#include "test_schema_fixture.h"
+
+using namespace krv;
+using namespace krv::database;
+using krv::test::SchemaFixture;
+using krv::test::SyncTrace;
+
+namespace {
+
+const QStringList kClientes = {
+    "create table clientes (id int NOT NULL auto_increment, nome varchar(40) NOT NULL "
+    "default '', cidade varchar(30) default NULL, uf char(2), primary key (id), "
+    "key ix_nome (nome, cidade))",
+    "create table produtos (cod char(6) NOT NULL, descr varchar(50), primary key (cod))"};
+
+} // namespace
+
+TEST(ColumnDefinition, IsBuiltPieceByPiece) {
+    ReferenceColumn c;
+    c.field = "id";
+    c.type = "int(11)";
+    c.nullable = false;
+    c.extra = " auto_increment";
+    EXPECT_EQ(columnDefinition(c), "id int(11) NOT NULL  auto_increment");
+    c.nullable = true;
+    c.extra = "auto_increment";
+    EXPECT_EQ(columnDefinition(c), "id int(11)auto_increment"); // no blank is added
+    c.extra.clear();
+    c.defaultValue = "it's a \\ test";
+    EXPECT_EQ(columnDefinition(c), "id int(11) default 'it\\'s a \\\\ test'");
+    c.autoText = " first";
+    c.table = " Tab ";
+    EXPECT_EQ(addColumnStatement(" Tab ", c),
+              "alter table  Tab  add column (id int(11) default 'it\\'s a \\\\ test' first)");
+    EXPECT_EQ(modifyColumnStatement("Tab", c),
+              "alter table Tab modify column id int(11) default 'it\\'s a \\\\ test'");
+    EXPECT_EQ(trimBlanks("  a b\t "), "a b\t");
+}
+
+TEST(IndexStatements, PrimaryKeyIsNamedByItsWords) {
+    EXPECT_EQ(dropIndexStatement("t", "PRIMARY"), "alter table t drop PRIMARY KEY");
+    EXPECT_EQ(dropIndexStatement("t", "Primary"), "alter table t drop index Primary");
+    EXPECT_EQ(addIndexStatement("t", {"PRIMARY", {"a", "b"}}),
+              "alter table t add primary key(a,b)");
+    EXPECT_EQ(addIndexStatement("t", {"ix", {"a"}}), "alter table t add index ix(a)");
+    EXPECT_EQ(bookkeepingStatement("0001'2"), "update licensa set ult_atualizacao='0001\\'2'");
+}
+
+TEST_F(SchemaFixture, IdenticalStructuresChangeNothing) {
+    both(kClientes);
+    const UpdateFile file = build();
+    const auto trace = sync(file);
+    EXPECT_TRUE(trace.statements.isEmpty()) << trace.statements.join("\n").toStdString();
+    EXPECT_TRUE(trace.lines.isEmpty());
+    EXPECT_EQ(trace.statuses, QStringList({"Verificando clientes", "Verificando produtos"}));
+}
+
+TEST_F(SchemaFixture, MissingTableIsCreatedWholeInOneStatement) {
+    both(kClientes);
+    reference.exec("create table pedidos (id int NOT NULL auto_increment, cliente int NOT NULL, "
+                   "valor decimal(10,2) NOT NULL default '0.00', obs varchar(20), "
+                   "primary key (id), key ix_cli (cliente, id))");
+    const UpdateFile file = build();
+    const auto trace = sync(file);
+    EXPECT_EQ(trace.lines, QStringList{"Criando Tabela <pedidos>"});
+    ASSERT_EQ(trace.statements.size(), 1);
+    EXPECT_EQ(trace.statements[0],
+              "create table pedidos (id int(11) NOT NULL  auto_increment,cliente int(11) NOT NULL "
+              ",valor decimal(10,2) NOT NULL  default '0.00',obs varchar(20),KEY ix_cli "
+              "(cliente,id),PRIMARY KEY (id))");
+    EXPECT_EQ(indexRows(live, "pedidos"), indexRows(reference, "pedidos"));
+    EXPECT_EQ(columnRows(live, "pedidos"), columnRows(reference, "pedidos"));
+}
+
+TEST_F(SchemaFixture, NamesMatchTrimmedAndWithoutRegardToCase) {
+    both(kClientes);
+    const UpdateFile file = build();
+    file.execute("update tabelas set [table] = ' CLIENTES ' where [table] = 'clientes'");
+    file.execute("update campos set [table] = ' Clientes', field = '  ' || upper(field) || ' ' "
+                 "where [table] = 'clientes'");
+    file.execute("update indices set [table] = 'CLIENTES ' where [table] = 'clientes'");
+    const auto trace = sync(file);
+    EXPECT_TRUE(trace.statements.isEmpty()) << trace.statements.join("\n").toStdString();
+    EXPECT_EQ(trace.statuses.first(), "Verificando  CLIENTES ");
+}
+
+TEST_F(SchemaFixture, ColumnsAreAddedOrModifiedOnlyForTypeKeyOrAbsence) {
+    both(kClientes);
+    reference.exec("alter table clientes add column obs varchar(10)");
+    tools::BuildOptions options;
+    options.autoText.insert("CLIENTES.obs", " comment 'nova'");
+    const UpdateFile file = build(options);
+    // Differences that must not count: case and blanks of the type, nullability, default.
+    file.execute("update campos set type = ' VARCHAR(40) ' where field = 'nome'");
+    file.execute("update campos set [null] = 'NO', [default] = 'x' where field = 'uf'");
+    // A key marker that differs: the column is modified, with its reference definition.
+    file.execute("update campos set [key] = 'MUL' where field = 'cidade'");
+    const auto trace = sync(file);
+    EXPECT_EQ(trace.lines,
+              QStringList({"Alterando Campo: <clientes-cidade>", "Criando Campo: <clientes-obs>"}));
+    EXPECT_EQ(trace.statements,
+              QStringList({"alter table clientes modify column cidade varchar(30)",
+                           "alter table clientes add column (obs varchar(10) comment 'nova')"}));
+    EXPECT_EQ(liveRow("select column_comment from information_schema.columns where "
+                      "table_schema = database() and table_name = 'clientes' and "
+                      "column_name = 'obs'",
+                      0),
+              "nova");
+}
+
+TEST_F(SchemaFixture, IndexesAreComparedColumnByColumn) {
+    live.exec("create table itens (a int NOT NULL, b int NOT NULL, c int, d int, "
+              "primary key (a), key ix_bc (b, d), key ix_ext (c, d, b))");
+    reference.exec("create table itens (a int NOT NULL, b int NOT NULL, c int, d int, "
+                   "primary key (a, b), key ix_bc (b, c), key ix_ext (c, d), key ix_novo (d))");
+    const UpdateFile file = build();
+    const auto trace = sync(file);
+    // Columns come first. Their key markers follow the new indexes (b joins the primary
+    // key, d gets an index of its own), so they are modified although no key changes there.
+    EXPECT_EQ(trace.lines,
+              QStringList({"Alterando Campo: <itens-b>", "Alterando Campo: <itens-d>",
+                           "Alterando Índice: <itens-ix_bc>", "Criando Índice: <itens-ix_novo>",
+                           "Alterando Índice: <itens-PRIMARY>"}));
+    EXPECT_EQ(trace.statements,
+              QStringList({"alter table itens modify column b int(11) NOT NULL ",
+                           "alter table itens modify column d int(11)",
+                           "alter table itens drop index ix_bc",
+                           "alter table itens add index ix_bc(b,c)",
+                           "alter table itens add index ix_novo(d)",
+                           "alter table itens drop PRIMARY KEY",
+                           "alter table itens add primary key(a,b)"}));
+    QStringList expected = indexRows(reference, "itens");
+    expected << "ix_ext:b:3"; // extra live columns are left alone
+    expected.sort();
+    EXPECT_EQ(indexRows(live, "itens"), expected);
+}
+
+TEST_F(SchemaFixture, ApostrophesInEnumTypesAndDefaultsGoThrough) {
+    both(kClientes);
+    const QString tipos = "create table tipos (k enum('a''b','c') NOT NULL default 'a''b', "
+                          "t varchar(10) default 'it''s \\\\ ok')";
+    reference.exec(tipos);
+    reference.exec("alter table clientes add column sit enum('o''k','x') default 'o''k'");
+    const UpdateFile file = build();
+    const auto trace = sync(file);
+    EXPECT_EQ(trace.lines,
+              QStringList({"Criando Campo: <clientes-sit>", "Criando Tabela <tipos>"}));
+    EXPECT_EQ(columnRows(live, "tipos"), columnRows(reference, "tipos"));
+    EXPECT_EQ(columnRows(live, "clientes"), columnRows(reference, "clientes"));
+    // The snapshot of the result reads the same types back: a second run changes nothing.
+    EXPECT_TRUE(sync(file).statements.isEmpty());
+}
+
+TEST_F(SchemaFixture, TableWithoutColumnsIsSkippedWithALine) {
+    both(kClientes);
+    reference.exec("create table extra (x int)");
+    const UpdateFile file = build();
+    file.execute("insert into tabelas values ('fantasma')");
+    file.execute("delete from campos where [table] = 'extra'");
+    file.execute("insert into tabelas values ('vazia')");
+    const auto trace = sync(file);
+    EXPECT_EQ(trace.lines, QStringList({"Tabela <extra> sem campos na referência: não criada",
+                                        "Tabela <fantasma> sem campos na referência: não criada",
+                                        "Tabela <vazia> sem campos na referência: não criada"}));
+    EXPECT_TRUE(trace.statements.isEmpty());
+    EXPECT_TRUE(live.column("show tables like 'extra'").isEmpty());
+}
+
+TEST_F(SchemaFixture, FailureStopsTheRunAndARerunCompletesIt) {
+    reference.exec(
+        {"create table a1 (x int)", "create table b2 (y int)", "create table c3 (z int)"});
+    const UpdateFile file = build();
+    file.execute("update campos set type = 'tipo_que_nao_existe' where [table] = 'b2'");
+    SyncTrace trace;
+    try {
+        sync(file);
+        FAIL() << "the invalid type went through";
+    } catch (const KrvError& e) {
+        EXPECT_NE(e.number(), 0);
+        EXPECT_FALSE(e.description().isEmpty());
+    }
+    EXPECT_EQ(live.column("show tables"), QStringList{"a1"});
+    file.execute("update campos set type = 'int(11)' where [table] = 'b2'");
+    trace = sync(file);
+    EXPECT_EQ(trace.lines, QStringList({"Criando Tabela <b2>", "Criando Tabela <c3>"}));
+    EXPECT_EQ(live.column("show tables"), QStringList({"a1", "b2", "c3"}));
+}

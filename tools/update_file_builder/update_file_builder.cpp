@@ -1,0 +1,120 @@
+#include "update_file_builder.h"
+
+#include "common/krv_error.h"
+#include "database/update_file.h"
+
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace krv::tools {
+
+using database::UpdateFile;
+using database::UpdateFileTransaction;
+
+void createUpdateFileTables(const UpdateFile& file) {
+    // Column order matters: the snapshot inserts rows without a column list.
+    file.executeScript(
+        "create table numero (CodAtu text);"
+        "create table tabelas ([table] text);"
+        "create table campos ([table] text, field text, type text, [null] text, [key] text, "
+        "[default] text, extra text, auto text);"
+        "create table indices ([table] text, key_name text, column_name text, "
+        "seq_in_index integer, non_unique text);"
+        "create table d_tabelas ([table] text);"
+        "create table d_campos ([table] text, field text, type text, [null] text, [key] text, "
+        "[default] text, extra text);"
+        "create table d_indices ([table] text, key_name text, column_name text, "
+        "seq_in_index integer, non_unique text);");
+}
+
+namespace {
+
+QSqlQuery run(QSqlDatabase db, const QString& sql) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(sql))
+        throw KrvError(err::Database, sql + ": " + q.lastError().text());
+    return q;
+}
+
+// Result columns by name, whatever case the server gives its headers.
+QVariant field(const QSqlQuery& q, const QString& name) {
+    const QSqlRecord rec = q.record();
+    for (int i = 0; i < rec.count(); ++i)
+        if (rec.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+            return q.value(i);
+    throw KrvError(err::Database, "O resultado não tem a coluna " + name);
+}
+
+QString text(const QSqlQuery& q, const QString& name) {
+    return field(q, name).toString();
+}
+
+// Nulls stay null: a column without default has a null default in campos.
+QVariant nullable(const QSqlQuery& q, const QString& name) {
+    const QVariant v = field(q, name);
+    return v.isNull() ? QVariant() : QVariant(v.toString());
+}
+
+} // namespace
+
+void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildOptions& options) {
+    if (!options.codAtu.isEmpty())
+        file.execute("insert into numero (CodAtu) values (?)", {options.codAtu});
+
+    QMap<QString, QString> autoText;
+    for (auto it = options.autoText.begin(); it != options.autoText.end(); ++it)
+        autoText.insert(it.key().toLower(), it.value());
+    QStringList wanted;
+    for (const QString& t : options.tables)
+        wanted << t.toLower();
+
+    QStringList tables;
+    for (QSqlQuery q = run(reference, "show tables"); q.next();)
+        if (wanted.isEmpty() || wanted.contains(q.value(0).toString().toLower()))
+            tables << q.value(0).toString();
+    for (const QString& w : wanted)
+        if (!tables.contains(w, Qt::CaseInsensitive))
+            throw KrvError(err::Database, "A tabela " + w + " não existe na referência.");
+
+    for (const QString& t : tables) {
+        file.execute("insert into tabelas ([table]) values (?)", {t});
+        for (QSqlQuery q = run(reference, "show columns from `" + t + "`"); q.next();) {
+            const QString f = text(q, "field");
+            QString extra = text(q, "extra");
+            // Appended right after the definition: it must carry its own blank.
+            if (!extra.isEmpty())
+                extra.prepend(' ');
+            file.execute("insert into campos ([table], field, type, [null], [key], [default], "
+                         "extra, auto) values (?,?,?,?,?,?,?,?)",
+                         {t, f, text(q, "type"), text(q, "null"), text(q, "key"),
+                          nullable(q, "default"), extra,
+                          autoText.value((t + "." + f).toLower(), QString(""))});
+        }
+        for (QSqlQuery q = run(reference, "show index from `" + t + "`"); q.next();)
+            file.execute("insert into indices ([table], key_name, column_name, seq_in_index, "
+                         "non_unique) values (?,?,?,?,?)",
+                         {t, text(q, "key_name"), text(q, "column_name"),
+                          field(q, "seq_in_index").toLongLong(), text(q, "non_unique")});
+    }
+}
+
+void buildUpdateFile(const QString& path, QSqlDatabase reference, const BuildOptions& options) {
+    UpdateFile file;
+    file.createSqlite(path);
+    try {
+        UpdateFileTransaction transaction(file);
+        createUpdateFileTables(file);
+        writeReference(file, reference, options);
+        transaction.commit();
+    } catch (const KrvError&) {
+        // No half-written file for a run to pick up.
+        file.close();
+        QFile::remove(path);
+        throw;
+    }
+}
+
+} // namespace krv::tools
