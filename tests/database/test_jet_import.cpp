@@ -1,10 +1,16 @@
 // Real Access files, written by an independent Access writer, against the listings mdb-export
 // made of them (tests/data/access/expected).
 #include "common/updatekrv.h"
+#include "database/connection.h"
 #include "database/jet_import.h"
+#include "database/schema_snapshot.h"
+#include "database/schema_sync.h"
+#include "database/update_file.h"
+#include "test_db.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -346,6 +352,112 @@ TEST_F(JetImport, EncryptedPagesGiveAClearError) {
         EXPECT_TRUE(e.description().contains("criptografado"));
     }
     EXPECT_FALSE(QFile::exists(jetWorkingCopyPath(mdb)));
+}
+
+// The same reference as an SQLite update file, written from the mdb-export listing, so the
+// two routes to the live database share nothing but the comparison itself.
+void sqliteFromListing(const QString& name, const QString& path) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
+                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+              SQLITE_OK);
+    for (const Table& t : readExpected(name)) {
+        QStringList cols;
+        for (const QString& c : t.columns)
+            cols << quotedName(c) + (c == "seq_in_index" ? " INTEGER" : " TEXT");
+        ASSERT_EQ(sqlite3_exec(db,
+                               ("create table " + quotedName(t.name) + " (" + cols.join(',') + ")")
+                                   .toUtf8()
+                                   .constData(),
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt* st = nullptr;
+        const QString marks = QStringList(t.columns.size(), "?").join(',');
+        sqlite3_prepare_v2(
+            db,
+            ("insert into " + quotedName(t.name) + " values (" + marks + ")").toUtf8().constData(),
+            -1, &st, nullptr);
+        for (const QList<Cell>& row : t.rows) {
+            for (int i = 0; i < row.size(); ++i) {
+                const QByteArray v = row[i].text.toUtf8();
+                if (row[i].quoted || v.isEmpty())
+                    sqlite3_bind_text(st, i + 1, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+                else
+                    sqlite3_bind_int64(st, i + 1, v.toLongLong());
+            }
+            EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+            sqlite3_reset(st);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+}
+
+// Every column and index column of the live database, as the server describes them.
+QStringList liveStructure(const krv::test::ScratchDatabase& live) {
+    QStringList rows;
+    QSqlQuery q(live.db());
+    EXPECT_TRUE(q.exec("select table_name, column_name, column_type, is_nullable, "
+                       "ifnull(column_default, '<none>'), extra from information_schema.columns "
+                       "where table_schema = database() order by table_name, ordinal_position"));
+    while (q.next())
+        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString()}
+                    .join('|');
+    EXPECT_TRUE(q.exec("select table_name, index_name, seq_in_index, column_name, non_unique "
+                       "from information_schema.statistics where table_schema = database() "
+                       "order by table_name, index_name, seq_in_index"));
+    while (q.next())
+        rows << "index " + QStringList{q.value(0).toString(), q.value(1).toString(),
+                                       q.value(2).toString(), q.value(3).toString(),
+                                       q.value(4).toString()}
+                               .join('|');
+    return rows;
+}
+
+// A live database that already holds part of the structure, a little off: the update
+// modifies a column and adds an index as well as creating tables.
+class JetSchemaUpdate : public JetImport {
+protected:
+    QStringList applyUpdate(krv::test::ScratchDatabase& live, const QString& updateFile) {
+        EXPECT_TRUE(live.ok());
+        live.exec("create table pedidos (id int(11) NOT NULL auto_increment, cliente "
+                  "varchar(10), obs text, primary key (id))");
+        Connection conexao;
+        conexao.Open(1, live.connectionString());
+        const UpdateFile file = openUpdateFile(updateFile);
+        LerEstrutura(file, conexao);
+        prepareLookups(file);
+        SchemaSync(file, conexao).run();
+        return liveStructure(live);
+    }
+};
+
+TEST_F(JetSchemaUpdate, AccessFilesGiveTheSameLiveStructureAsTheSameSqliteReference) {
+    for (const QString name : {"update-basic", "update-accents"}) {
+        SCOPED_TRACE(name.toStdString());
+        krv::test::ScratchDatabase viaAccess, viaSqlite;
+        const QString reference = dir_.filePath(name + ".sqlite");
+        sqliteFromListing(name, reference);
+        const QStringList got = applyUpdate(viaAccess, place(name + ".mdb"));
+        EXPECT_EQ(got, applyUpdate(viaSqlite, reference));
+
+        // What the reference prescribes did reach the server.
+        EXPECT_TRUE(got.contains("clientes|id|int(11)|NO|<none>|auto_increment"));
+        EXPECT_TRUE(got.contains("pedidos|cliente|int(11)|YES|NULL|"));
+        EXPECT_TRUE(got.contains("index pedidos|idx_cliente|1|cliente|1"));
+        EXPECT_TRUE(got.contains("index produtos|PRIMARY|1|codigo|0"));
+        EXPECT_TRUE(got.contains("produtos|preco|decimal(10,2)|NO|0.00|"));
+        if (name == "update-accents") {
+            EXPECT_TRUE(got.contains("clientes|situação|enum('a','b')|NO|'a'|"));
+            EXPECT_TRUE(got.contains("clientes|contato|varchar(60)|YES|'O''Brien'|"));
+            EXPECT_TRUE(got.contains(
+                "promoções|observação|text|YES|'INFORMAÇÕES GERAIS: preço em \u20AC'|"));
+            EXPECT_TRUE(got.contains("index promoções|idx_descrição|1|descrição|1"));
+        }
+        if (HasFailure())
+            ADD_FAILURE() << got.join('\n').toStdString();
+    }
 }
 
 } // namespace
