@@ -40,6 +40,10 @@ frmAtualMenu::frmAtualMenu() {
     job_ = new ActivationJob(this, [this] { Processa(); });
 }
 
+void frmAtualMenu::Form_Activate() {
+    job_->run();
+}
+
 QString frmAtualMenu::tag() const {
     return job_->tag();
 }

@@ -21,6 +21,9 @@ public:
     // back and ends with the fatal report. Never returns.
     [[noreturn]] void Processa();
 
+    // The activation handler: starts Processa unless it has started before.
+    void Form_Activate();
+
     // "." once the reload has started.
     QString tag() const;
 

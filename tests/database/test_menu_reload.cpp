@@ -165,6 +165,24 @@ TEST_F(MenuReload, AnEmptyFileEmptiesTheMenuAndStillRecordsTheVersion) {
     EXPECT_EQ(atmenu(), "000042");
 }
 
+TEST_F(MenuReload, OnlyTheFirstActivationReloads) {
+    writeMenu(text::toCp1252(record("S", "001", "M", "N", "1", "", "0")) + "\r\n");
+    EXPECT_TRUE(window_.tag().isEmpty());
+    try {
+        window_.Form_Activate();
+        FAIL() << "the reload did not end the run";
+    } catch (const platform::ProgramEnded& e) {
+        EXPECT_EQ(e.code, 0);
+    }
+    EXPECT_EQ(window_.tag(), ".");
+    // A later activation, with the menu changed meanwhile, leaves everything alone.
+    db_.exec("insert into menu (Sistema) values ('outro')");
+    HookTap tap;
+    window_.Form_Activate();
+    EXPECT_EQ(db_.scalar("select count(*) from menu"), "2");
+    EXPECT_TRUE(tap.lines().isEmpty());
+}
+
 // Whatever fails, the previous menu and version stay and the fatal report ends the run.
 class MenuReloadFailure : public MenuReload {
 protected:
