@@ -252,6 +252,21 @@ UpdateFileFormat updateFileFormat(const QString& path) {
     return UpdateFileFormat::Unknown;
 }
 
+namespace {
+// Copies in the temporary folder outlive the program (it ends at once, without unwinding):
+// each new one removes those of processes that are gone.
+void removeStaleTemporaryCopies() {
+    QDir temp = QDir::temp();
+    for (const QString& name : temp.entryList({"zelvor-*.sqlite*"}, QDir::Files)) {
+        bool ok = false;
+        const qint64 pid = name.section('-', 1, 1).toLongLong(&ok);
+        if (ok && pid != QCoreApplication::applicationPid() &&
+            !QFileInfo::exists(QString("/proc/%1").arg(pid)))
+            temp.remove(name);
+    }
+}
+} // namespace
+
 QString jetWorkingCopyPath(const QString& jetPath) {
     const QFileInfo file(jetPath);
     const QString update = QFileInfo(updatekrv::updateFolder()).canonicalFilePath();
@@ -326,6 +341,8 @@ QString sqliteUpdateFile(const QString& path) {
         return path;
     case UpdateFileFormat::Jet: {
         const QString copy = jetWorkingCopyPath(path);
+        if (QFileInfo(copy).absolutePath() == QFileInfo(QDir::tempPath()).absoluteFilePath())
+            removeStaleTemporaryCopies();
         importJet(path, copy);
         return copy;
     }

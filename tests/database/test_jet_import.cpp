@@ -248,6 +248,8 @@ TEST_F(JetImport, TheWorkingCopyLiesNextToTheFileOnlyInTheUpdateFolder) {
     // A source medium is the user's (and may be read-only): nothing is written beside it.
     QTemporaryDir medium;
     const QString source = medium.filePath("krv.mdb");
+    const QString stale = QDir::temp().filePath("zelvor-2147483646-krv.mdb.sqlite");
+    QFile(stale).open(QIODevice::WriteOnly);
     ASSERT_TRUE(QFile::copy(mdb, source));
     QFile::setPermissions(medium.path(), QFile::ReadOwner | QFile::ExeOwner);
     const QString elsewhere = sqliteUpdateFile(source);
@@ -256,6 +258,7 @@ TEST_F(JetImport, TheWorkingCopyLiesNextToTheFileOnlyInTheUpdateFolder) {
     EXPECT_EQ(QFileInfo(elsewhere).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
     EXPECT_EQ(Sqlite(elsewhere).column("select CodAtu from numero"), QStringList{"000132"});
     EXPECT_TRUE(QFile::remove(elsewhere));
+    EXPECT_FALSE(QFile::exists(stale)) << "a copy of an ended process stays behind";
 }
 
 TEST_F(JetImport, ThePasswordProtectedFileReadsLikeTheBasicOne) {
