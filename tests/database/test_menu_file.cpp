@@ -1,4 +1,5 @@
 #include "database/menu_file.h"
+#include "test_menu_records.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -7,59 +8,34 @@
 using namespace krv::database;
 using krv::KrvError;
 
-namespace {
-// A record laid out field by field, each padded to its width.
-QString record(const QString& sistema, const QString& seq, const QString& menu, const QString& nome,
-               const QString& nivel, const QString& anterior, const QString& programa) {
-    return sistema.leftJustified(50) + seq.leftJustified(3) + menu.leftJustified(30) +
-           nome.leftJustified(20) + nivel.leftJustified(1) + anterior.leftJustified(50) +
-           programa.leftJustified(1);
-}
-} // namespace
+using krv::test::menuRecord;
 
-TEST(MenuLine, AFullRecordFillsEveryColumnByPosition) {
-    const QString line =
-        record("Financeiro", "010", "&Contas a pagar", "mnuPagar", "2", "mnuFinanceiro", "1");
-    ASSERT_EQ(line.size(), 155);
-    const MenuRecord r = parseMenuLine(line);
-    EXPECT_EQ(r.Sistema, QString("Financeiro").leftJustified(50));
-    EXPECT_EQ(r.sequencia, "010");
-    EXPECT_EQ(r.Menu, QString("&Contas a pagar").leftJustified(30));
-    EXPECT_EQ(r.NomeInter, QString("mnuPagar").leftJustified(20));
-    EXPECT_EQ(r.Nivel, 2);
-    EXPECT_EQ(r.NivelAnterior, QString("mnuFinanceiro").leftJustified(50));
+TEST(MenuLine, FieldsAreCutByPositionWhateverTheLineLength) {
+    const QString full =
+        menuRecord("Estoque", "005", "Produtos", "mnuProdutos", "3", "mnuEstoque", "1");
+    ASSERT_EQ(full.size(), 155);
+    const MenuRecord r = parseMenuLine(full);
+    EXPECT_EQ(r.NomeInter, QString("mnuProdutos").leftJustified(20));
+    EXPECT_EQ(r.Nivel, 3);
     EXPECT_EQ(r.Programa, 1);
     // Anything after position 155 is not part of the record.
-    EXPECT_EQ(parseMenuLine(line + "9XYZ"), r);
-}
-
-TEST(MenuLine, AShortLineLeavesTheLaterFieldsEmptyAndZero) {
-    const QString full =
-        record("Estoque", "005", "Produtos", "mnuProdutos", "3", "mnuEstoque", "1");
-    const MenuRecord r = parseMenuLine(full.left(103));
-    EXPECT_EQ(r.Sistema, QString("Estoque").leftJustified(50));
-    EXPECT_EQ(r.sequencia, "005");
-    EXPECT_EQ(r.Menu, QString("Produtos").leftJustified(30));
-    EXPECT_EQ(r.NomeInter, QString("mnuProdutos").leftJustified(20));
-    EXPECT_EQ(r.Nivel, 0);
-    EXPECT_EQ(r.NivelAnterior, "");
-    EXPECT_EQ(r.Programa, 0);
-
-    // A line ending inside a field gives the part that is there.
+    EXPECT_EQ(parseMenuLine(full + "9XYZ"), r);
+    // A line ending inside a field gives the part that is there, later fields are empty.
     const MenuRecord cut = parseMenuLine(full.left(60));
     EXPECT_EQ(cut.sequencia, "005");
     EXPECT_EQ(cut.Menu, "Produto");
     EXPECT_EQ(cut.NomeInter, "");
+    EXPECT_EQ(cut.Nivel, 0);
     EXPECT_EQ(parseMenuLine(QString()), MenuRecord{});
 }
 
 TEST(MenuLine, NumericFieldsThatAreNoDigitStoreZero) {
     for (const QString c : {" ", "A", "-", "+", "&", "\u00b9"}) {
-        const MenuRecord r = parseMenuLine(record("S", "001", "M", "N", c, "A", c));
+        const MenuRecord r = parseMenuLine(menuRecord("S", "001", "M", "N", c, "A", c));
         EXPECT_EQ(r.Nivel, 0) << c.toStdString();
         EXPECT_EQ(r.Programa, 0) << c.toStdString();
     }
-    const MenuRecord nine = parseMenuLine(record("S", "001", "M", "N", "9", "A", "0"));
+    const MenuRecord nine = parseMenuLine(menuRecord("S", "001", "M", "N", "9", "A", "0"));
     EXPECT_EQ(nine.Nivel, 9);
     EXPECT_EQ(nine.Programa, 0);
 }
@@ -109,7 +85,7 @@ TEST_F(MenuFile, AMissingFileIsAFileNotFoundError) {
 }
 
 TEST(MenuInserts, RowsAreSplitIntoStatementsByCountAndBySize) {
-    MenuRecord r = parseMenuLine(record("Sistema", "001", "M", "N", "1", "A", "1"));
+    MenuRecord r = parseMenuLine(menuRecord("Sistema", "001", "M", "N", "1", "A", "1"));
     MenuInsertBatch byRows(3, 1 << 20);
     int statements = 0, rows = 0;
     for (int i = 0; i < 7; ++i) {

@@ -5,6 +5,7 @@
 #include "hook_tap.h"
 #include "platform/program.h"
 #include "test_db.h"
+#include "test_menu_records.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +17,6 @@ using namespace krv;
 using namespace krv::test;
 
 namespace {
-QString record(const QString& sistema, const QString& seq, const QString& menu, const QString& nome,
-               const QString& nivel, const QString& anterior, const QString& programa) {
-    return sistema.leftJustified(50) + seq.leftJustified(3) + menu.leftJustified(30) +
-           nome.leftJustified(20) + nivel.leftJustified(1) + anterior.leftJustified(50) +
-           programa.leftJustified(1);
-}
-
 // A row as the test reads it back: the fields joined by "|".
 QString row(const QString& sistema, const QString& seq, const QString& menu, const QString& nome,
             int nivel, const QString& anterior, int programa) {
@@ -89,19 +83,21 @@ protected:
 
 TEST_F(MenuReload, ReplacesTheMenuFieldByFieldAndRecordsTheVersion) {
     const QString full =
-        record("Financeiro", "010", "Contas a pagar", "mnuPagar", "2", "mnuFinanceiro", "1");
+        menuRecord("Financeiro", "010", "Contas a pagar", "mnuPagar", "2", "mnuFinanceiro", "1");
     QStringList lines = {
         full,
         full.left(103),
-        record("Estoque", "020", "Entradas", "mnuEntradas", "A", "mnuEstoque", " ") + "extra 99",
-        record("Cadastros", "030", "Usuários e permissões", "mnuUsuários", "1", "Preço €", "1"),
-        record("O'Brien \\ filial", "040", "Menu 'citado'", "mnu\\x", "3", "", "2"),
+        menuRecord("Estoque", "020", "Entradas", "mnuEntradas", "A", "mnuEstoque", " ") +
+            "extra 99",
+        menuRecord("Cadastros", "030", "Usuários e permissões", "mnuUsuários", "1", "Preço €", "1"),
+        menuRecord("O'Brien \\ filial", "040", "Menu 'citado'", "mnu\\x", "3", "", "2"),
     };
     QByteArray bytes;
     for (const QString& l : lines)
         bytes += text::toCp1252(l) + "\r\n";
     // The last record comes without its line end.
-    bytes += text::toCp1252(record("Final", "050", "Sem fim de linha", "mnuFim", "4", "x", "1"));
+    bytes +=
+        text::toCp1252(menuRecord("Final", "050", "Sem fim de linha", "mnuFim", "4", "x", "1"));
     writeMenu(bytes);
     HookTap tap;
 
@@ -147,8 +143,8 @@ TEST_F(MenuReload, ReplacesTheMenuFieldByFieldAndRecordsTheVersion) {
 TEST_F(MenuReload, ProgressCountsBytesAndEveryCrLfBringsTheBarExactlyToItsMaximum) {
     QByteArray bytes;
     for (int i = 0; i < 40; ++i)
-        bytes += text::toCp1252(record("Sistema", QString::number(i).rightJustified(3, '0'),
-                                       i % 2 ? "Relatórios" : "Menu", "mnu", "1", "", "0")
+        bytes += text::toCp1252(menuRecord("Sistema", QString::number(i).rightJustified(3, '0'),
+                                           i % 2 ? "Relatórios" : "Menu", "mnu", "1", "", "0")
                                     .left(100 + i)) +
                  "\r\n";
     writeMenu(bytes);
@@ -166,7 +162,7 @@ TEST_F(MenuReload, AnEmptyFileEmptiesTheMenuAndStillRecordsTheVersion) {
 }
 
 TEST_F(MenuReload, OnlyTheFirstActivationReloads) {
-    writeMenu(text::toCp1252(record("S", "001", "M", "N", "1", "", "0")) + "\r\n");
+    writeMenu(text::toCp1252(menuRecord("S", "001", "M", "N", "1", "", "0")) + "\r\n");
     EXPECT_TRUE(window_.tag().isEmpty());
     try {
         window_.Form_Activate();
@@ -209,9 +205,9 @@ protected:
     QByteArray manyLines(int count) {
         QByteArray bytes;
         for (int i = 0; i < count; ++i)
-            bytes +=
-                text::toCp1252(record("S" + QString::number(i), "001", "M", "N", "1", "", "0")) +
-                "\r\n";
+            bytes += text::toCp1252(
+                         menuRecord("S" + QString::number(i), "001", "M", "N", "1", "", "0")) +
+                     "\r\n";
         return bytes;
     }
 };
@@ -220,7 +216,7 @@ TEST_F(MenuReloadFailure, AnInsertFailingAfterEarlierBatchesLeavesTheOldMenu) {
     db_.exec("create unique index ux_menu on menu (Sistema, sequencia)");
     // Several statements' worth of rows; the duplicate comes last.
     QByteArray bytes = manyLines(2500);
-    bytes += text::toCp1252(record("S7", "001", "M", "N", "1", "", "0"));
+    bytes += text::toCp1252(menuRecord("S7", "001", "M", "N", "1", "", "0"));
     writeMenu(bytes);
     expectOldMenuAndReport("Duplicate");
 }
