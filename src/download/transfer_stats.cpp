@@ -36,26 +36,54 @@ QString& routeTablePath() {
 
 } // namespace
 
+// The texts are asked for once per chunk and mostly repeat: the last one is kept.
+struct LastText {
+    int kind = -1;
+    double a = 0, b = 0;
+    QString text;
+    bool same(int k, double x, double y) const { return kind == k && a == x && b == y; }
+};
+
 QString FormatRate(double rate) {
+    static LastText last;
     // Fractions between the ranges belong to the lower one.
-    if (rate >= 0 && rate < 1024)
-        return numberText(Arredonda(rate, 0)) + " Bytes/S";
-    if (rate >= 1024 && rate < 1048576)
-        return numberText(Arredonda(rate / 1024, 2)) + " KB/S";
-    return {};
+    int kind;
+    double shown;
+    if (rate >= 0 && rate < 1024) {
+        kind = 0;
+        shown = Arredonda(rate, 0);
+    } else if (rate >= 1024 && rate < 1048576) {
+        kind = 1;
+        shown = Arredonda(rate / 1024, 2);
+    } else {
+        return {};
+    }
+    const QChar separator = QLocale().decimalPoint().front();
+    if (!last.same(kind, shown, separator.unicode()))
+        last = {kind, shown, double(separator.unicode()),
+                numberText(shown) + (kind == 0 ? " Bytes/S" : " KB/S")};
+    return last.text;
 }
 
 QString FormatTime(float timeLeft) {
+    static LastText last;
     const double s = timeLeft;
     if (!std::isfinite(s))
         return {};
-    if (s >= 0 && s < 60)
-        return wholeText(toWhole(s)) + " sec";
-    if (s >= 60 && s < 3600)
-        return wholeText(std::floor(s / 60)) + " min " + wholeText(std::fmod(toWhole(s), 60)) +
-               " sec";
-    return wholeText(std::floor(s / 3600)) + " hr " + wholeText(std::fmod(toWhole(s / 60), 60)) +
-           " min";
+    if (s >= 0 && s < 60) {
+        const double sec = toWhole(s);
+        if (!last.same(0, sec, 0))
+            last = {0, sec, 0, wholeText(sec) + " sec"};
+    } else if (s >= 60 && s < 3600) {
+        const double min = std::floor(s / 60), sec = std::fmod(toWhole(s), 60);
+        if (!last.same(1, min, sec))
+            last = {1, min, sec, wholeText(min) + " min " + wholeText(sec) + " sec"};
+    } else {
+        const double hr = std::floor(s / 3600), min = std::fmod(toWhole(s / 60), 60);
+        if (!last.same(2, hr, min))
+            last = {2, hr, min, wholeText(hr) + " hr " + wholeText(min) + " min"};
+    }
+    return last.text;
 }
 
 ConnectionFlags connectionFlags(const QString& routeTable, bool proxyInEnvironment) {

@@ -188,6 +188,8 @@ void InetTransfer::execute(const QString& requestHeader) {
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // Fewer, larger reads from the socket; deliveries to us stay at most 16 KiB.
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 128L * 1024);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, d.get());
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onBody);
