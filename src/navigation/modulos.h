@@ -2,10 +2,36 @@
 // The version check run by the login window after a successful login: fetches the version
 // list through the window's transfer control, fills the work list and the history, and
 // shows the history window, starts the self-update or ends the program.
+#include <QString>
+#include <optional>
+
+namespace krv::protocol {
+class Inet;
+}
+
 namespace krv::navigation {
 
 class frmInicio;
+class HistoryText;
 
 void Modulos(frmInicio& w);
+
+// The installed database and menu versions from licensa, formatted "000000"; empty when
+// they cannot be read.
+QString PegaAtBD();
+QString PegaAtMNU();
+
+// Versions compare as text, character code by character code: "01.100.00" sorts before
+// "01.31.00", and a prefix sorts first.
+bool sortsBefore(const QString& installed, const QString& offered);
+
+// A version-list module code as a whole number (rounded to the nearest, halves to even);
+// nothing when the text is not a number that fits 32 bits.
+std::optional<int> moduleCode(const QString& text);
+
+// Fetches one module's change history through inet and appends it to history; a reply
+// that is not well-formed XML appends nothing.
+void Historico(const protocol::Inet& inet, HistoryText& history, int code,
+               const QString& installed);
 
 } // namespace krv::navigation

@@ -1,3 +1,5 @@
 target_sources(krv_core PRIVATE
+  runs/frm_proc.cpp
+  runs/fetch_update_file.cpp
   runs/limpa_temporarios.cpp
 )

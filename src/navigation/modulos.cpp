@@ -1,0 +1,184 @@
+#include "navigation/modulos.h"
+
+#include "common/erro_fatal.h"
+#include "common/file_version.h"
+#include "common/text.h"
+#include "common/updatekrv.h"
+#include "database/connection.h"
+#include "navigation/frm_hist.h"
+#include "navigation/frm_inicio.h"
+#include "navigation/historico.h"
+#include "navigation/protocol.h"
+#include "platform/dialogs.h"
+#include "platform/forms.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/program.h"
+#include "runs/fetch_update_file.h"
+#include "runs/frm_proc.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTextCursor>
+#include <cmath>
+#include <limits>
+
+namespace krv::navigation {
+
+using namespace platform;
+
+namespace {
+
+// The first row's value of the one column of sql, as "000000"; empty on any failure.
+QString installedNumber(const QString& sql, const QString& column) {
+    QString result;
+    std::unique_ptr<database::Recordset> rs;
+    try {
+        database::CriaRecordset(rs, true);
+        rs->Open(sql, database::Conexao());
+        if (!rs->eof()) {
+            const QVariant v = rs->field(column);
+            const QString t = v.toString().trimmed();
+            bool ok = false;
+            const double n = t.toDouble(&ok);
+            if (v.isNull())
+                result.clear();
+            else if (ok)
+                result = text::formatZeros(std::llround(n), 6);
+            else
+                result = v.toString();
+        }
+    } catch (const std::exception&) {
+        result.clear();
+    }
+    database::CriaRecordset(rs, false);
+    return result;
+}
+
+// A program of the program folder by its base name; empty when it is not there.
+QString programModule(const QString& baseName) {
+    const QString folder = programFolder() + "/";
+    const QString path = moduleFile(folder, baseName);
+    if (!ordinaryFileExists(path))
+        return {};
+    return path;
+}
+
+QString installedModuleVersion(const QString& path) {
+    const QFileInfo fi(path);
+    return VersaoArquivo(fi.fileName(), fi.path() + "/");
+}
+
+[[noreturn]] void selfUpdate(frmInicio& w, const QString& baseName, const QString& offered) {
+    const QString folder = updatekrv::updateFolder();
+    if (!QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    const QString archive = baseName + offered + ".zip";
+    const runs::FetchOutcome got =
+        runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive),
+                              winJoin(updatekrv::DirSis, "\\update\\" + archive));
+    if (!got.whole) {
+        QString caller = "Programa: frmInicio\r\nRotina: Modulos";
+        ErroFatal(caller, KrvError(err::Download,
+                                   "O arquivo " + archive + " não foi baixado: " + got.reason));
+    }
+    const QString movrin = programFolder() + "/movrin";
+    if (!startDetached(movrin, {"-/update/" + archive}))
+        msgBox("Não foi possível iniciar " + movrin + " para concluir a atualização do assistente.",
+               Buttons::OK, Icon::Critical, "Aviso!");
+    endProgram(0);
+}
+
+} // namespace
+
+QString PegaAtBD() {
+    return installedNumber("select ult_atualizacao from licensa", "ult_atualizacao");
+}
+
+QString PegaAtMNU() {
+    return installedNumber("select atmenu from licensa", "atmenu");
+}
+
+bool sortsBefore(const QString& installed, const QString& offered) {
+    return QString::compare(installed, offered, Qt::CaseSensitive) < 0;
+}
+
+std::optional<int> moduleCode(const QString& text) {
+    bool ok = false;
+    const double n = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(n))
+        return std::nullopt;
+    const double r = std::nearbyint(n);
+    if (r < std::numeric_limits<int>::min() || r > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(r);
+}
+
+void Historico(const protocol::Inet& inet, HistoryText& history, int code,
+               const QString& installed) {
+    const protocol::XmlAnswer answer =
+        protocol::readRecords(inet.OpenURL(protocol::historyUrl(code, installed)));
+    if (!answer.wellFormed)
+        return;
+    QList<QStringList> records;
+    for (const protocol::Record& r : answer.records)
+        records << QStringList{r.field(0), r.field(1), r.field(2)};
+    history.appendSection(code, records);
+}
+
+void Modulos(frmInicio& w) {
+    const QString body = w.Inet1.OpenURL(protocol::versionListUrl());
+    updatekrv::VersaoBD.clear();
+    const protocol::XmlAnswer answer = protocol::readRecords(body);
+    auto& hist = form<frmHist>();
+    if (answer.wellFormed) {
+        auto& proc = form<runs::frmProc>();
+        proc.lstAux->clear();
+        hist.RText->clear();
+        HistoryText history(hist.RText);
+        for (const protocol::Record& r : answer.records) {
+            const std::optional<int> code = moduleCode(r.field(0));
+            if (!code)
+                continue; // a record the server got wrong must not stop the others
+            const QString baseName = r.field(1);
+            const QString offered = r.field(2);
+            if (*code == 1) {
+                const QString installed = PegaAtBD();
+                if (installed != offered) {
+                    updatekrv::VersaoBD = offered;
+                    proc.lstAux->addItem("krv.mdb");
+                    Historico(w.Inet1, history, 1, installed);
+                }
+            } else if (*code == 11) {
+                const QString installed = PegaAtMNU();
+                if (installed != offered) {
+                    updatekrv::VersaoMenu = offered;
+                    proc.lstAux->addItem("mnusis_cs.krv");
+                    Historico(w.Inet1, history, 11, installed);
+                }
+            } else {
+                const QString path = programModule(baseName);
+                if (path.isEmpty())
+                    continue;
+                const QString installed = installedModuleVersion(path);
+                if (!sortsBefore(installed, offered))
+                    continue;
+                if (*code == 0)
+                    selfUpdate(w, baseName, offered);
+                proc.lstAux->addItem(baseName + offered + ".zip");
+                Historico(w.Inet1, history, *code, installed);
+            }
+        }
+    }
+    if (HistoryText::isBlank(hist.RText->toPlainText())) {
+        msgBox("Seu sistema não necessita de nenhuma atualização!", Buttons::OK, Icon::Information,
+               "Aviso!");
+        endProgram(0);
+    }
+    QTextCursor start(hist.RText->document());
+    hist.RText->setTextCursor(start);
+    hist.show();
+    unload(&w);
+}
+
+} // namespace krv::navigation

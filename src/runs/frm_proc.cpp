@@ -1,0 +1,112 @@
+#include "runs/frm_proc.h"
+
+#include "common/erro_fatal.h"
+#include "common/updatekrv.h"
+#include "database/frm_atual_krv.h"
+#include "database/frm_atual_menu.h"
+#include "navigation/protocol.h"
+#include "platform/forms.h"
+#include "platform/paths.h"
+#include "platform/window_support.h"
+#include "runs/fetch_update_file.h"
+#include "runs/limpa_temporarios.h"
+#include "runs/mod_add_zip.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QVBoxLayout>
+
+namespace krv::runs {
+
+using namespace platform;
+
+const QString frmProc::TxtZipText =
+    "Esta TextBox é usado internamente pelo AddZip, podendo fica escondida do usuário.";
+
+EntryKind entryKind(const QString& entry) {
+    const QString ext = entry.right(3).toLower();
+    if (ext == "zip")
+        return EntryKind::Archive;
+    if (ext == "mdb")
+        return EntryKind::Database;
+    if (ext == "krv")
+        return EntryKind::Menu;
+    return EntryKind::Other;
+}
+
+frmProc::frmProc() {
+    setObjectName("frmProc");
+    setWindowTitle("Assistente de atualização KRV - Processamento");
+    resize(420, 220);
+    lstAux = new QListWidget(this);
+    lstAux->setObjectName("lstAux");
+    txtZip = new QLineEdit(TxtZipText, this);
+    txtZip->setObjectName("txtZip");
+    txtZip->hide();
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName("lblStatus");
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lstAux, 1);
+    layout->addWidget(lblStatus);
+    IniciaZip();
+}
+
+void frmProc::Processa() {
+    QString caller = "Programa: " + objectName() + "\r\nRotina: Processa";
+    try {
+        bool database = false, menu = false;
+        setCursor(Qt::WaitCursor);
+        St(lblStatus, "Criando pasta temporária");
+        const QString folder = updatekrv::updateFolder();
+        if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+            throw KrvError(err::FileAccess, "Não foi possível criar a pasta " + folder);
+
+        for (int i = 0; i < lstAux->count(); ++i) {
+            const QString entry = lstAux->item(i)->text();
+            St(lblStatus, "Solicitando arquivo");
+            const QString path = winJoin(updatekrv::DirSis, "\\update\\" + entry);
+            const FetchOutcome got =
+                fetchUpdateFile(this, "Baixando atualização...", protocol::fileUrl(entry), path);
+            if (!got.whole)
+                throw KrvError(err::Download,
+                               "O arquivo " + entry + " não foi baixado: " + got.reason);
+            protocol::sendClientLog(updatekrv::UsuarioAtual, entry);
+            updatekrv::Atualizou = true;
+            switch (entryKind(entry)) {
+            case EntryKind::Archive:
+                St(lblStatus, "Descompactando arquivo");
+                Descompacta(path, "*.*", updatekrv::DirSis, 0);
+                break;
+            case EntryKind::Database:
+                database = true;
+                break;
+            case EntryKind::Menu:
+                menu = true;
+                break;
+            case EntryKind::Other:
+                break;
+            }
+        }
+        unsetCursor();
+
+        if (database) {
+            St(lblStatus, "Atualizar banco de dados");
+            auto& next = form<database::frmAtualKRV>();
+            next.setParent(this, Qt::Window);
+            next.show();
+            return;
+        }
+        if (menu) {
+            St(lblStatus, "Atualizar banco de dados");
+            form<database::frmAtualMenu>().show();
+            return;
+        }
+        LimpaTemporarios([this](const QString& text) { St(lblStatus, text); });
+    } catch (const KrvError& e) {
+        ErroFatal(caller, e);
+    } catch (const std::exception& e) {
+        ErroFatal(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
+    }
+}
+
+} // namespace krv::runs

@@ -1,0 +1,254 @@
+// The Internet update end to end: the real zelvor, copied into a throwaway suite folder (the
+// program folder is the suite's folder, as on an installed machine), the reference update
+// server on loopback and the real MariaDB.
+#include "../navigation/served_folder.h"
+#include "common/text.h"
+#include "suite_install.h"
+#include "test_db.h"
+#include "update_file_builder.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+#include <zip.h>
+
+using namespace krv;
+using namespace krv::test;
+
+namespace {
+
+const QString kDone = "Atualização concluída com sucesso!";
+
+// A real zip archive with the members given as name -> bytes.
+void makeZip(const QString& path, const QMap<QString, QByteArray>& members) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    int code = 0;
+    zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(z, nullptr);
+    for (auto it = members.begin(); it != members.end(); ++it) {
+        zip_source_t* s = zip_source_buffer(z, it.value().constData(), it.value().size(), 0);
+        ASSERT_GE(zip_file_add(z, it.key().toUtf8().constData(), s, ZIP_FL_ENC_UTF_8), 0);
+    }
+    ASSERT_EQ(zip_close(z), 0);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// One fixed-width record of the menu file.
+QByteArray menuRecord(const QString& sistema, const QString& seq, const QString& menu,
+                      const QString& nome, const QString& nivel, const QString& anterior,
+                      const QString& programa) {
+    return text::toCp1252(sistema.leftJustified(50) + seq.leftJustified(3) +
+                          menu.leftJustified(30) + nome.leftJustified(20) + nivel.leftJustified(1) +
+                          anterior.leftJustified(50) + programa.leftJustified(1)) +
+           "\r\n";
+}
+
+class InternetRun : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(install_.db().ok());
+        zelvor_ = install_.folder() + "/zelvor";
+        ASSERT_TRUE(QFile::copy(zelvorBinary(), zelvor_));
+        QFile::setPermissions(zelvor_, QFile::permissions(zelvorBinary()));
+        // A suite module: any executable carrying our version record reads as 01.31.00.
+        module_ = install_.folder() + "/krvsis";
+        ASSERT_TRUE(QFile::copy(zelvorBinary(), module_));
+        served_.write("usuarios.txt", "ana\tsegredo\n");
+    }
+
+    void versions(const QByteArray& lines) { served_.write("versoes.txt", lines); }
+    void history(int code, const QByteArray& lines) {
+        served_.write(QString("historico/%1.txt").arg(code), lines);
+    }
+    QString served(const QString& name) const { return served_.path() + "/atualsis/" + name; }
+
+    RunResult run(const QString& script) {
+        RunOptions o = install_.options(script, 90);
+        o.env["ZELVOR_BASE_URL"] = served_.baseUrl();
+        return runProgram(zelvor_, o);
+    }
+    static QString login() {
+        return "click frmSel.SSCommand1\ntype frmInicio.txtUsuario ana\n"
+               "type frmInicio.txtSenha segredo\nclick frmInicio.cmdContinua\n";
+    }
+    static QString loginAndAccept() {
+        return login() + "check frmHist.optTermos(1) 1\nclick frmHist.SSCommand1\n";
+    }
+
+    bool shown(const RunResult& r, const QString& window) const {
+        for (const auto& l : r.of("show"))
+            if (l.fields.value(0) == window)
+                return true;
+        return false;
+    }
+    int downloads(const QString& name) const {
+        return served_.answered("GET /atualsis/" + name.toStdString() + " ");
+    }
+
+    SuiteInstall install_;
+    ServedFolder served_;
+    QString zelvor_, module_;
+};
+
+std::string shownText(const RunResult& r) {
+    return r.transcriptText().toStdString();
+}
+
+void expectCleanEnd(const RunResult& r, int code) {
+    EXPECT_FALSE(r.timedOut) << shownText(r);
+    EXPECT_FALSE(r.crashed) << shownText(r);
+    EXPECT_TRUE(r.of("error").isEmpty()) << shownText(r);
+    EXPECT_EQ(r.exitCode, code) << shownText(r);
+}
+
+} // namespace
+
+TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheMenu) {
+    ScratchDatabase& suite = install_.db();
+    suite.exec({"create table clientes (id int)",
+                "create table menu (Sistema varchar(50), sequencia varchar(3), Menu varchar(30), "
+                "NomeInter varchar(20), Nivel int, NivelAnterior varchar(50), Programa int)",
+                "insert into menu values ('Antigo', '001', 'Velho', 'mnuVelho', 1, '', 0)"});
+    ScratchDatabase reference;
+    reference.exec(
+        {"create table clientes (id int, nome varchar(40))", "create table produtos (codigo int)"});
+    tools::BuildOptions options;
+    options.codAtu = "000132";
+    tools::buildUpdateFile(served("krv.mdb"), reference.db(), options);
+    served_.write(
+        "atualsis/mnusis_cs.krv",
+        menuRecord("Financeiro", "010", "Contas a pagar", "mnuPagar", "1", "", "1") +
+            menuRecord("Estoque", "020", "Entradas", "mnuEntradas", "2", "mnuPagar", "0"));
+    makeZip(served("krvsis01.32.00.zip"),
+            {{"krvsis", "krvsis 01.32.00"}, {"ajuda/krvsis.hlp", "ajuda nova"}});
+    versions("1\tkrvdb\t000132\n"
+             "x1\tlixo\t99.99.99\n" // a code that is no number is skipped
+             "11\tmenu\t000011\n"
+             "5\tkrvsis\t01.32.00\n"
+             "0\tzelvor\t01.31.00\n"); // the assistant is current
+    history(1, "000132\t2024-03-01\tNova tabela de produtos\n");
+    history(11, "000011\t2024-03-01\tMenu de estoque\n");
+    history(5, "01.31.00\t2024-01-01\tJá instalado\n01.32.00\t2024-03-01\tCorrige boletos\n");
+
+    const RunResult r = run(loginAndAccept());
+    expectCleanEnd(r, 0);
+    EXPECT_TRUE(shown(r, "frmHist"));
+    EXPECT_TRUE(shown(r, "frmProc"));
+    ASSERT_FALSE(r.messages().isEmpty()) << shownText(r);
+    EXPECT_EQ(r.messages().last(), kDone) << shownText(r);
+    EXPECT_EQ(r.statuses().mid(0, 4),
+              QStringList({"Criando pasta temporária", "Solicitando arquivo", "Solicitando arquivo",
+                           "Solicitando arquivo"}))
+        << shownText(r);
+    EXPECT_TRUE(r.statuses().contains("Descompactando arquivo"));
+    EXPECT_TRUE(r.statuses().contains("Atualizar banco de dados"));
+
+    // Module replaced, flat, in the suite's folder.
+    EXPECT_EQ(readAll(module_), "krvsis 01.32.00");
+    EXPECT_EQ(readAll(install_.folder() + "/krvsis.hlp"), "ajuda nova");
+    // Database altered, menu reloaded, both versions recorded.
+    EXPECT_TRUE(suite.column("show columns from clientes").contains("nome"));
+    EXPECT_EQ(suite.column("show tables like 'produtos'").size(), 1);
+    EXPECT_EQ(suite.column("select trim(NomeInter) from menu"),
+              QStringList({"mnuPagar", "mnuEntradas"}));
+    EXPECT_EQ(suite.scalar("select ult_atualizacao from licensa"), "000132");
+    EXPECT_EQ(suite.scalar("select atmenu from licensa"), "000011");
+    EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
+    // One log line per file, in work-list order.
+    const QStringList log =
+        QString::fromUtf8(served_.read("logcliente.txt")).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(log.size(), 3) << served_.read("logcliente.txt").toStdString();
+    QStringList logged;
+    for (const QString& l : log) {
+        EXPECT_EQ(l.section('\t', 1, 1), "ana");
+        logged << l.section('\t', 2, 2);
+    }
+    EXPECT_EQ(logged, QStringList({"krv.mdb", "mnusis_cs.krv", "krvsis01.32.00.zip"}));
+}
+
+TEST_F(InternetRun, NothingToUpdateSaysSoAndEnds) {
+    versions("1\tkrvdb\t000131\n11\tmenu\t000010\n5\tkrvsis\t01.31.00\n"
+             "5\tkrvsis\t01.100.00\n" // sorts before the installed text
+             "6\tausente\t09.00.00\n" // not installed here
+             "0\tzelvor\t01.31.00\n");
+    history(6, "09.00.00\t2024\tNunca pedido\n");
+    const RunResult r = run(login());
+    expectCleanEnd(r, 0);
+    ASSERT_FALSE(r.messages().isEmpty());
+    EXPECT_EQ(r.messages().last(), "Seu sistema não necessita de nenhuma atualização!");
+    EXPECT_EQ(r.of("msgbox").last().fields.mid(0, 3), QStringList({"Aviso!", "information", "OK"}));
+    EXPECT_FALSE(shown(r, "frmHist"));
+    EXPECT_EQ(served_.answered("GET /atualsis/lerhistorico.php"), 0);
+}
+
+TEST_F(InternetRun, TermsNotAcceptedThenCancelChangesNothing) {
+    makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "nova"}});
+    versions("5\tkrvsis\t01.32.00\n");
+    history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
+    const RunResult r = run(login() + "check frmHist.optTermos(1) 1\ncheck frmHist.optTermos(0) 1\n"
+                                      "click frmHist.cmdCanc\n");
+    expectCleanEnd(r, 0);
+    EXPECT_TRUE(shown(r, "frmHist"));
+    EXPECT_FALSE(shown(r, "frmProc"));
+    EXPECT_EQ(downloads("krvsis01.32.00.zip"), 0);
+    EXPECT_NE(readAll(module_), "nova");
+    EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
+    EXPECT_FALSE(r.messages().contains(kDone));
+}
+
+TEST_F(InternetRun, ARefusedDownloadEndsInTheFatalReportAndIsNotApplied) {
+    ASSERT_TRUE(QFile::copy(zelvorBinary(), install_.folder() + "/caixa"));
+    makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "nova"}});
+    // caixa01.32.00.zip is not on the server: 404.
+    versions("5\tkrvsis\t01.32.00\n6\tcaixa\t01.32.00\n");
+    history(5, "01.32.00\t2024\tCorrige boletos\n");
+    history(6, "01.32.00\t2024\tNovo caixa\n");
+    const RunResult r = run(loginAndAccept());
+    expectCleanEnd(r, 1);
+    const auto boxes = r.of("msgbox");
+    ASSERT_FALSE(boxes.isEmpty());
+    const QString report = boxes.last().fields.value(3);
+    EXPECT_EQ(boxes.last().fields.value(0), "Erro inesperado no sistema");
+    EXPECT_TRUE(report.contains("Programa: frmProc\r\nRotina: Processa")) << report.toStdString();
+    EXPECT_TRUE(report.contains("caixa01.32.00.zip")) << report.toStdString();
+    EXPECT_FALSE(r.messages().contains(kDone));
+    EXPECT_EQ(served_.answered("GET /atualsis/caixa01.32.00.zip 404"), 1);
+    // The first file went through; the refused one is neither logged nor left behind.
+    EXPECT_EQ(readAll(module_), "nova");
+    const QString log = QString::fromUtf8(served_.read("logcliente.txt"));
+    EXPECT_TRUE(log.contains("krvsis01.32.00.zip"));
+    EXPECT_FALSE(log.contains("caixa")) << log.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(install_.updateFolder() + "/caixa01.32.00.zip"));
+}
+
+TEST_F(InternetRun, ANewerAssistantIsDownloadedAndMovrinStarted) {
+    makeZip(served("zelvor01.32.00.zip"), {{"zelvor", "assistente novo"}});
+    versions("5\tkrvsis\t01.32.00\n0\tzelvor\t01.32.00\n11\tmenu\t000099\n");
+    history(5, "01.32.00\t2024\tCorrige boletos\n");
+    const RunResult r = run(login());
+    EXPECT_FALSE(r.timedOut) << shownText(r);
+    EXPECT_FALSE(r.crashed) << shownText(r);
+    const auto started = r.of("run");
+    ASSERT_EQ(started.size(), 1) << shownText(r);
+    EXPECT_EQ(started[0].fields,
+              QStringList({install_.folder() + "/movrin", "-/update/zelvor01.32.00.zip"}));
+    EXPECT_EQ(readAll(install_.updateFolder() + "/zelvor01.32.00.zip"),
+              readAll(served("zelvor01.32.00.zip")));
+    // Earlier entries were examined, later ones never; no history window.
+    EXPECT_EQ(served_.answered("GET /atualsis/lerhistorico.php"), 1);
+    EXPECT_FALSE(shown(r, "frmHist"));
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST_F(InternetRun, AFailedAssistantDownloadDoesNotStartMovrin) {
+    versions("0\tzelvor\t01.32.00\n"); // its archive is missing
+    const RunResult r = run(login());
+    expectCleanEnd(r, 1);
+    EXPECT_TRUE(r.of("run").isEmpty()) << shownText(r);
+    ASSERT_FALSE(r.messages().isEmpty());
+    EXPECT_TRUE(r.messages().last().contains("zelvor01.32.00.zip")) << shownText(r);
+    EXPECT_FALSE(QFileInfo::exists(install_.updateFolder() + "/zelvor01.32.00.zip"));
+}
