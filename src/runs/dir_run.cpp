@@ -1,0 +1,48 @@
+#include "runs/dir_run.h"
+
+#include "common/text.h"
+#include "runs/archive_names.h"
+
+#include <QDir>
+#include <cmath>
+
+namespace krv::runs {
+
+const std::array<ModuleArchive, 8> kModuleArchives = {{
+    {"\\krvsis*.zip", "Atualizando Principal"},
+    {"\\mresid*.zip", "Atualizando Resida"},
+    {"\\mpagvl*.zip", "Atualizando Pagvel"},
+    {"\\mcontrol*.zip", "Atualizando Control"},
+    {"\\mcaixa*.zip", "Atualizando Caixa"},
+    {"\\zapo*.zip", "Atualizando Zapo"},
+    {"\\mquot*.zip", "Atualizando Quotel Adm."},
+    {"\\mvitr*.zip", "Atualizando Vitrax"},
+}};
+
+QString firstArchive(const QString& folder, const QString& mask) {
+    QString m = mask;
+    while (m.startsWith('\\') || m.startsWith('/'))
+        m.remove(0, 1);
+    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+    for (const QString& f : files)
+        if (matchesMask(f, m, Qt::CaseSensitive))
+            return f;
+    return {};
+}
+
+QString formatInstalledVersion(const QVariant& installed) {
+    const QString t = installed.toString().trimmed();
+    bool ok = false;
+    const double value = t.toDouble(&ok);
+    if (!ok || t.isEmpty())
+        return installed.toString();
+    return text::formatZeros(std::llround(value), 6);
+}
+
+bool databaseUpdateDue(const QString& versaoBD, const std::optional<QVariant>& installed) {
+    if (!installed || installed->isNull())
+        return true;
+    return versaoBD != formatInstalledVersion(*installed);
+}
+
+} // namespace krv::runs

@@ -1,0 +1,32 @@
+#pragma once
+// The decisions of the directory run that need no window: which archive stands for each
+// module in the source folder, and whether the shipped database update is due.
+#include <QString>
+#include <QVariant>
+#include <array>
+#include <optional>
+
+namespace krv::runs {
+
+struct ModuleArchive {
+    const char* mask;   // relative to the source folder
+    const char* status; // shown while it is unpacked
+};
+
+// The suite's modules, in the order they are looked for.
+extern const std::array<ModuleArchive, 8> kModuleArchives;
+
+// The name of the first ordinary (not hidden) file directly in folder that matches mask
+// ("\krvsis*.zip"), names in order and their case as stored; empty when there is none.
+QString firstArchive(const QString& folder, const QString& mask);
+
+// The installed database version as the comparison sees it: a number formatted "000000",
+// any other text as it is.
+QString formatInstalledVersion(const QVariant& installed);
+
+// The update is due when versaoBD differs from the installed version formatted "000000".
+// installed is empty when it could not be read (no row, a failing query, a null value):
+// the update is then attempted.
+bool databaseUpdateDue(const QString& versaoBD, const std::optional<QVariant>& installed);
+
+} // namespace krv::runs

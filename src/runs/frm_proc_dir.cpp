@@ -1,0 +1,124 @@
+#include "runs/frm_proc_dir.h"
+
+#include "common/erro_fatal.h"
+#include "common/updatekrv.h"
+#include "database/connection.h"
+#include "database/frm_atual_krv.h"
+#include "database/update_file.h"
+#include "platform/dialogs.h"
+#include "platform/forms.h"
+#include "platform/paths.h"
+#include "platform/program.h"
+#include "platform/window_support.h"
+#include "runs/dir_run.h"
+#include "runs/mod_add_zip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QVBoxLayout>
+
+namespace krv::runs {
+
+using namespace platform;
+
+const QString frmProcDir::TxtZipText =
+    "Esta TextBox é usado internamente pelo AddZip, podendo fica escondida do usuário.";
+
+frmProcDir::frmProcDir() {
+    setObjectName("frmProcDir");
+    setWindowTitle("Assistente de atualização Norvale - Processamento");
+    resize(420, 110);
+    txtZip = new QLineEdit(TxtZipText, this);
+    txtZip->setObjectName("txtZip");
+    txtZip->hide();
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName("lblStatus");
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblStatus);
+    job_ = new ActivationJob(this, [this] { Processa(); });
+    IniciaZip();
+}
+
+QString frmProcDir::tag() const {
+    return job_->tag();
+}
+
+namespace {
+
+// The installed database version; empty when it cannot be read, which makes the update due.
+std::optional<QVariant> installedVersion() {
+    try {
+        std::unique_ptr<database::Recordset> rs;
+        database::CriaRecordset(rs, true);
+        rs->Open("select ult_atualizacao from licensa", database::Conexao());
+        if (rs->eof())
+            return std::nullopt;
+        return rs->field(0);
+    } catch (const KrvError&) {
+        return std::nullopt;
+    }
+}
+
+void copyReplacing(const QString& from, const QString& to) {
+    if (QFileInfo::exists(to) && !QFile::remove(to))
+        throw KrvError(err::FileAccess, "Não foi possível substituir " + to + ".");
+    QFile source(from);
+    if (!source.copy(to))
+        throw KrvError(err::FileAccess, "Não foi possível copiar " + from + " para " + to + ": " +
+                                            source.errorString());
+}
+
+} // namespace
+
+void frmProcDir::Processa() {
+    QString caller = "Programa: frmProcDir\r\nRotina: Processa";
+    try {
+        setCursor(Qt::WaitCursor);
+        for (const ModuleArchive& row : kModuleArchives) {
+            const QString found = firstArchive(updatekrv::DirOrigem, row.mask);
+            if (found.isEmpty())
+                continue;
+            St(lblStatus, row.status);
+            Descompacta(winJoin(updatekrv::DirOrigem, "\\" + found), "*.*", updatekrv::DirSis, 0);
+            updatekrv::Atualizou = true;
+        }
+
+        const QString mdb = winJoin(updatekrv::DirOrigem, "\\krv.mdb");
+        if (ordinaryFileExists(mdb)) {
+            database::UpdateFile file = database::openUpdateFile(mdb, database::kUpdateFileConnect);
+            const database::UpdateRows numero = file.query("select * from numero");
+            if (numero.empty()) {
+                // The original asked for the information and the critical icon at once;
+                // the critical one is what the user sees.
+                msgBox("Arquivo <krv.mdb> inválido!", Buttons::OK, Icon::Critical, "Aviso!");
+                endProgram(0);
+            }
+            updatekrv::VersaoBD = numero.first().text("CodAtu");
+            if (databaseUpdateDue(updatekrv::VersaoBD, installedVersion())) {
+                updatekrv::Atualizou = true;
+                St(lblStatus, "Atualizando Banco de Dados");
+                const QString folder = updatekrv::updateFolder();
+                if (!QFileInfo(folder).isDir())
+                    QDir().mkpath(folder); // a failure shows in the copy below
+                file.close();
+                copyReplacing(mdb, winJoin(updatekrv::DirSis, "\\update\\krv.mdb"));
+                auto& next = form<database::frmAtualKRV>();
+                next.setParent(this, Qt::Window);
+                next.show();
+                return;
+            }
+        }
+        unsetCursor();
+        msgBox(updatekrv::Atualizou ? "Atualização concluída com sucesso!"
+                                    : "Nenhuma atualização realizada!",
+               Buttons::OK, Icon::Information, "Aviso!");
+        endProgram(0);
+    } catch (const KrvError& e) {
+        ErroFatal(caller, e);
+    } catch (const std::exception& e) {
+        ErroFatal(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
+    }
+}
+
+} // namespace krv::runs

@@ -1,0 +1,199 @@
+// The directory update run: its decisions in-process, and whole runs of the real zelvor
+// from the start window's "Diretório" button against a throwaway suite.
+#include "make_zip.h"
+#include "runs/dir_run.h"
+#include "runs/frm_proc_dir.h"
+#include "suite_install.h"
+#include "update_file_builder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace krv;
+using namespace krv::test;
+
+namespace {
+
+const char* kWarning = "Atenção!\r\nAntes de continuar com este processo, certifique-se de ter "
+                       "uma cópia de segurança (backup) dos arquivos do sistema.";
+
+void touch(const QString& path) {
+    writeFile(path, {});
+}
+
+} // namespace
+
+TEST(DirectoryRunModules, FirstOrdinaryFileByNameMatchingTheMask) {
+    QTemporaryDir d;
+    const QString p = d.path();
+    EXPECT_TRUE(runs::firstArchive(p, "\\krvsis*.zip").isEmpty());
+    touch(p + "/.krvsis0.zip");
+    QDir().mkpath(p + "/krvsis00.zip");
+    touch(p + "/KRVSIS9.ZIP");
+    touch(p + "/krvsis132.zip");
+    touch(p + "/krvsis131.zip");
+    touch(p + "/mkrvsis1.zip");
+    EXPECT_EQ(runs::firstArchive(p, "\\krvsis*.zip"), "krvsis131.zip");
+    EXPECT_TRUE(runs::firstArchive(p, "\\mcaixa*.zip").isEmpty());
+
+    ASSERT_EQ(runs::kModuleArchives.size(), 8u);
+    EXPECT_STREQ(runs::kModuleArchives[0].mask, "\\krvsis*.zip");
+    EXPECT_STREQ(runs::kModuleArchives[6].status, "Atualizando Quotel Adm.");
+}
+
+TEST(DirectoryRunDatabaseCheck, InstalledVersionIsPaddedToSixDigitsThenComparedAsText) {
+    using runs::databaseUpdateDue;
+    EXPECT_FALSE(databaseUpdateDue("000132", QVariant("132")));
+    EXPECT_TRUE(databaseUpdateDue("132", QVariant("132")));
+    EXPECT_FALSE(databaseUpdateDue("000131", QVariant("000131")));
+    EXPECT_FALSE(databaseUpdateDue("000131", QVariant(131)));
+    EXPECT_FALSE(databaseUpdateDue("1234567", QVariant("1234567")));
+    EXPECT_TRUE(databaseUpdateDue("000132", QVariant("000131")));
+    // Unreadable or null: the update is attempted.
+    EXPECT_TRUE(databaseUpdateDue("000131", std::nullopt));
+    EXPECT_TRUE(databaseUpdateDue("000131", QVariant()));
+    EXPECT_EQ(runs::formatInstalledVersion(QVariant("abc")), "abc");
+}
+
+TEST(DirectoryRunWindow, HiddenTextBoxAndCaption) {
+    runs::frmProcDir w;
+    EXPECT_EQ(w.windowTitle(), "Assistente de atualização Norvale - Processamento");
+    EXPECT_EQ(w.txtZip->objectName(), "txtZip");
+    EXPECT_EQ(w.txtZip->text(), "Esta TextBox é usado internamente pelo AddZip, podendo fica "
+                                "escondida do usuário.");
+    EXPECT_TRUE(w.txtZip->isHidden());
+    EXPECT_TRUE(w.tag().isEmpty());
+}
+
+class DirectoryRun : public ::testing::Test {
+protected:
+    explicit DirectoryRun(const QString& installed = "000131") : suite(installed) {}
+
+    void SetUp() override {
+        ASSERT_TRUE(suite.db().ok());
+        src = source.path();
+    }
+    // Clicks "Diretório", opens the source folder in the chooser and confirms it.
+    RunResult run() {
+        return suite.runZelvor("click frmSel.SSCommand2\n"
+                               "type frmDir.txtDir " +
+                                   src +
+                                   "\n"
+                                   "click frmDir.cmdOK\n",
+                               60);
+    }
+    void updateFile(const QString& codAtu) {
+        tools::BuildOptions o;
+        o.codAtu = codAtu;
+        tools::buildUpdateFile(src + "/krv.mdb", reference.db(), o);
+    }
+    QStringList statusesOf(const RunResult& r) const {
+        QStringList out;
+        for (const auto& l : r.of("status"))
+            if (l.fields.value(0) == "frmProcDir")
+                out << l.fields.value(1);
+        return out;
+    }
+
+    SuiteInstall suite;
+    ScratchDatabase reference;
+    QTemporaryDir source;
+    QString src;
+};
+
+TEST_F(DirectoryRun, ArchivesOfSeveralModulesAreUnpackedFirstMatchOnly) {
+    writeFile(suite.folder() + "/krvsis.exe", "old main");
+    makeZip(src + "/krvsis131.zip", {{"bin/krvsis.exe", "new main"}, {"krvsis.cfg", "cfg"}});
+    makeZip(src + "/krvsis132.zip", {{"krvsis.exe", "second match"}});
+    makeZip(src + "/zapo7.zip", {{"zapo.exe", "zapo"}});
+    makeZip(src + "/mcaixa2.zip", {{"caixa/mcaixa.exe", "caixa"}});
+    const RunResult r = run();
+    const QString t = r.transcriptText();
+    EXPECT_EQ(r.exitCode, 0) << t.toStdString();
+    EXPECT_EQ(statusesOf(r),
+              QStringList({"Atualizando Principal", "Atualizando Caixa", "Atualizando Zapo"}))
+        << t.toStdString();
+    EXPECT_EQ(r.messages(), QStringList({kWarning, "Atualização concluída com sucesso!"}));
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.cfg"), "cfg");
+    EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "caixa");
+    EXPECT_EQ(readFile(suite.folder() + "/zapo.exe"), "zapo");
+    EXPECT_FALSE(QFileInfo::exists(suite.updateFolder()));
+    // The chooser and the start window are gone before the run window shows.
+    QStringList shown;
+    for (const auto& l : r.of("show"))
+        shown << l.fields.value(0);
+    EXPECT_EQ(shown, QStringList({"frmSel", "frmDir", "frmProcDir"}));
+}
+
+TEST_F(DirectoryRun, NothingFoundEndsWithNothingDone) {
+    makeZip(src + "/outro1.zip", {{"outro.exe", "x"}});
+    const RunResult r = run();
+    EXPECT_EQ(r.messages(), QStringList({kWarning, "Nenhuma atualização realizada!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_TRUE(statusesOf(r).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(suite.folder() + "/outro.exe"));
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST_F(DirectoryRun, UpdateFileWithoutNumeroRowIsInvalid) {
+    makeZip(src + "/mresid4.zip", {{"mresid.exe", "resid"}});
+    updateFile("");
+    const RunResult r = run();
+    EXPECT_EQ(r.messages(), QStringList({kWarning, "Arquivo <krv.mdb> inválido!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_EQ(r.of("msgbox").last().fields.value(0), "Aviso!");
+    EXPECT_EQ(readFile(suite.folder() + "/mresid.exe"), "resid");
+    EXPECT_FALSE(QFileInfo::exists(suite.updateFolder()));
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST_F(DirectoryRun, DamagedArchiveIsAFatalErrorNotASuccess) {
+    writeFile(src + "/mpagvl3.zip", "this is not a zip archive");
+    const RunResult r = run();
+    const QStringList m = r.messages();
+    ASSERT_EQ(m.size(), 2) << r.transcriptText().toStdString();
+    EXPECT_EQ(r.of("msgbox").last().fields.value(0), "Erro inesperado no sistema");
+    EXPECT_TRUE(m[1].contains("Rotina: Processa"));
+    EXPECT_TRUE(m[1].contains(src + "/mpagvl3.zip")) << m[1].toStdString();
+    EXPECT_TRUE(m[1].contains("35760"));
+    EXPECT_EQ(r.exitCode, 1);
+}
+
+class DirectoryRunInstalled132 : public DirectoryRun {
+protected:
+    DirectoryRunInstalled132() : DirectoryRun("132") {}
+};
+
+TEST_F(DirectoryRunInstalled132, PaddedEqualVersionIsNotDue) {
+    updateFile("000132");
+    const RunResult r = run();
+    EXPECT_EQ(r.messages(), QStringList({kWarning, "Nenhuma atualização realizada!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_FALSE(statusesOf(r).contains("Atualizando Banco de Dados"));
+    EXPECT_FALSE(QFileInfo::exists(suite.updateFolder()));
+    EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "132");
+}
+
+TEST_F(DirectoryRunInstalled132, UnpaddedVersionIsDueAndHandsOverAfterTheArchives) {
+    reference.exec("create table clientes (id int, nome varchar(40))");
+    makeZip(src + "/mvitr1.zip", {{"mvitr.exe", "vitrax"}});
+    updateFile("132");
+    const RunResult r = run();
+    const QString t = r.transcriptText();
+    EXPECT_EQ(statusesOf(r), QStringList({"Atualizando Vitrax", "Atualizando Banco de Dados"}))
+        << t.toStdString();
+    QStringList shown;
+    for (const auto& l : r.of("show"))
+        shown << l.fields.value(0);
+    EXPECT_EQ(shown.mid(2), QStringList({"frmProcDir", "frmAtualKRV"})) << t.toStdString();
+    // The summary comes from the run end, which removes the update folder.
+    EXPECT_EQ(r.messages().last(), "Atualização concluída com sucesso!") << t.toStdString();
+    EXPECT_EQ(readFile(suite.folder() + "/mvitr.exe"), "vitrax");
+    EXPECT_FALSE(QFileInfo::exists(suite.updateFolder()));
+    EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "132");
+    EXPECT_EQ(suite.db().column("show tables like 'clientes'"), QStringList({"clientes"}));
+    EXPECT_EQ(r.exitCode, 0);
+}
