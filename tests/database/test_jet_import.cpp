@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <utility>
 
 using namespace krv::database;
 using krv::KrvError;
@@ -332,6 +333,47 @@ TEST_F(JetImport, AFreshImportReplacesAnEarlierCopyAndAFailedOneLeavesItAlone) {
     }
     EXPECT_EQ(Sqlite(copy).column("select CodAtu from numero"), QStringList{"000132"});
     EXPECT_FALSE(QFile::exists(copy + ".part"));
+}
+
+QByteArray rc4(quint32 key, const QByteArray& data) {
+    unsigned char k[4] = {uchar(key), uchar(key >> 8), uchar(key >> 16), uchar(key >> 24)};
+    unsigned char st[256];
+    for (int i = 0; i < 256; ++i)
+        st[i] = uchar(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + st[i] + k[i % 4]) & 255;
+        std::swap(st[i], st[j]);
+    }
+    QByteArray out = data;
+    for (qsizetype n = 0, i = 0, j = 0; n < out.size(); ++n) {
+        i = (i + 1) & 255;
+        j = (j + st[i]) & 255;
+        std::swap(st[i], st[j]);
+        out[n] = char(out[n] ^ st[(st[i] + st[j]) & 255]);
+    }
+    return out;
+}
+
+// Access's own page encoding of Jet 4: every page after the header RC4-encoded with the
+// database key, which lies in the (masked) header. libmdb undoes it; the file is no
+// encrypted file to refuse.
+TEST_F(JetImport, AnEncodedJet4FileReadsLikeThePlainOne) {
+    QFile src(AccessDir + "/update-basic.mdb");
+    ASSERT_TRUE(src.open(QIODevice::ReadOnly));
+    QByteArray bytes = src.readAll();
+    const quint32 headerMask = 0x6b39dac7, key = 0x1234abcd;
+    QByteArray header = rc4(headerMask, bytes.mid(0x18, 128));
+    for (int i = 0; i < 4; ++i)
+        header[0x3e - 0x18 + i] = char(key >> (8 * i));
+    bytes.replace(0x18, 128, rc4(headerMask, header));
+    for (qsizetype page = 1; page < bytes.size() / 4096; ++page)
+        bytes.replace(page * 4096, 4096, rc4(key ^ quint32(page), bytes.mid(page * 4096, 4096)));
+    const QString plain = dir_.filePath("plain.sqlite"), encoded = dir_.filePath("encoded.sqlite");
+    importJet(src.fileName(), plain);
+    importJet(write("encoded.mdb", bytes), encoded);
+    Sqlite a(plain), b(encoded);
+    for (const QString& t : a.column("select name from sqlite_master order by rowid"))
+        EXPECT_EQ(b.rows("select * from " + t), a.rows("select * from " + t)) << t.toStdString();
 }
 
 // Pages scrambled with a key the header does not carry, as an encrypted file looks to a
