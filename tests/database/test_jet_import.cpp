@@ -6,6 +6,7 @@
 #include "database/schema_snapshot.h"
 #include "database/schema_sync.h"
 #include "database/update_file.h"
+#include "suite_install.h"
 #include "test_db.h"
 
 #include <QDir>
@@ -503,6 +504,73 @@ TEST_F(JetSchemaUpdate, AccessFilesGiveTheSameLiveStructureAsTheSameSqliteRefere
         if (HasFailure())
             ADD_FAILURE() << got.join('\n').toStdString();
     }
+}
+
+// Whole directory runs of the real zelvor with the maker's Access file as the source
+// folder's krv.mdb.
+class JetDirectoryRun : public ::testing::Test {
+protected:
+    krv::test::SuiteInstall suite{"000131"};
+    QTemporaryDir source;
+
+    void SetUp() override { ASSERT_TRUE(suite.db().ok()); }
+    void ship(const QString& file) {
+        ASSERT_TRUE(QFile::copy(AccessDir + "/" + file, source.filePath("krv.mdb")));
+    }
+    krv::test::RunResult run() {
+        return suite.runZelvor("click frmSel.SSCommand2\n"
+                               "type frmDir.txtDir " +
+                                   source.path() +
+                                   "\n"
+                                   "click frmDir.cmdOK\n",
+                               120);
+    }
+    static QStringList of(const krv::test::RunResult& r, const QString& kind,
+                          const QString& window = {}) {
+        QStringList out;
+        for (const auto& l : r.of(kind))
+            if (window.isEmpty() || l.fields.value(0) == window)
+                out << l.fields.value(window.isEmpty() ? 0 : 1);
+        return out;
+    }
+};
+
+TEST_F(JetDirectoryRun, AnAccessFileWithoutNumeroRowIsInvalid) {
+    ship("update-empty-numero.mdb");
+    const auto r = run();
+    const std::string t = r.transcriptText().toStdString();
+    ASSERT_FALSE(r.messages().isEmpty()) << t;
+    EXPECT_EQ(r.messages().last(), "Arquivo <krv.mdb> inválido!") << t;
+    EXPECT_EQ(r.of("msgbox").last().fields.value(0), "Aviso!");
+    EXPECT_EQ(r.exitCode, 0) << t;
+    EXPECT_FALSE(QFileInfo::exists(suite.updateFolder()));
+    EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "000131");
+    EXPECT_EQ(QDir(source.path()).entryList(QDir::Files), QStringList{"krv.mdb"});
+}
+
+TEST_F(JetDirectoryRun, ADueAccessUpdateRunsToItsEndAndASecondRunFindsNothingDue) {
+    ship("update-basic.mdb");
+    auto r = run();
+    std::string t = r.transcriptText().toStdString();
+    EXPECT_TRUE(of(r, "status", "frmProcDir").contains("Atualizando Banco de Dados")) << t;
+    EXPECT_TRUE(of(r, "show").contains("frmAtualKRV")) << t;
+    ASSERT_FALSE(r.messages().isEmpty()) << t;
+    EXPECT_EQ(r.messages().last(), "Atualização concluída com sucesso!") << t;
+    EXPECT_EQ(r.exitCode, 0) << t;
+    EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "000132");
+    EXPECT_EQ(suite.db().column("show tables"),
+              (QStringList{"clientes", "licensa", "pedidos", "produtos"}));
+    EXPECT_EQ(suite.db().column("show columns from produtos"),
+              (QStringList{"codigo", "descricao", "preco"}));
+    // The working copy went with the update folder; the medium holds only what it held.
+    EXPECT_FALSE(QFileInfo::exists(suite.updateFolder()));
+    EXPECT_EQ(QDir(source.path()).entryList(QDir::Files), QStringList{"krv.mdb"});
+
+    r = run();
+    t = r.transcriptText().toStdString();
+    ASSERT_FALSE(r.messages().isEmpty()) << t;
+    EXPECT_EQ(r.messages().last(), "Nenhuma atualização realizada!") << t;
+    EXPECT_FALSE(of(r, "show").contains("frmAtualKRV")) << t;
 }
 
 } // namespace
