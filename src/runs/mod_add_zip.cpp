@@ -111,7 +111,7 @@ mode_t defaultMode() {
     return 0666 & ~mask;
 }
 
-// Removes the temporary file unless the member made it to its place.
+// Removes the temporary file unless it was handed on complete.
 class TempFile {
 public:
     explicit TempFile(const QString& folder)
@@ -154,8 +154,44 @@ void writeAll(int fd, const char* data, size_t size, const QString& archive,
     }
 }
 
+// Files written completely but not yet in place; those still here at the end are removed.
+class Staged {
+public:
+    ~Staged() {
+        for (size_t i = placed_; i < files_.size(); ++i)
+            ::unlink(files_[i].first.constData());
+    }
+    void add(const QByteArray& temporary, const QByteArray& target) {
+        files_.emplace_back(temporary, target);
+    }
+    // Makes the new contents durable, then renames each over its old file: a crash leaves
+    // every file either old or new, and a failure before this point changes nothing.
+    void place(const QString& archive, const QString& destination) {
+        if (files_.empty())
+            return;
+        const int dir =
+            ::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int synced = dir >= 0 ? ::syncfs(dir) : -1;
+        const int error = errno;
+        if (dir >= 0)
+            ::close(dir);
+        if (synced != 0)
+            fail(archive, sysError(error));
+        for (; placed_ < files_.size(); ++placed_) {
+            const auto& [temporary, target] = files_[placed_];
+            if (::rename(temporary.constData(), target.constData()) != 0)
+                failMember(archive, QFile::decodeName(target), sysError(errno));
+        }
+    }
+
+private:
+    std::vector<std::pair<QByteArray, QByteArray>> files_;
+    size_t placed_ = 0;
+};
+
+// Writes member m completely into a temporary file in destination.
 void extract(zip_t* z, const Member& m, const QString& archive, const QString& destination,
-             std::vector<char>& buffer) {
+             std::vector<char>& buffer, Staged& staged) {
     const QString target = destination + (destination.endsWith('/') ? "" : "/") + m.name;
     const QByteArray targetPath = QFile::encodeName(target);
     zip_file_t* f = zip_fopen_index(z, m.index, 0);
@@ -188,8 +224,7 @@ void extract(zip_t* z, const Member& m, const QString& archive, const QString& d
     ::futimens(tmp.fd(), times);
     if (tmp.close() != 0)
         failMember(archive, m.name, sysError(errno));
-    if (::rename(tmp.path(), targetPath.constData()) != 0)
-        failMember(archive, m.name, sysError(errno));
+    staged.add(tmp.path(), targetPath);
     tmp.keep();
 }
 
@@ -204,8 +239,10 @@ void Descompacta(const QString& archive, const QString& mask, const QString& des
     if (!QFileInfo(destination).isDir())
         fail(archive, "a pasta de destino " + destination + " não existe");
     std::vector<char> buffer(256 * 1024);
+    Staged staged;
     for (const Member& m : members)
-        extract(z.get(), m, archive, destination, buffer);
+        extract(z.get(), m, archive, destination, buffer, staged);
+    staged.place(archive, destination);
 }
 
 } // namespace krv::runs

@@ -10,14 +10,15 @@ void IniciaZip();
 
 // Extracts every member of archive whose name matches mask (a Windows-style mask, "*.*"
 // for all) into destination, under its last path element only. Members that are folders,
-// symbolic links, "." or "..", or whose stored name holds a NUL are skipped. Each file is
-// written to a temporary file in destination and renamed over the old one only when
-// complete, so a failure leaves the old file in place. The folder structure is never
-// restored, whatever restoreStructure says: every caller wants the files flat, and paths
-// from an archive are not trusted.
+// symbolic links, "." or "..", or whose stored name holds a NUL are skipped. Every member is
+// first written to a temporary file in destination; only when all are complete and on disk
+// are they renamed over the old files, so a failure leaves the old files in place and a
+// crash leaves each file either old or new. The folder structure is never restored,
+// whatever restoreStructure says: every caller wants the files flat, and paths from an
+// archive are not trusted.
 // Throws KrvError (err::Archive) naming the archive and the reason when the archive cannot
 // be opened, a member cannot be read or written, or a member's size is absurd for its
-// compressed size (over 1 GiB and over 1000 times larger); members already replaced stay.
+// compressed size (over 1 GiB and over 1000 times larger).
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
                  int restoreStructure);
 
