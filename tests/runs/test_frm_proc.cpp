@@ -3,13 +3,13 @@
 #include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
 #include "hook_tap.h"
+#include "make_zip.h"
 #include "platform/program.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
-#include <zip.h>
 
 using namespace krv;
 using namespace krv::test;
@@ -102,24 +102,14 @@ TEST_F(InternetRunWindow, AnEmptyWorkListCreatesTheFolderAndEndsWithNothingDone)
 }
 
 TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTheirCase) {
-    {
-        int code = 0;
-        const QString path = served_.path() + "/atualsis/PACOTE.ZIP";
-        zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-        ASSERT_NE(z, nullptr);
-        static const char data[] = "conteudo";
-        zip_file_add(z, "sub/modulo.dll", zip_source_buffer(z, data, 8, 0), 0);
-        ASSERT_EQ(zip_close(z), 0);
-    }
+    makeZip(served_.path() + "/atualsis/PACOTE.ZIP", {{"sub/modulo.dll", "conteudo"}});
     served_.write("atualsis/leiame.txt", "leia-me");
     QDir().mkpath(root_.path() + "/update"); // an existing folder is reused
     HookTap tap;
     EXPECT_EQ(run({"leiame.txt", "PACOTE.ZIP"}), 0);
     EXPECT_EQ(tap.messages(), QStringList({"Atualização concluída com sucesso!"}));
     EXPECT_TRUE(updatekrv::Atualizou);
-    QFile unpacked(root_.path() + "/modulo.dll");
-    ASSERT_TRUE(unpacked.open(QIODevice::ReadOnly));
-    EXPECT_EQ(unpacked.readAll(), "conteudo");
+    EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), "conteudo");
     const QStringList log = logged().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(log.size(), 2) << trace(tap);
     EXPECT_EQ(log[0], QDate::currentDate().toString("yyyy-MM-dd") + "\tana & bia\tleiame.txt");

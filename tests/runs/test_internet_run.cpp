@@ -3,13 +3,13 @@
 // server on loopback and the real MariaDB.
 #include "../navigation/served_folder.h"
 #include "common/text.h"
+#include "make_zip.h"
 #include "suite_install.h"
 #include "test_db.h"
 #include "update_file_builder.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
-#include <zip.h>
 
 using namespace krv;
 using namespace krv::test;
@@ -17,24 +17,6 @@ using namespace krv::test;
 namespace {
 
 const QString kDone = "Atualização concluída com sucesso!";
-
-// A real zip archive with the members given as name -> bytes.
-void makeZip(const QString& path, const QMap<QString, QByteArray>& members) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    int code = 0;
-    zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    ASSERT_NE(z, nullptr);
-    for (auto it = members.begin(); it != members.end(); ++it) {
-        zip_source_t* s = zip_source_buffer(z, it.value().constData(), it.value().size(), 0);
-        ASSERT_GE(zip_file_add(z, it.key().toUtf8().constData(), s, ZIP_FL_ENC_UTF_8), 0);
-    }
-    ASSERT_EQ(zip_close(z), 0);
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // One fixed-width record of the menu file.
 QByteArray menuRecord(const QString& sistema, const QString& seq, const QString& menu,
@@ -147,8 +129,8 @@ TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheM
     EXPECT_TRUE(r.statuses().contains("Atualizar banco de dados"));
 
     // Module replaced, flat, in the suite's folder.
-    EXPECT_EQ(readAll(module_), "krvsis 01.32.00");
-    EXPECT_EQ(readAll(install_.folder() + "/krvsis.hlp"), "ajuda nova");
+    EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
+    EXPECT_EQ(readFile(install_.folder() + "/krvsis.hlp"), "ajuda nova");
     // Database altered, menu reloaded, both versions recorded.
     EXPECT_TRUE(suite.column("show columns from clientes").contains("nome"));
     EXPECT_EQ(suite.column("show tables like 'produtos'").size(), 1);
@@ -194,7 +176,7 @@ TEST_F(InternetRun, TermsNotAcceptedThenCancelChangesNothing) {
     EXPECT_TRUE(shown(r, "frmHist"));
     EXPECT_FALSE(shown(r, "frmProc"));
     EXPECT_EQ(downloads("krvsis01.32.00.zip"), 0);
-    EXPECT_NE(readAll(module_), "nova");
+    EXPECT_NE(readFile(module_), "nova");
     EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
     EXPECT_FALSE(r.messages().contains(kDone));
 }
@@ -217,7 +199,7 @@ TEST_F(InternetRun, ARefusedDownloadEndsInTheFatalReportAndIsNotApplied) {
     EXPECT_FALSE(r.messages().contains(kDone));
     EXPECT_EQ(served_.answered("GET /atualsis/caixa01.32.00.zip 404"), 1);
     // The first file went through; the refused one is neither logged nor left behind.
-    EXPECT_EQ(readAll(module_), "nova");
+    EXPECT_EQ(readFile(module_), "nova");
     const QString log = QString::fromUtf8(served_.read("logcliente.txt"));
     EXPECT_TRUE(log.contains("krvsis01.32.00.zip"));
     EXPECT_FALSE(log.contains("caixa")) << log.toStdString();
@@ -235,8 +217,8 @@ TEST_F(InternetRun, ANewerAssistantIsDownloadedAndMovrinStarted) {
     ASSERT_EQ(started.size(), 1) << shownText(r);
     EXPECT_EQ(started[0].fields,
               QStringList({install_.folder() + "/movrin", "-/update/zelvor01.32.00.zip"}));
-    EXPECT_EQ(readAll(install_.updateFolder() + "/zelvor01.32.00.zip"),
-              readAll(served("zelvor01.32.00.zip")));
+    EXPECT_EQ(readFile(install_.updateFolder() + "/zelvor01.32.00.zip"),
+              readFile(served("zelvor01.32.00.zip")));
     // Earlier entries were examined, later ones never; no history window.
     EXPECT_EQ(served_.answered("GET /atualsis/lerhistorico.php"), 1);
     EXPECT_FALSE(shown(r, "frmHist"));
