@@ -126,3 +126,20 @@ TEST_F(FolderChooser, AFolderWithoutUpdateFilesIsRefusedAndTheChooserStays) {
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(updatekrv::DirOrigem.isEmpty());
 }
+
+TEST_F(FolderChooser, ADriveThatCannotBeReadIsReportedAndNothingChanges) {
+    w->Dir1->setPath(d.path());
+    w->Drive1->addItem(d.path() + "/desmontado");
+    w->Drive1->setCurrentIndex(w->Drive1->count() - 1);
+    test::HookTap tap;
+    emit w->Drive1->activated(w->Drive1->currentIndex());
+    EXPECT_EQ(tap.messages(),
+              QStringList({"A unidade " + d.path() + "/desmontado não está disponível."}));
+    EXPECT_EQ(w->Dir1->path(), d.path());
+    EXPECT_EQ(w->Drive1->currentText(), "/");
+
+    w->Drive1->setCurrentIndex(0);
+    emit w->Drive1->activated(0);
+    EXPECT_EQ(w->Dir1->path(), "/");
+    EXPECT_TRUE(w->isVisible());
+}
