@@ -3,7 +3,11 @@
 #include "database/connection.h"
 #include "database/update_file.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <cmath>
+#include <vector>
 
 namespace krv::database {
 
@@ -15,10 +19,43 @@ QString snapshotLabel(int value, int maximum) {
 
 namespace {
 
-// A null value (a column without default, typically) is stored as an empty value.
-QString shown(const Recordset& rs, const char* name) {
-    return rs.text(QString::fromLatin1(name));
-}
+// One "show" statement's rows, forward only, its columns found by name once: the result
+// headers' case is the server's business, and looking names up per row costs more than the
+// statement itself on large structures.
+class ShowResult {
+public:
+    ShowResult(Connection& conexao, const QString& sql, std::initializer_list<const char*> names)
+        : query_(conexao.database()) {
+        conexao.requireOpen();
+        query_.setForwardOnly(true);
+        if (!query_.exec(sql))
+            throw KrvError(errorNumber(query_.lastError()), errorText(query_.lastError()));
+        const QSqlRecord record = query_.record();
+        for (const char* name : names) {
+            const int index = record.indexOf(QString::fromLatin1(name));
+            if (index < 0)
+                throw KrvError(3265, "Campo " + QString::fromLatin1(name) +
+                                         " não existe no resultado de " + sql + ".");
+            columns_.push_back(index);
+        }
+    }
+    bool next() { return query_.next(); }
+    // A null value (a column without default, typically) is stored as an empty value.
+    QString text(int column) const { return query_.value(columns_[size_t(column)]).toString(); }
+    QVariant value(int column) const { return query_.value(columns_[size_t(column)]); }
+
+private:
+    static QString errorText(const QSqlError& e) {
+        return (e.databaseText().isEmpty() ? e.text() : e.databaseText()).trimmed();
+    }
+    static int errorNumber(const QSqlError& e) {
+        bool ok = false;
+        const int n = e.nativeErrorCode().toInt(&ok);
+        return ok && n != 0 ? n : err::Database;
+    }
+    QSqlQuery query_;
+    std::vector<int> columns_;
+};
 
 } // namespace
 
@@ -44,26 +81,23 @@ void LerEstrutura(const UpdateFile& file, Connection& conexao, const SnapshotVie
     if (view.start)
         view.start(maximum);
 
-    std::unique_ptr<Recordset> rsLerCampos, rsLerIndices;
     int value = 0;
     for (const QString& t : tables) {
         file.execute("insert into d_tabelas values (?)", {t});
 
-        CriaRecordset(rsLerCampos, true);
-        rsLerCampos->Open("show columns from " + t, conexao);
-        for (; !rsLerCampos->eof(); rsLerCampos->moveNext())
+        ShowResult rsLerCampos(conexao, "show columns from " + t,
+                               {"field", "type", "null", "key", "default", "extra"});
+        while (rsLerCampos.next())
             file.execute("insert into d_campos values (?,?,?,?,?,?,?)",
-                         {t, shown(*rsLerCampos, "field"), shown(*rsLerCampos, "type"),
-                          shown(*rsLerCampos, "null"), shown(*rsLerCampos, "key"),
-                          shown(*rsLerCampos, "default"), shown(*rsLerCampos, "extra")});
+                         {t, rsLerCampos.text(0), rsLerCampos.text(1), rsLerCampos.text(2),
+                          rsLerCampos.text(3), rsLerCampos.text(4), rsLerCampos.text(5)});
 
-        CriaRecordset(rsLerIndices, true);
-        rsLerIndices->Open("show index from " + t, conexao);
-        for (; !rsLerIndices->eof(); rsLerIndices->moveNext())
+        ShowResult rsLerIndices(conexao, "show index from " + t,
+                                {"key_name", "column_name", "seq_in_index", "non_unique"});
+        while (rsLerIndices.next())
             file.execute("insert into d_indices values (?,?,?,?,?)",
-                         {t, shown(*rsLerIndices, "key_name"), shown(*rsLerIndices, "column_name"),
-                          rsLerIndices->field("seq_in_index").toLongLong(),
-                          shown(*rsLerIndices, "non_unique")});
+                         {t, rsLerIndices.text(0), rsLerIndices.text(1),
+                          rsLerIndices.value(2).toLongLong(), rsLerIndices.text(3)});
 
         ++value;
         if (view.step)

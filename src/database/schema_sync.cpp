@@ -63,6 +63,8 @@ void SchemaSync::line(const QString& text) {
 }
 
 void SchemaSync::run() {
+    // Read-only here: one transaction keeps the file's lock instead of taking it per lookup.
+    UpdateFileTransaction reading(file_);
     const UpdateRows tabelas = file_.query(kTabelas);
     for (const UpdateRow row : tabelas) {
         const QString t = row.text("table");

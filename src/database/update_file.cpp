@@ -17,11 +17,16 @@ QString fileText(const QString& path) {
 
 } // namespace
 
+struct UpdateFile::Prepared {
+    sqlite3_stmt* stmt;
+    QStringList columns;
+};
+
 struct UpdateFile::Cache {
-    std::unordered_map<QString, sqlite3_stmt*> statements;
+    std::unordered_map<QString, Prepared> statements;
     ~Cache() {
         for (auto& entry : statements)
-            sqlite3_finalize(entry.second);
+            sqlite3_finalize(entry.second.stmt);
     }
 };
 
@@ -153,7 +158,7 @@ void UpdateFile::createSqlite(const QString& path) {
     sqlite3_busy_timeout(db_, 5000);
 }
 
-sqlite3_stmt* UpdateFile::prepare(const QString& sql) const {
+UpdateFile::Prepared& UpdateFile::prepare(const QString& sql) const {
     requireOpen();
     auto found = cache_->statements.find(sql);
     if (found != cache_->statements.end())
@@ -170,8 +175,10 @@ sqlite3_stmt* UpdateFile::prepare(const QString& sql) const {
         sqlite3_finalize(stmt);
         throw KrvError(err::Database, "Mais de um comando em: " + sql);
     }
-    cache_->statements.emplace(sql, stmt);
-    return stmt;
+    QStringList columns;
+    for (int i = 0, n = sqlite3_column_count(stmt); i < n; ++i)
+        columns << QString::fromUtf8(sqlite3_column_name(stmt, i));
+    return cache_->statements.emplace(sql, Prepared{stmt, columns}).first->second;
 }
 
 namespace {
@@ -232,7 +239,8 @@ QVariant column(sqlite3_stmt* stmt, int index) {
 } // namespace
 
 UpdateRows UpdateFile::query(const QString& sql, const QVariantList& params) const {
-    sqlite3_stmt* stmt = prepare(sql);
+    Prepared& prepared = prepare(sql);
+    sqlite3_stmt* stmt = prepared.stmt;
     StatementUse use{stmt};
     if (sqlite3_bind_parameter_count(stmt) != params.size())
         throw KrvError(err::Database, QString("O comando espera %1 parâmetros e recebeu %2: %3")
@@ -244,18 +252,24 @@ UpdateRows UpdateFile::query(const QString& sql, const QVariantList& params) con
             fail(err::Database, "Parâmetro inválido em: " + sql);
     UpdateRows rows;
     rows.file_ = path_;
-    const int count = sqlite3_column_count(stmt);
-    for (int i = 0; i < count; ++i)
-        rows.columns_ << QString::fromUtf8(sqlite3_column_name(stmt, i));
+    int count = int(prepared.columns.size());
     for (;;) {
         const int rc = sqlite3_step(stmt);
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW)
             fail(err::Database, "Falha ao executar: " + sql);
+        // A table changed since the statement was prepared: SQLite prepared it again.
+        if (sqlite3_column_count(stmt) != count) {
+            prepared.columns.clear();
+            for (int i = 0, n = sqlite3_column_count(stmt); i < n; ++i)
+                prepared.columns << QString::fromUtf8(sqlite3_column_name(stmt, i));
+            count = int(prepared.columns.size());
+        }
         for (int i = 0; i < count; ++i)
             rows.values_.push_back(column(stmt, i));
     }
+    rows.columns_ = prepared.columns;
     return rows;
 }
 

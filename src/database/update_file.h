@@ -116,7 +116,9 @@ private:
     struct Cache;
     [[noreturn]] void fail(int number, const QString& what) const;
     void requireOpen() const;
-    sqlite3_stmt* prepare(const QString& sql) const;
+    // The cached statement for sql, with its result column names.
+    struct Prepared;
+    Prepared& prepare(const QString& sql) const;
 
     sqlite3* db_ = nullptr;
     QString path_;
