@@ -101,7 +101,9 @@ QString frmAtualKRV::tag() const {
     return job_->tag();
 }
 
-void frmAtualKRV::Form_Activate() { job_->run(); }
+void frmAtualKRV::Form_Activate() {
+    job_->run();
+}
 
 void frmAtualKRV::setHeightTwips(int twips) {
     setFixedHeight(px(twips - kFrameTwips));

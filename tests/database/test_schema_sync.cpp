@@ -122,14 +122,13 @@ TEST_F(SchemaFixture, IndexesAreComparedColumnByColumn) {
               QStringList({"Alterando Campo: <itens-b>", "Alterando Campo: <itens-d>",
                            "Alterando Índice: <itens-ix_bc>", "Criando Índice: <itens-ix_novo>",
                            "Alterando Índice: <itens-PRIMARY>"}));
-    EXPECT_EQ(trace.statements,
-              QStringList({"alter table itens modify column b int(11) NOT NULL ",
-                           "alter table itens modify column d int(11)",
-                           "alter table itens drop index ix_bc",
-                           "alter table itens add index ix_bc(b,c)",
-                           "alter table itens add index ix_novo(d)",
-                           "alter table itens drop PRIMARY KEY",
-                           "alter table itens add primary key(a,b)"}));
+    EXPECT_EQ(
+        trace.statements,
+        QStringList({"alter table itens modify column b int(11) NOT NULL ",
+                     "alter table itens modify column d int(11)",
+                     "alter table itens drop index ix_bc", "alter table itens add index ix_bc(b,c)",
+                     "alter table itens add index ix_novo(d)", "alter table itens drop PRIMARY KEY",
+                     "alter table itens add primary key(a,b)"}));
     QStringList expected = indexRows(reference, "itens");
     expected << "ix_ext:b:3"; // extra live columns are left alone
     expected.sort();
