@@ -126,6 +126,13 @@ void Historico(const protocol::Inet& inet, HistoryText& history, int code,
     history.appendSection(code, records);
 }
 
+QString workListArchive(const QString& baseName, const QString& offered) {
+    const QString name = baseName + offered + ".zip";
+    if (baseName.isEmpty() || name.contains('/') || name.contains('\\') || name.contains(QChar(0)))
+        return {};
+    return name;
+}
+
 void Modulos(frmInicio& w) {
     const QString body = w.Inet1.OpenURL(protocol::versionListUrl());
     updatekrv::VersaoBD.clear();
@@ -157,6 +164,9 @@ void Modulos(frmInicio& w) {
                     Historico(w.Inet1, history, 11, installed);
                 }
             } else {
+                const QString archive = workListArchive(baseName, offered);
+                if (archive.isEmpty())
+                    continue; // a name that would leave the update folder
                 const QString path = programModule(baseName);
                 if (path.isEmpty())
                     continue;
@@ -165,7 +175,7 @@ void Modulos(frmInicio& w) {
                     continue;
                 if (*code == 0)
                     selfUpdate(w, baseName, offered);
-                proc.lstAux->addItem(baseName + offered + ".zip");
+                proc.lstAux->addItem(archive);
                 Historico(w.Inet1, history, *code, installed);
             }
         }

@@ -29,6 +29,10 @@ bool sortsBefore(const QString& installed, const QString& offered);
 // nothing when the text is not a number that fits 32 bits.
 std::optional<int> moduleCode(const QString& text);
 
+// The work-list name of a module's archive: base name + version + ".zip"; empty when the
+// server's texts would make it anything but a plain file name of the update folder.
+QString workListArchive(const QString& baseName, const QString& offered);
+
 // Fetches one module's change history through inet and appends it to history; a reply
 // that is not well-formed XML appends nothing.
 void Historico(const protocol::Inet& inet, HistoryText& history, int code,

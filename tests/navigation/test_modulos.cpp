@@ -29,6 +29,14 @@ TEST(ModuleCode, NumbersRoundAndAnythingElseIsSkipped) {
     EXPECT_EQ(moduleCode("99999999999"), std::nullopt);
 }
 
+TEST(WorkList, ArchiveNamesFromTheServerStayInsideTheUpdateFolder) {
+    EXPECT_EQ(navigation::workListArchive("krvvenda", "01.32.00"), "krvvenda01.32.00.zip");
+    EXPECT_EQ(navigation::workListArchive("../../etc/krv", "01"), "");
+    EXPECT_EQ(navigation::workListArchive("krvvenda", "1/../../../x"), "");
+    EXPECT_EQ(navigation::workListArchive("a\\b", "01"), "");
+    EXPECT_EQ(navigation::workListArchive("", "01"), "");
+}
+
 class InstalledVersions : public ::testing::Test {
 protected:
     void SetUp() override {
