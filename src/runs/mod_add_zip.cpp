@@ -215,6 +215,8 @@ void extract(zip_t* z, const Member& m, const QString& archive, const QString& d
     }
     if (written != m.size)
         failMember(archive, m.name, "dados incompletos");
+    // Start writing it out now, so that the sync before the renames finds little left to do.
+    ::sync_file_range(tmp.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     mode_t mode = m.mode >= 0 ? static_cast<mode_t>(m.mode) : defaultMode();
     struct stat old;
     if (m.mode < 0 && ::lstat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
