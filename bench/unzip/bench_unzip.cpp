@@ -143,6 +143,8 @@ int main(int argc, char** argv) {
             }
             const double s = t.nsecsElapsed() / 1e9;
             (oursNow ? ours : theirs).push_back(s);
+            std::printf("round %d: %s %.3f s\n", r + 1, oursNow ? "Descompacta" : "unzip", s);
+            std::fflush(stdout);
             if (!sameAsArchive(dest)) {
                 std::fprintf(stderr, "extracted files differ from the archive\n");
                 return 1;
