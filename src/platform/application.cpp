@@ -5,9 +5,13 @@
 #include "platform/program.h"
 #include "platform/test_hook.h"
 
+#include <csignal>
+
 namespace krv::platform {
 
 Application::Application(int& argc, char** argv, const QString& name) : QApplication(argc, argv) {
+    // A closed output pipe must end a write with an error, not the program.
+    std::signal(SIGPIPE, SIG_IGN);
     setApplicationName(name);
     setOrganizationName("KrvSis");
     // The last window closing ends the program, as with the original.

@@ -8,7 +8,15 @@ namespace krv::platform {
 
 bool startDetached(const QString& program, const QStringList& arguments) {
     hook::record("run", QStringList{program} + arguments);
-    return QProcess::startDetached(program, arguments);
+    // The started program outlives us: it must not write into our output, which may be a
+    // pipe nobody reads once we have ended.
+    QProcess p;
+    p.setProgram(program);
+    p.setArguments(arguments);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    return p.startDetached();
 }
 
 } // namespace krv::platform
