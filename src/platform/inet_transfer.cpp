@@ -45,7 +45,6 @@ struct InetTransfer::Impl {
     bool headersDone = false; // the final answer's header block is complete
     bool done = false;        // the transfer has ended, well or not
     bool answer = false;      // a request was executed and not cancelled
-    bool unbounded = false;   // openUrl: keep the whole body
     CURLcode result = CURLE_OK;
     QByteArray headerLines; // lines of the current answer, each with its line end
 
@@ -83,7 +82,7 @@ struct InetTransfer::Impl {
         const size_t n = size * count;
         if (n == 0)
             return 0;
-        if (!d->unbounded && d->available() > 0 && d->available() + n > d->limit()) {
+        if (d->available() > 0 && d->available() + n > d->limit()) {
             d->paused = true;
             return CURL_WRITEFUNC_PAUSE;
         }
@@ -200,8 +199,6 @@ void InetTransfer::execute(const QString& requestHeader) {
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, long(stallTimeout));
     if (d->port > 0)
         curl_easy_setopt(e, CURLOPT_PORT, long(d->port));
-    if (d->unbounded)
-        curl_easy_setopt(e, CURLOPT_PROXY, ""); // direct access, as the server requests ask
     if (d->requestHeaders)
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, d->requestHeaders);
 
@@ -284,23 +281,6 @@ QString InetTransfer::errorText() const {
     if (d->errorBuffer[0])
         return QString::fromLocal8Bit(d->errorBuffer);
     return QString::fromLatin1(curl_easy_strerror(d->result));
-}
-
-QByteArray InetTransfer::openUrl(const QString& url) {
-    setUrl(url);
-    d->unbounded = true;
-    execute();
-    while (d->attached && !d->done) {
-        d->step(WaitSliceMs);
-        yield();
-    }
-    d->unbounded = false;
-    QByteArray body;
-    if (!failed())
-        body = QByteArray(d->buffer.data() + d->readPos, qsizetype(d->available()));
-    cancel();
-    d->clearBody();
-    return body;
 }
 
 } // namespace krv::platform

@@ -51,10 +51,6 @@ public:
     bool failed() const;
     QString errorText() const;
 
-    // Opens the address synchronously (yielding while waiting) and returns the whole body;
-    // empty when the transport failed. For the short answers of the update server.
-    QByteArray openUrl(const QString& url);
-
     // Time-outs of every transfer started afterwards: connecting, and the longest time the
     // server may send nothing at all before the transfer is abandoned.
     static void setTimeouts(int connectSeconds, int stallSeconds);

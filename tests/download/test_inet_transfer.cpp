@@ -130,15 +130,3 @@ TEST_F(InetTransferTest, DeadAndRefusingServersEndWithoutAnswer) {
     EXPECT_TRUE(t.failed());
 }
 
-TEST_F(InetTransferTest, OpenUrlReturnsTheWholeBodyOrNothing) {
-    RawResponse r;
-    r.body = std::string(300000, 'x') + "end";
-    server.serve("/page", r);
-    RawResponse silent;
-    silent.stallBeforeAnswer = true;
-    server.serve("/silent", silent);
-    InetTransfer t;
-    EXPECT_EQ(t.openUrl(qurl(server, "/page")).toStdString(), r.body);
-    EXPECT_TRUE(t.openUrl(qurl(server, "/silent")).isEmpty());
-    EXPECT_TRUE(t.openUrl(qurl(server, "/nothing-here")).startsWith("not found"));
-}
