@@ -15,7 +15,9 @@ std::vector<OpenFile*>& openFiles() {
 }
 } // namespace
 
-OpenFile::OpenFile(const QString& path) : file_(path) { openFiles().push_back(this); }
+OpenFile::OpenFile(const QString& path) : file_(path) {
+    openFiles().push_back(this);
+}
 
 OpenFile::~OpenFile() {
     auto& v = openFiles();
@@ -29,8 +31,9 @@ void OpenFile::closeAll() {
 
 QString fatalReportText(const QString& caller, const KrvError& error) {
     const QString crlf = "\r\n";
-    return "ATENÇÃO!" + crlf + "Por favor, tenha estes dados a mão ao falar com o suporte técnico!" +
-           crlf + crlf + caller + crlf + "Descrição do Erro: " + error.description() + crlf +
+    return "ATENÇÃO!" + crlf +
+           "Por favor, tenha estes dados a mão ao falar com o suporte técnico!" + crlf + crlf +
+           caller + crlf + "Descrição do Erro: " + error.description() + crlf +
            "Linha do Erro: " + QString::number(error.line()) + crlf +
            "Número do Erro: " + QString::number(error.number()) + crlf + crlf +
            "*O sistema será finalizado*";

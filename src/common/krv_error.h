@@ -9,8 +9,8 @@ namespace krv {
 class KrvError : public std::runtime_error {
 public:
     KrvError(int number, const QString& description, int line = 0)
-        : std::runtime_error(description.toStdString()), number_(number),
-          description_(description), line_(line) {}
+        : std::runtime_error(description.toStdString()), number_(number), description_(description),
+          line_(line) {}
 
     int number() const { return number_; }
     const QString& description() const { return description_; }
@@ -24,13 +24,13 @@ private:
 
 // Error numbers of our own, in the range the original runtime left to applications.
 namespace err {
-inline constexpr int NotConnected = 3704;   // operation on a connection that is not open
-inline constexpr int Database = 3146;       // the database refused a statement
+inline constexpr int NotConnected = 3704; // operation on a connection that is not open
+inline constexpr int Database = 3146;     // the database refused a statement
 inline constexpr int FileNotFound = 53;
-inline constexpr int FileAccess = 75;       // path/file access error
-inline constexpr int BadFileFormat = 321;   // invalid file format
-inline constexpr int Download = 35750;      // a download that did not complete
-inline constexpr int Archive = 35760;       // an archive that could not be extracted
+inline constexpr int FileAccess = 75;     // path/file access error
+inline constexpr int BadFileFormat = 321; // invalid file format
+inline constexpr int Download = 35750;    // a download that did not complete
+inline constexpr int Archive = 35760;     // an archive that could not be extracted
 } // namespace err
 
 } // namespace krv

@@ -13,7 +13,9 @@ QString VersaoBD;
 QString VersaoMenu;
 QString DirOrigem;
 
-QString updateFolder() { return platform::winJoin(DirSis, "\\update"); }
+QString updateFolder() {
+    return platform::winJoin(DirSis, "\\update");
+}
 
 void reset() {
     DirSis.clear();

@@ -5,14 +5,14 @@
 
 namespace krv::updatekrv {
 
-extern QString DirSis;      // the suite's folder (default: the program folder)
-extern QString DirSisExe;   // folder of Zelvor's own Config.BD
-extern bool Atualizou;      // an update run has applied something
+extern QString DirSis;       // the suite's folder (default: the program folder)
+extern QString DirSisExe;    // folder of Zelvor's own Config.BD
+extern bool Atualizou;       // an update run has applied something
 extern QString UsuarioAtual; // user logged in to the update server
-extern QString Porta;       // port of the update server, from port.cfg
-extern QString VersaoBD;    // database version the update brings
-extern QString VersaoMenu;  // menu version the update brings
-extern QString DirOrigem;   // source folder of a directory run
+extern QString Porta;        // port of the update server, from port.cfg
+extern QString VersaoBD;     // database version the update brings
+extern QString VersaoMenu;   // menu version the update brings
+extern QString DirOrigem;    // source folder of a directory run
 
 // The update folder: DirSis + "\update".
 QString updateFolder();

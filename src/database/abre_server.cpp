@@ -32,8 +32,12 @@ std::optional<ConfigBD> readConfigBD(const QString& folder) {
 
 QByteArray repairedConfigBD(std::int16_t provider, const QString& odbc, const ConfigBD& suite,
                             const QString& driver) {
-    const QStringList lines{text::printForm(provider), odbc,           suite.server,
-                            suite.user,               suite.password, suite.database,
+    const QStringList lines{text::printForm(provider),
+                            odbc,
+                            suite.server,
+                            suite.user,
+                            suite.password,
+                            suite.database,
                             driver};
     // The suite's tools read this file in the system code page.
     return text::toCp1252(lines.join("\r\n") + "\r\n");

@@ -10,7 +10,7 @@ namespace krv::database {
 // The seven lines of a Config.BD.
 struct ConfigBD {
     std::int16_t provider = 0;
-    QString connection; // line 2
+    QString connection;                               // line 2
     QString server, user, password, database, driver; // lines 3 to 7
 };
 

@@ -36,7 +36,9 @@ void Recordset::moveNext() {
     eof_ = !query_->next();
 }
 
-int Recordset::fieldCount() const { return query_ ? query_->record().count() : 0; }
+int Recordset::fieldCount() const {
+    return query_ ? query_->record().count() : 0;
+}
 
 QString Recordset::fieldName(int index) const {
     return query_ ? query_->record().fieldName(index) : QString();
@@ -79,8 +81,7 @@ void Connection::Open(int providerType, const QString& connectionString) {
         throw KrvError(err::Database,
                        "Bancos de dados Access (Jet) não podem ser abertos neste sistema.");
     if (providerType == 2)
-        throw KrvError(err::Database,
-                       "Microsoft SQL Server não pode ser aberto neste sistema.");
+        throw KrvError(err::Database, "Microsoft SQL Server não pode ser aberto neste sistema.");
     if (!QSqlDatabase::isDriverAvailable("QMYSQL"))
         throw KrvError(err::Database, "O driver MySQL/MariaDB do Qt não está instalado.");
     if (p.host.isEmpty())
@@ -120,7 +121,9 @@ void Connection::Execute(const QString& sql) {
         throw KrvError(errorNumber(q.lastError()), errorText(q.lastError()));
 }
 
-QSqlDatabase Connection::database() const { return QSqlDatabase::database(name_, false); }
+QSqlDatabase Connection::database() const {
+    return QSqlDatabase::database(name_, false);
+}
 
 Connection& Conexao() {
     static Connection c;

@@ -71,9 +71,8 @@ QString jetConnectionString(const QString& databasePath) {
     return "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=" + databasePath + ";Jet OLEDB:Database";
 }
 
-QString odbcConnectionString(const QString& driver, const QString& server,
-                             const QString& database, const QString& user,
-                             const QString& password) {
+QString odbcConnectionString(const QString& driver, const QString& server, const QString& database,
+                             const QString& user, const QString& password) {
     return "Driver={" + driver + "};Server=" + server + ";Database=" + database + ";Uid=" + user +
            ";Pwd=" + password + ";Option=3;";
 }

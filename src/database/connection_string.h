@@ -22,8 +22,7 @@ ConnectionParams parseConnectionString(const QString& text);
 
 // The strings the connection routine passes to the database layer.
 QString jetConnectionString(const QString& databasePath);
-QString odbcConnectionString(const QString& driver, const QString& server,
-                             const QString& database, const QString& user,
-                             const QString& password);
+QString odbcConnectionString(const QString& driver, const QString& server, const QString& database,
+                             const QString& user, const QString& password);
 
 } // namespace krv::database

@@ -44,8 +44,8 @@ void frmSel::Form_Load() {
     updatekrv::DirSis = getSetting("DirSis", programFolder());
     updatekrv::DirSisExe = getSetting("DirSisExe", programFolder());
     if (database::AbreServer() == 1) {
-        msgBox("Não foi possível estabelecer conexão com o servidor!", Buttons::OK,
-               Icon::Critical, "Aviso!");
+        msgBox("Não foi possível estabelecer conexão com o servidor!", Buttons::OK, Icon::Critical,
+               "Aviso!");
         endProgram(0);
     }
     updatekrv::Atualizou = false;
@@ -56,7 +56,9 @@ void frmSel::SSCommand1_Click() {
     unload(this);
 }
 
-void frmSel::SSCommand2_Click() { openFolderChooser(this, programFolder()); }
+void frmSel::SSCommand2_Click() {
+    openFolderChooser(this, programFolder());
+}
 
 void frmSel::paintEvent(QPaintEvent*) {
     // The decorative background: a plain gradient with the suite's name.

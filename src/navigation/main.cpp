@@ -1,8 +1,8 @@
 // Zelvor: the update assistant. The program starts by loading its start window.
 #include "navigation/frm_sel.h"
 #include "platform/application.h"
-#include "platform/program.h"
 #include "platform/forms.h"
+#include "platform/program.h"
 
 int main(int argc, char** argv) {
     krv::platform::Application app(argc, argv, "zelvor");

@@ -34,24 +34,36 @@ const ButtonSet& setOf(Buttons b) {
 
 QMessageBox::StandardButton qtButton(Answer a) {
     switch (a) {
-    case Answer::OK: return QMessageBox::Ok;
-    case Answer::Cancel: return QMessageBox::Cancel;
-    case Answer::Abort: return QMessageBox::Abort;
-    case Answer::Retry: return QMessageBox::Retry;
-    case Answer::Ignore: return QMessageBox::Ignore;
-    case Answer::Yes: return QMessageBox::Yes;
-    case Answer::No: return QMessageBox::No;
+    case Answer::OK:
+        return QMessageBox::Ok;
+    case Answer::Cancel:
+        return QMessageBox::Cancel;
+    case Answer::Abort:
+        return QMessageBox::Abort;
+    case Answer::Retry:
+        return QMessageBox::Retry;
+    case Answer::Ignore:
+        return QMessageBox::Ignore;
+    case Answer::Yes:
+        return QMessageBox::Yes;
+    case Answer::No:
+        return QMessageBox::No;
     }
     return QMessageBox::Ok;
 }
 
 QMessageBox::Icon qtIcon(Icon i) {
     switch (i) {
-    case Icon::None: return QMessageBox::NoIcon;
-    case Icon::Critical: return QMessageBox::Critical;
-    case Icon::Question: return QMessageBox::Question;
-    case Icon::Exclamation: return QMessageBox::Warning;
-    case Icon::Information: return QMessageBox::Information;
+    case Icon::None:
+        return QMessageBox::NoIcon;
+    case Icon::Critical:
+        return QMessageBox::Critical;
+    case Icon::Question:
+        return QMessageBox::Question;
+    case Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Icon::Information:
+        return QMessageBox::Information;
     }
     return QMessageBox::NoIcon;
 }
@@ -94,28 +106,42 @@ QString inputBox(const QString& prompt, const QString& title, const QString& def
     return ok ? text : QString();
 }
 
-QString toString(Buttons b) { return QString::fromLatin1(setOf(b).name); }
+QString toString(Buttons b) {
+    return QString::fromLatin1(setOf(b).name);
+}
 
 QString toString(Icon i) {
     switch (i) {
-    case Icon::None: return "none";
-    case Icon::Critical: return "critical";
-    case Icon::Question: return "question";
-    case Icon::Exclamation: return "exclamation";
-    case Icon::Information: return "information";
+    case Icon::None:
+        return "none";
+    case Icon::Critical:
+        return "critical";
+    case Icon::Question:
+        return "question";
+    case Icon::Exclamation:
+        return "exclamation";
+    case Icon::Information:
+        return "information";
     }
     return "none";
 }
 
 QString toString(Answer a) {
     switch (a) {
-    case Answer::OK: return "OK";
-    case Answer::Cancel: return "Cancel";
-    case Answer::Abort: return "Abort";
-    case Answer::Retry: return "Retry";
-    case Answer::Ignore: return "Ignore";
-    case Answer::Yes: return "Yes";
-    case Answer::No: return "No";
+    case Answer::OK:
+        return "OK";
+    case Answer::Cancel:
+        return "Cancel";
+    case Answer::Abort:
+        return "Abort";
+    case Answer::Retry:
+        return "Retry";
+    case Answer::Ignore:
+        return "Ignore";
+    case Answer::Yes:
+        return "Yes";
+    case Answer::No:
+        return "No";
     }
     return "OK";
 }
@@ -132,7 +158,9 @@ bool parseAnswer(const QString& name, Answer& out) {
 }
 
 // Used by the hook to pick a box's first button when the script gives no answer.
-Answer firstAnswer(Buttons b) { return *setOf(b).answers.begin(); }
+Answer firstAnswer(Buttons b) {
+    return *setOf(b).answers.begin();
+}
 bool allows(Buttons b, Answer a) {
     for (Answer x : setOf(b).answers)
         if (x == a)

@@ -15,8 +15,7 @@ Answer msgBox(const QString& text, Buttons buttons = Buttons::OK, Icon icon = Ic
               const QString& title = {});
 
 // Shows a modal input box; returns the text typed, or empty text when cancelled.
-QString inputBox(const QString& prompt, const QString& title = {},
-                 const QString& defaultText = {});
+QString inputBox(const QString& prompt, const QString& title = {}, const QString& defaultText = {});
 
 QString toString(Buttons b);
 QString toString(Icon i);

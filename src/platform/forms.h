@@ -13,7 +13,6 @@ template <class W> W& form() {
     return *instance;
 }
 
-
 // Closes the window and destroys it; the next form<W>() creates a fresh one.
 inline void unload(QWidget* w) {
     if (!w)

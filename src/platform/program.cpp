@@ -19,7 +19,9 @@ std::function<void(int)>& endHandler() {
 }
 } // namespace
 
-void yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void yield() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 QString programFolder() {
     std::error_code ec;
@@ -41,6 +43,8 @@ void endProgram(int code) {
     ::_exit(code);
 }
 
-void setEndHandler(std::function<void(int)> handler) { endHandler() = std::move(handler); }
+void setEndHandler(std::function<void(int)> handler) {
+    endHandler() = std::move(handler);
+}
 
 } // namespace krv::platform

@@ -21,7 +21,9 @@ QString storePath() {
 
 } // namespace
 
-QString settingsFilePath() { return storePath(); }
+QString settingsFilePath() {
+    return storePath();
+}
 
 QString getSetting(const QString& key, const QString& defaultValue) {
     QSettings s(storePath(), QSettings::IniFormat);

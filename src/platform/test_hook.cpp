@@ -5,12 +5,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QPixmap>
 #include <QDateTime>
 #include <QFile>
-#include <QListWidget>
-#include <QPlainTextEdit>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
@@ -105,7 +105,9 @@ QWidget* findTarget(const Step& st) {
     return window->findChild<QWidget*>(st.control);
 }
 
-bool isAction(const Step& st) { return st.verb != "msgbox" && st.verb != "input"; }
+bool isAction(const Step& st) {
+    return st.verb != "msgbox" && st.verb != "input";
+}
 
 // Carries out one action on its control; false when the control does not take it.
 bool perform(const Step& st, QWidget* target) {
@@ -263,7 +265,9 @@ void install() {
     }
 }
 
-bool active() { return state().active; }
+bool active() {
+    return state().active;
+}
 
 void queueSteps(const QString& scriptText) {
     State& s = state();
@@ -309,7 +313,9 @@ std::optional<QString> answerInputBox(const QString& prompt, const QString& titl
     return answer;
 }
 
-void status(const QString& window, const QString& text) { record("status", {window, text}); }
+void status(const QString& window, const QString& text) {
+    record("status", {window, text});
+}
 
 void record(const QString& kind, const QStringList& fields) {
     if (!state().active)
@@ -325,11 +331,20 @@ QString escape(const QString& s) {
     out.reserve(s.size());
     for (QChar c : s) {
         switch (c.unicode()) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
         }
     }
     return out;

@@ -7,8 +7,7 @@
 
 namespace krv::relauncher {
 
-Form1::Form1(const QString& argument)
-    : relauncher_(argument, platform::programFolder()) {
+Form1::Form1(const QString& argument) : relauncher_(argument, platform::programFolder()) {
     setObjectName("Form1");
     setWindowTitle("Atualizando assistente de atualização KRV");
     setFixedSize(360, 160);

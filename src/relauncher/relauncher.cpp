@@ -19,7 +19,9 @@ using namespace platform;
 
 namespace {
 
-void notice(const QString& text) { msgBox(text, Buttons::OK, Icon::Information, "Aviso!"); }
+void notice(const QString& text) {
+    msgBox(text, Buttons::OK, Icon::Information, "Aviso!");
+}
 
 // The executable must be startable after unpacking, whatever mode the archive stored.
 void makeExecutable(const QString& path) {

@@ -33,11 +33,12 @@ TEST(FatalReport, ShowsEveryLineExactlyAndEndsTheProgram) {
     EXPECT_EQ(box.fields.value(0), "Erro inesperado no sistema");
     EXPECT_EQ(box.fields.value(1), "critical");
     EXPECT_EQ(box.fields.value(2), "OK");
-    EXPECT_EQ(box.fields.value(3), QString(
-              "ATENÇÃO!\r\nPor favor, tenha estes dados a mão ao falar com o suporte técnico!\r\n"
-              "\r\nPrograma: frmProc\r\nRotina: Processa\r\nDescrição do Erro: Falha no download"
-              "\r\nLinha do Erro: 40\r\nNúmero do Erro: -2147467259\r\n\r\n"
-              "*O sistema será finalizado*"));
+    EXPECT_EQ(
+        box.fields.value(3),
+        QString("ATENÇÃO!\r\nPor favor, tenha estes dados a mão ao falar com o suporte técnico!\r\n"
+                "\r\nPrograma: frmProc\r\nRotina: Processa\r\nDescrição do Erro: Falha no download"
+                "\r\nLinha do Erro: 40\r\nNúmero do Erro: -2147467259\r\n\r\n"
+                "*O sistema será finalizado*"));
 }
 
 TEST(FatalReport, AnEmptyCallerTextIsReplacedInTheCallersVariable) {

@@ -53,8 +53,13 @@ protected:
     }
     void TearDown() override { Conexao().close(); }
     QStringList suiteLines() const {
-        return {"1", "nao usada", test::DbServer::host() + ":" + QString::number(test::DbServer::port()),
-                "krv", "krv", db_.name(), "nao usado"};
+        return {"1",
+                "nao usada",
+                test::DbServer::host() + ":" + QString::number(test::DbServer::port()),
+                "krv",
+                "krv",
+                db_.name(),
+                "nao usado"};
     }
     test::ScratchDatabase db_;
     QTemporaryDir exeDir_, suiteDir_;
@@ -73,8 +78,8 @@ TEST_F(OpenServer, AFailingPrimaryIsRepairedFromTheSuitesFileByteForByte) {
     EXPECT_EQ(AbreServer(), 0);
     EXPECT_TRUE(Conexao().isOpen());
     const QString server = test::DbServer::host() + ":" + QString::number(test::DbServer::port());
-    const QString odbc = "Driver={MySQL ODBC 3.51 Driver};Server=" + server + ";Database=" +
-                         db_.name() + ";Uid=krv;Pwd=krv;Option=3;";
+    const QString odbc = "Driver={MySQL ODBC 3.51 Driver};Server=" + server +
+                         ";Database=" + db_.name() + ";Uid=krv;Pwd=krv;Option=3;";
     EXPECT_EQ(readAll(exeDir_.path() + "/Config.BD"),
               (" 1 \r\n" + odbc + "\r\n" + server + "\r\nkrv\r\nkrv\r\n" + db_.name() +
                "\r\nMySQL ODBC 3.51 Driver\r\n")

@@ -29,8 +29,9 @@ TEST(ConnectionString, BracedValuesMayHoldSemicolons) {
 }
 
 TEST(ConnectionString, JetAndOdbcStringsAreBuiltExactly) {
-    EXPECT_EQ(jetConnectionString(" C:\\krv\\dados.mdb "),
-              "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source= C:\\krv\\dados.mdb ;Jet OLEDB:Database");
+    EXPECT_EQ(
+        jetConnectionString(" C:\\krv\\dados.mdb "),
+        "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source= C:\\krv\\dados.mdb ;Jet OLEDB:Database");
     EXPECT_EQ(odbcConnectionString("MySQL ODBC 3.51 Driver", "srv", "krv", "root", "p w"),
               "Driver={MySQL ODBC 3.51 Driver};Server=srv;Database=krv;Uid=root;Pwd=p w;Option=3;");
 }

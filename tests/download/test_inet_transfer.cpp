@@ -129,4 +129,3 @@ TEST_F(InetTransferTest, DeadAndRefusingServersEndWithoutAnswer) {
     EXPECT_FALSE(t.hasAnswer());
     EXPECT_TRUE(t.failed());
 }
-

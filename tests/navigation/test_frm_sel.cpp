@@ -33,8 +33,8 @@ protected:
         QDir().mkpath(config_.path() + "/KrvSis");
         QFile f(config_.path() + "/KrvSis/KrvSis.ini");
         f.open(QIODevice::WriteOnly);
-        f.write(("[Param]\nDirSis=" + suite_.path() + "\nDirSisExe=" + suite_.path() + "\n")
-                    .toUtf8());
+        f.write(
+            ("[Param]\nDirSis=" + suite_.path() + "\nDirSisExe=" + suite_.path() + "\n").toUtf8());
     }
     QTemporaryDir config_, suite_;
 };
@@ -44,8 +44,8 @@ const char* kWarning = "Atenção!\r\nAntes de continuar com este processo, cert
 
 TEST_F(StartWindowRun, UnreachableDatabaseWarnsThenFailsAndEndsWithoutTheWindow) {
     useSuiteFolder();
-    writeConfigBD(suite_.path(), {"1", "Driver={X};Server=127.0.0.1:1;Database=x;Uid=u;Pwd=p;",
-                                  "", "", "", "", "X"});
+    writeConfigBD(suite_.path(), {"1", "Driver={X};Server=127.0.0.1:1;Database=x;Uid=u;Pwd=p;", "",
+                                  "", "", "", "X"});
     const RunResult r = start();
     ASSERT_FALSE(r.timedOut) << r.transcriptText().toStdString();
     EXPECT_EQ(r.messages(),
@@ -73,8 +73,8 @@ TEST(StartWindowSuite, AReachableDatabaseShowsTheVersionedWindow) {
     EXPECT_EQ(r.messages(), QStringList({kWarning})) << r.transcriptText().toStdString();
     ASSERT_FALSE(r.of("show").isEmpty());
     EXPECT_EQ(r.of("show").first().fields,
-              QStringList({"frmSel", navigation::frmSel::versionedTitle(
-                                         build::major, build::minor, build::revision)}));
+              QStringList({"frmSel", navigation::frmSel::versionedTitle(build::major, build::minor,
+                                                                        build::revision)}));
     EXPECT_TRUE(r.output.isEmpty() || !r.output.contains("QSqlDatabase"));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_FALSE(r.timedOut);

@@ -66,5 +66,6 @@ TEST(TestHook, ActionsReachControlsByWindowAndObjectName) {
     for (const auto& l : tap.lines())
         if (l.kind == "action")
             actions << l.fields.value(0);
-    EXPECT_EQ(actions, QStringList({"type frmTeste.txtNome Maria da Silva", "click frmTeste.cmdOK"}));
+    EXPECT_EQ(actions,
+              QStringList({"type frmTeste.txtNome Maria da Silva", "click frmTeste.cmdOK"}));
 }

@@ -2,8 +2,8 @@
 #include "platform/settings.h"
 
 #include <QFile>
-#include <filesystem>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace krv::platform;

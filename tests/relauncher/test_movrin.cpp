@@ -128,8 +128,8 @@ TEST_F(Movrin, ADamagedArchiveRestoresTheOldAssistant) {
     writeFile(suite_ + "/zelvor", "velho");
     writeFile(suite_ + "/update/zelvor0132.zip", "PK\x03\x04 isto nao e um zip");
     const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
-    EXPECT_EQ(r.messages(),
-              QStringList({kUnpackFailure + suite_ + "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
+    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite_ +
+                                         "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
         << r.transcriptText().toStdString();
     EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
     EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));

@@ -8,7 +8,9 @@
 namespace krv::test {
 
 namespace {
-QString transcriptPath() { return qEnvironmentVariable("ZELVOR_TEST_TRANSCRIPT"); }
+QString transcriptPath() {
+    return qEnvironmentVariable("ZELVOR_TEST_TRANSCRIPT");
+}
 } // namespace
 
 HookTap::HookTap() : start_(QFileInfo(transcriptPath()).size()) {}
@@ -37,6 +39,8 @@ QStringList HookTap::statuses() const {
     return out;
 }
 
-void queue(const QString& script) { platform::hook::queueSteps(script); }
+void queue(const QString& script) {
+    platform::hook::queueSteps(script);
+}
 
 } // namespace krv::test

@@ -94,7 +94,11 @@ RunResult runProgram(const QString& program, const RunOptions& options) {
     return r;
 }
 
-QString zelvorBinary() { return ZELVOR_BIN; }
-QString movrinBinary() { return MOVRIN_BIN; }
+QString zelvorBinary() {
+    return ZELVOR_BIN;
+}
+QString movrinBinary() {
+    return MOVRIN_BIN;
+}
 
 } // namespace krv::test

@@ -32,8 +32,8 @@ struct RunResult {
 
 struct RunOptions {
     QStringList arguments;
-    QString script;                 // the script's lines
-    QMap<QString, QString> env;     // extra environment (XDG_CONFIG_HOME, ZELVOR_BASE_URL...)
+    QString script;             // the script's lines
+    QMap<QString, QString> env; // extra environment (XDG_CONFIG_HOME, ZELVOR_BASE_URL...)
     QString workingDirectory;
     int timeoutSeconds = 60;
 };

@@ -12,9 +12,10 @@ namespace krv::test {
 class SuiteInstall {
 public:
     // licensa gets one row with these versions.
-    explicit SuiteInstall(const QString& ultAtualizacao = "000131", const QString& atmenu = "000010");
+    explicit SuiteInstall(const QString& ultAtualizacao = "000131",
+                          const QString& atmenu = "000010");
 
-    const QString& folder() const { return folder_; }   // DirSis and DirSisExe, no trailing "/"
+    const QString& folder() const { return folder_; } // DirSis and DirSisExe, no trailing "/"
     QString updateFolder() const { return folder_ + "/update"; }
     QString configHome() const { return config_.path(); }
     ScratchDatabase& db() { return db_; }

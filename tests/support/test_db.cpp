@@ -70,7 +70,9 @@ QString ScratchDatabase::connectionString() const {
         .arg(name_, DbServer::user(), DbServer::password());
 }
 
-QSqlDatabase ScratchDatabase::db() const { return QSqlDatabase::database(connName_, false); }
+QSqlDatabase ScratchDatabase::db() const {
+    return QSqlDatabase::database(connName_, false);
+}
 
 void ScratchDatabase::exec(const QString& sql) const {
     QSqlQuery q(db());
