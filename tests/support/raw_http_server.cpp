@@ -170,10 +170,10 @@ void RawHttpServer::handle(int fd) {
         std::string extra;
         const std::string range = req.header("Range");
         if (r.honourRange && range.rfind("bytes=", 0) == 0) {
-            const std::string spec = range.substr(6);
-            if (!spec.empty() && std::isdigit(static_cast<unsigned char>(spec[0])) &&
-                spec.back() == '-') {
-                from = std::min<std::int64_t>(std::stoll(spec), size);
+            const std::string rangeText = range.substr(6);
+            if (!rangeText.empty() && std::isdigit(static_cast<unsigned char>(rangeText[0])) &&
+                rangeText.back() == '-') {
+                from = std::min<std::int64_t>(std::stoll(rangeText), size);
                 r.status = 206;
                 r.reason = "Partial Content";
                 extra = "Content-Range: " +
