@@ -4,7 +4,7 @@ CREATE DATABASE krv_demo CHARACTER SET utf8mb4;
 USE krv_demo;
 CREATE TABLE licensa (ult_atualizacao varchar(10), atmenu varchar(10));
 INSERT INTO licensa VALUES ('000131', '000010');
-CREATE TABLE menu (Sistema varchar(10), sequencia int, Menu varchar(60), NomeInter varchar(60),
-                   Nivel int, NivelAnterior int, Programa varchar(60));
+CREATE TABLE menu (Sistema varchar(50), sequencia varchar(3), Menu varchar(30),
+                   NomeInter varchar(20), Nivel int, NivelAnterior varchar(50), Programa int);
 CREATE TABLE clientes (id int(11) NOT NULL AUTO_INCREMENT, nome varchar(40), PRIMARY KEY (id));
 INSERT INTO clientes (nome) VALUES ('Ana'), ('Bruno');

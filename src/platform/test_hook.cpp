@@ -39,6 +39,7 @@ struct State {
     bool toStderr = false;
     std::deque<Step> steps;
     qint64 waitStarted = -1;
+    QString shotsDir; // ZELVOR_TEST_SHOTS: pictures of the windows as they change
 };
 
 State& state() {
@@ -208,13 +209,32 @@ void pump() {
                              .arg(st.verb, st.window + '.' + st.control)});
 }
 
+// Saves the window as <shots>/<window>.png, replacing an earlier picture of it, so the last
+// state a window showed before it went is what stays.
+void capture(QWidget* w) {
+    const QString& dir = state().shotsDir;
+    if (dir.isEmpty() || !w || !w->isVisible() || w->objectName().isEmpty() ||
+        w->objectName().startsWith("qt_"))
+        return;
+    w->grab().save(dir + '/' + w->objectName() + ".png", "PNG");
+}
+
+void captureAll() {
+    if (state().shotsDir.isEmpty())
+        return;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        capture(w);
+}
+
 class ShowWatcher : public QObject {
 public:
     bool eventFilter(QObject* obj, QEvent* ev) override {
         if (ev->type() == QEvent::Show && obj->isWidgetType()) {
             auto* w = static_cast<QWidget*>(obj);
-            if (w->isWindow() && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+            if (w->isWindow() && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) {
                 record("show", {w->objectName(), w->windowTitle()});
+                capture(w);
+            }
         }
         return false;
     }
@@ -231,6 +251,7 @@ void install() {
     if (scriptPath.isEmpty() && transcriptPath.isEmpty())
         return;
     s.active = true;
+    s.shotsDir = qEnvironmentVariable("ZELVOR_TEST_SHOTS");
     if (transcriptPath.isEmpty() || transcriptPath == "-") {
         s.toStderr = true;
     } else {
@@ -295,6 +316,7 @@ std::optional<Answer> answerMsgBox(const QString& text, Buttons buttons, Icon ic
                                  .arg(s.steps.front().text, toString(buttons))});
         s.steps.pop_front();
     }
+    captureAll();
     record("msgbox", {title, toString(icon), toString(buttons), text, toString(answer)});
     return answer;
 }
