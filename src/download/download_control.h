@@ -111,6 +111,8 @@ private:
     struct LoopKind;
     bool CheckConnection();
     void notConnected();
+    // A transfer that failed part-way: the file closed as it is, the error events raised.
+    void abortOnError(class TargetFile& file);
     bool receiveLoop(const LoopKind& kind, class TargetFile& file, std::int32_t chunkSize);
     bool transferCutShort(std::int64_t bytesPresent) const;
     void waitForHeaders();

@@ -251,12 +251,7 @@ void DownLoad::Download() {
         emit StatusChange("Update Checking Complete!");
         Inet1.cancel();
     } catch (const std::exception&) {
-        Inet1.cancel();
-        file.closeQuietly();
-        inDL_ = false;
-        emit DLError("Error Downloading File from : " + url_);
-        emit StatusChange("Download Aborted Due To Error In Download!");
-        emit DLECode(1);
+        abortOnError(file);
     }
 }
 
@@ -324,13 +319,17 @@ void DownLoad::DLResume() {
         emit StatusChange("Download Successful!");
         Inet1.cancel();
     } catch (const std::exception&) {
-        Inet1.cancel();
-        file.closeQuietly();
-        inDL_ = false;
-        emit DLError("Error Downloading File from : " + url_);
-        emit StatusChange("Download Aborted Due To Error In Download!");
-        emit DLECode(1);
+        abortOnError(file);
     }
+}
+
+void DownLoad::abortOnError(TargetFile& file) {
+    Inet1.cancel();
+    file.closeQuietly();
+    inDL_ = false;
+    emit DLError("Error Downloading File from : " + url_);
+    emit StatusChange("Download Aborted Due To Error In Download!");
+    emit DLECode(1);
 }
 
 void DownLoad::Cancel() {
