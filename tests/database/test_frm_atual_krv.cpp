@@ -90,6 +90,8 @@ TEST_F(AtualKRVWindow, IdenticalStructuresOnlyRecordTheVersionAndEndTheRun) {
     const int screenHeight = QGuiApplication::primaryScreen()->geometry().height();
     EXPECT_EQ(w.frameGeometry().top(), screenHeight / 2 - w.frameGeometry().height() / 2);
     EXPECT_FALSE(w.Gauge->isVisible());
+    EXPECT_GT(w.Gauge->maximum(), 0);
+    EXPECT_EQ(w.Gauge->value(), w.Gauge->maximum()); // the snapshot's bar went all the way
     EXPECT_FALSE(w.lblLer->isVisible());
     EXPECT_EQ(w.Lista->palette().color(QPalette::Text), QColor(0, 0xc0, 0));
     EXPECT_EQ(w.Lista->palette().color(QPalette::Base), QColor(Qt::black));
