@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -306,9 +307,13 @@ std::optional<Answer> answerMsgBox(const QString& text, Buttons buttons, Icon ic
     if (!s.active)
         return std::nullopt;
     Answer answer = firstAnswer(buttons);
+    int holdMs = 0;
     if (!s.steps.empty() && s.steps.front().verb == "msgbox") {
+        // "msgbox ANSWER [MS]": the answer, and how long the user takes to give it.
+        const QStringList words = s.steps.front().text.simplified().split(' ');
+        holdMs = words.value(1).toInt();
         Answer wanted;
-        if (parseAnswer(s.steps.front().text.trimmed(), wanted) && allows(buttons, wanted))
+        if (parseAnswer(words.value(0), wanted) && allows(buttons, wanted))
             answer = wanted;
         else
             record("error", {QString("line %1: answer '%2' does not fit %3")
@@ -318,6 +323,12 @@ std::optional<Answer> answerMsgBox(const QString& text, Buttons buttons, Icon ic
     }
     captureAll();
     record("msgbox", {title, toString(icon), toString(buttons), text, toString(answer)});
+    if (holdMs > 0) {
+        // The box stays open: events, timers among them, go on as under a modal box.
+        QEventLoop open;
+        QTimer::singleShot(holdMs, &open, &QEventLoop::quit);
+        open.exec();
+    }
     return answer;
 }
 

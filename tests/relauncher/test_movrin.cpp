@@ -59,13 +59,15 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     // Copies movrin into folder and runs that copy with the given arguments.
-    RunResult runMovrin(const QString& folder, const QStringList& arguments) {
+    RunResult runMovrin(const QString& folder, const QStringList& arguments,
+                        const QString& script = {}) {
         QDir().mkpath(folder);
         const QString copy = folder + "/movrin";
         QFile::remove(copy);
         EXPECT_TRUE(QFile::copy(movrinBinary(), copy));
         RunOptions o;
         o.arguments = arguments;
+        o.script = script;
         o.env["XDG_CONFIG_HOME"] = config_.path();
         o.env["MOVRIN_TEST_MARKER"] = marker_;
         o.timeoutSeconds = 60;
@@ -99,6 +101,16 @@ TEST_F(Movrin, ReplacesAReleasedAssistantAndStartsTheNewOne) {
     EXPECT_TRUE(QFile::exists(suite_ + "/leiame.txt"));
     EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
     EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST_F(Movrin, NoFurtherAttemptWhileAnAttemptsMessageIsOpen) {
+    writeFile(suite_ + "/zelvor", "velho");
+    makeArchive();
+    // The success message stays open across two more ticks of the 4-second timer.
+    const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"}, "msgbox OK 9000\n");
+    EXPECT_EQ(r.messages(), QStringList({kSuccess})) << r.transcriptText().toStdString();
+    EXPECT_EQ(r.of("run").size(), 1) << r.transcriptText().toStdString();
+    EXPECT_EQ(waitForMarker(), "nova versao 0\n");
 }
 
 TEST_F(Movrin, WithoutAnOldAssistantGoesStraightToTheExtraction) {
