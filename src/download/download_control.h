@@ -111,6 +111,8 @@ private:
     struct LoopKind;
     bool CheckConnection();
     void notConnected();
+    // False, after telling why where there is something to tell, when no transfer may start.
+    bool mayStart();
     // A transfer that failed part-way: the file closed as it is, the error events raised.
     void abortOnError(class TargetFile& file);
     bool receiveLoop(const LoopKind& kind, class TargetFile& file, std::int32_t chunkSize);

@@ -213,14 +213,20 @@ bool DownLoad::transferCutShort(std::int64_t bytesPresent) const {
     return Inet1.failed() || (fileSize_ > 0 && bytesPresent < fileSize_);
 }
 
-void DownLoad::Download() {
+bool DownLoad::mayStart() {
     if (cancel_)
-        return;
+        return false;
     if (onlineCheck_ && !connected_) {
         notConnected();
         Inet1.cancel();
-        return;
+        return false;
     }
+    return true;
+}
+
+void DownLoad::Download() {
+    if (!mayStart())
+        return;
     TargetFile file;
     try {
         Inet1.setUrl(url_);
@@ -256,13 +262,8 @@ void DownLoad::Download() {
 }
 
 void DownLoad::DLResume() {
-    if (cancel_)
+    if (!mayStart())
         return;
-    if (onlineCheck_ && !connected_) {
-        notConnected();
-        Inet1.cancel();
-        return;
-    }
     TargetFile file;
     try {
         Inet1.setUrl(url_);
