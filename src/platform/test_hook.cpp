@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
@@ -40,7 +41,8 @@ struct State {
     bool toStderr = false;
     std::deque<Step> steps;
     qint64 waitStarted = -1;
-    QString shotsDir; // ZELVOR_TEST_SHOTS: pictures of the windows as they change
+    bool actionQueued = false; // an action taken off the script that has not started yet
+    QString shotsDir;          // ZELVOR_TEST_SHOTS: pictures of the windows as they change
 };
 
 State& state() {
@@ -183,7 +185,7 @@ bool perform(const Step& st, QWidget* target) {
 
 void pump() {
     State& s = state();
-    if (s.steps.empty() || !isAction(s.steps.front()))
+    if (s.actionQueued || s.steps.empty() || !isAction(s.steps.front()))
         return;
     const Step st = s.steps.front();
     if (st.verb == "wait") {
@@ -201,13 +203,19 @@ void pump() {
         return;
     if (st.verb == "click" && !target->isVisible())
         return;
-    // Taken off the script before it runs: its handler may yield and let the next run.
+    // Taken off the script before it runs, and run from its own timer event: a repeating
+    // timer does not fire while its own handler runs, so a long handler run from here would
+    // hold back the next step even while it yields.
     s.steps.pop_front();
-    record("action", {stepText(st)});
-    if (!perform(st, target))
-        record("error", {QString("line %1: %2 cannot act on %3")
-                             .arg(st.line)
-                             .arg(st.verb, st.window + '.' + st.control)});
+    s.actionQueued = true;
+    QTimer::singleShot(0, qApp, [st, target = QPointer<QWidget>(target)] {
+        state().actionQueued = false;
+        record("action", {stepText(st)});
+        if (!target || !perform(st, target))
+            record("error", {QString("line %1: %2 cannot act on %3")
+                                 .arg(st.line)
+                                 .arg(st.verb, st.window + '.' + st.control)});
+    });
 }
 
 // Saves the window as <shots>/<window>.png, replacing an earlier picture of it, so the last
