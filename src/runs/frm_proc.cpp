@@ -20,9 +20,6 @@ namespace krv::runs {
 
 using namespace platform;
 
-const QString frmProc::TxtZipText =
-    "Esta TextBox é usado internamente pelo AddZip, podendo fica escondida do usuário.";
-
 EntryKind entryKind(const QString& entry) {
     const QString ext = entry.right(3).toLower();
     if (ext == "zip")
@@ -40,9 +37,7 @@ frmProc::frmProc() {
     resize(420, 220);
     lstAux = new QListWidget(this);
     lstAux->setObjectName("lstAux");
-    txtZip = new QLineEdit(TxtZipText, this);
-    txtZip->setObjectName("txtZip");
-    txtZip->hide();
+    txtZip = criaTxtZip(this);
     lblStatus = new QLabel(this);
     lblStatus->setObjectName("lblStatus");
     auto* layout = new QVBoxLayout(this);

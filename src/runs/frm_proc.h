@@ -26,8 +26,6 @@ public:
     // The run over the work list. Any error ends the program through the fatal report; a
     // file that did not download whole is neither logged nor applied.
     void Processa();
-
-    static const QString TxtZipText;
 };
 
 } // namespace krv::runs

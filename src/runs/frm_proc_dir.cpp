@@ -22,16 +22,11 @@ namespace krv::runs {
 
 using namespace platform;
 
-const QString frmProcDir::TxtZipText =
-    "Esta TextBox é usado internamente pelo AddZip, podendo fica escondida do usuário.";
-
 frmProcDir::frmProcDir() {
     setObjectName("frmProcDir");
     setWindowTitle("Assistente de atualização Norvale - Processamento");
     resize(420, 110);
-    txtZip = new QLineEdit(TxtZipText, this);
-    txtZip->setObjectName("txtZip");
-    txtZip->hide();
+    txtZip = criaTxtZip(this);
     lblStatus = new QLabel(this);
     lblStatus->setObjectName("lblStatus");
     auto* layout = new QVBoxLayout(this);

@@ -27,8 +27,6 @@ public:
     // for an archive or file that cannot be used) unless it hands over to the database update.
     void Processa();
 
-    static const QString TxtZipText;
-
 private:
     platform::ActivationJob* job_;
 };

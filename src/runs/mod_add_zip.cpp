@@ -1,5 +1,7 @@
 #include "runs/mod_add_zip.h"
 
+#include <QLineEdit>
+
 #include "common/krv_error.h"
 #include "runs/archive_names.h"
 #include "runs/zip_raw_names.h"
@@ -15,6 +17,15 @@
 #include <zip.h>
 
 namespace krv::runs {
+
+QLineEdit* criaTxtZip(QWidget* parent) {
+    auto* box = new QLineEdit(
+        "Esta TextBox é usado internamente pelo AddZip, podendo fica escondida do usuário.",
+        parent);
+    box->setObjectName("txtZip");
+    box->hide();
+    return box;
+}
 
 namespace {
 
