@@ -6,6 +6,7 @@ target_sources(krv_core PRIVATE
   database/frm_atual_menu.cpp
   database/jet_import.cpp
   database/update_file.cpp
+  database/statement_check.cpp
   database/schema_statements.cpp
   database/schema_snapshot.cpp
   database/schema_sync.cpp
