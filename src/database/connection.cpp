@@ -2,9 +2,11 @@
 
 #include "database/connection_string.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QUuid>
+#include <mysql.h>
 
 namespace krv::database {
 
@@ -97,6 +99,20 @@ void Connection::Open(int providerType, const QString& connectionString) {
     db.setConnectOptions("MYSQL_OPT_CONNECT_TIMEOUT=10");
     if (!db.open())
         throw KrvError(errorNumber(db.lastError()), errorText(db.lastError()));
+    // Qt's driver always asks for several statements per call; one call is one statement
+    // here, so text that smuggles a second statement fails instead of running it.
+    const QVariant v = db.driver()->handle();
+    // The driver names the handle's type by the client library's structure.
+    MYSQL* handle = v.isValid() && (qstrcmp(v.typeName(), "MYSQL*") == 0 ||
+                                    qstrcmp(v.typeName(), "st_mysql*") == 0)
+                        ? *static_cast<MYSQL* const*>(v.constData())
+                        : nullptr;
+    if (!handle || mysql_set_server_option(handle, MYSQL_OPTION_MULTI_STATEMENTS_OFF) != 0) {
+        const QString reason = handle ? QString::fromUtf8(mysql_error(handle)) : QString();
+        db.close();
+        throw KrvError(err::Database,
+                       "Não foi possível limitar a conexão a um comando por vez: " + reason);
+    }
 }
 
 bool Connection::isOpen() const {

@@ -2,7 +2,10 @@
 
 #include "database/connection.h"
 #include "database/schema_statements.h"
+#include "database/statement_check.h"
 #include "database/update_file.h"
+
+#include <utility>
 
 namespace krv::database {
 
@@ -25,10 +28,50 @@ const QString kDIndiceColuna =
     "select * from d_indices where lower(trim([table])) = ? collate nocase "
     "and key_name = ? collate nocase and column_name = ? collate nocase and seq_in_index = ?";
 
-QStringList indexColumns(const UpdateRows& rows) {
+// The refusal of the whole file, before the first change.
+[[noreturn]] void refuse(const QString& where, const QString& what, const QString& value) {
+    throw KrvError(err::BadFileFormat, "Arquivo de atualização recusado: " + where + ", " + what +
+                                           " inválido: <" + value +
+                                           ">. Nenhuma alteração foi feita no banco de dados.");
+}
+
+QString tableWhere(const QString& t) {
+    return "tabela <" + t + ">";
+}
+
+void checkTable(const QString& t) {
+    if (!isPlainIdentifier(t))
+        refuse(tableWhere(t), "nome de tabela", t);
+}
+
+// The pieces of a column that enter every statement it is part of; auto is checked where
+// it is used.
+void checkColumn(const QString& t, const ReferenceColumn& c) {
+    checkTable(c.table);
+    const QString where = tableWhere(t) + ", campo <" + c.field + ">";
+    if (!isPlainIdentifier(c.field))
+        refuse(where, "nome de campo", c.field);
+    if (!isColumnType(c.type))
+        refuse(where, "tipo", c.type);
+    if (!isColumnAttributes(c.extra))
+        refuse(where, "atributo (extra)", c.extra);
+}
+
+void checkAuto(const QString& t, const ReferenceColumn& c) {
+    if (!isColumnAttributes(c.autoText))
+        refuse(tableWhere(t) + ", campo <" + c.field + ">", "atributo (auto)", c.autoText);
+}
+
+QStringList indexColumns(const QString& t, const QString& k, const UpdateRows& rows) {
+    if (!isPlainIdentifier(k))
+        refuse(tableWhere(t), "nome de índice", k);
     QStringList columns;
-    for (const UpdateRow row : rows)
-        columns << row.text("column_name");
+    for (const UpdateRow row : rows) {
+        const QString column = row.text("column_name");
+        if (!isPlainIdentifier(column))
+            refuse(tableWhere(t) + ", índice <" + k + ">", "nome de coluna", column);
+        columns << column;
+    }
     return columns;
 }
 
@@ -51,26 +94,51 @@ void prepareLookups(const UpdateFile& file) {
 SchemaSync::SchemaSync(const UpdateFile& file, Connection& conexao, SyncView view)
     : file_(file), conexao_(conexao), view_(std::move(view)) {}
 
+void SchemaSync::status(const QString& text) {
+    steps_ << SyncStep{SyncStep::Status, text};
+}
+
 void SchemaSync::execute(const QString& sql) {
-    if (view_.executed)
-        view_.executed(sql);
-    conexao_.Execute(sql);
+    steps_ << SyncStep{SyncStep::Statement, sql};
 }
 
 void SchemaSync::line(const QString& text) {
-    if (view_.line)
-        view_.line(text);
+    steps_ << SyncStep{SyncStep::Line, text};
 }
 
 void SchemaSync::run() {
+    apply(plan());
+}
+
+void SchemaSync::apply(const QList<SyncStep>& steps) {
+    for (const SyncStep& step : steps) {
+        switch (step.kind) {
+        case SyncStep::Status:
+            if (view_.status)
+                view_.status(step.text);
+            break;
+        case SyncStep::Line:
+            if (view_.line)
+                view_.line(step.text);
+            break;
+        case SyncStep::Statement:
+            if (view_.executed)
+                view_.executed(step.text);
+            conexao_.Execute(step.text);
+            break;
+        }
+    }
+}
+
+QList<SyncStep> SchemaSync::plan() {
+    steps_.clear();
     // Read-only here: one transaction keeps the file's lock instead of taking it per lookup.
     UpdateFileTransaction reading(file_);
     const UpdateRows tabelas = file_.query(kTabelas);
     for (const UpdateRow row : tabelas) {
         const QString t = row.text("table");
         const UpdateRows rsDTabela = file_.query(kDTabela, {foldName(t)});
-        if (view_.status)
-            view_.status("Verificando " + t);
+        status("Verificando " + t);
         if (rsDTabela.empty()) {
             CriaTabela(t);
             continue;
@@ -83,12 +151,15 @@ void SchemaSync::run() {
             AcertaIndices(t, live);
         }
     }
+    return std::exchange(steps_, {});
 }
 
 void SchemaSync::CriaTabela(const QString& t) {
     QList<ReferenceColumn> columns;
-    for (const UpdateRow row : file_.query(kCampos, {foldName(t)}))
+    for (const UpdateRow row : file_.query(kCampos, {foldName(t)})) {
         columns << ReferenceColumn::fromRow(row);
+        checkColumn(t, columns.last());
+    }
     if (columns.isEmpty()) {
         // Without columns there is no statement to send; the table waits for a sound file.
         line("Tabela <" + t + "> sem campos na referência: não criada");
@@ -98,7 +169,7 @@ void SchemaSync::CriaTabela(const QString& t) {
     QList<ReferenceIndex> indexes;
     for (const UpdateRow key : file_.query(kChaves, {foldName(t)})) {
         const QString k = key.text("key_name");
-        indexes << ReferenceIndex{k, indexColumns(file_.query(kColunas, {foldName(t), k}))};
+        indexes << ReferenceIndex{k, indexColumns(t, k, file_.query(kColunas, {foldName(t), k}))};
     }
     execute(createTableStatement(columns, indexes));
 }
@@ -109,6 +180,9 @@ void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
         const UpdateRows rsDCampo =
             file_.query(kDCampo, {foldName(liveTable), trimBlanks(c.field).toUpper()});
         if (rsDCampo.empty()) {
+            checkTable(t);
+            checkColumn(t, c);
+            checkAuto(t, c);
             line("Criando Campo: <" + t + "-" + c.field + ">");
             execute(addColumnStatement(t, c));
             continue;
@@ -118,6 +192,8 @@ void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
             trimBlanks(l.text("type")).toUpper() != trimBlanks(c.type).toUpper();
         const bool keyDiffers = trimBlanks(l.text("key")).toUpper() != trimBlanks(c.key).toUpper();
         if (typeDiffers || keyDiffers) {
+            checkTable(t);
+            checkColumn(t, c);
             line("Alterando Campo: <" + t + "-" + c.field + ">");
             execute(modifyColumnStatement(t, c));
         }
@@ -144,6 +220,9 @@ void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
         }
         if (equal)
             continue;
+        checkTable(t);
+        if (!isPlainIdentifier(k))
+            refuse(tableWhere(t), "nome de índice", k);
         line("Alterando Índice: <" + t + "-" + k + ">");
         execute(dropIndexStatement(n, k));
         IncluiIndice(t, n, k);
@@ -151,8 +230,9 @@ void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
 }
 
 void SchemaSync::IncluiIndice(const QString& t, const QString& n, const QString& k) {
+    checkTable(t);
     execute(addIndexStatement(
-        n, ReferenceIndex{k, indexColumns(file_.query(kColunas, {foldName(t), k}))}));
+        n, ReferenceIndex{k, indexColumns(t, k, file_.query(kColunas, {foldName(t), k}))}));
 }
 
 } // namespace krv::database

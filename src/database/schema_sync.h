@@ -2,6 +2,10 @@
 // The comparison of the reference structure in the update file with the snapshot of the
 // live structure, and the statements that add what is missing or different. Nothing live
 // is ever removed except an index that is rebuilt.
+//
+// The work is planned whole first, with every piece of the update file that enters a
+// statement checked, and only then applied: a file with one bad piece changes nothing.
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -18,14 +22,30 @@ struct SyncView {
     std::function<void(const QString&)> executed; // a statement about to run on the server
 };
 
+// One thing the run shows or does, in the order the comparison meets it.
+struct SyncStep {
+    enum Kind { Status, Line, Statement };
+    Kind kind;
+    QString text;
+    bool operator==(const SyncStep&) const = default;
+};
+
 class SchemaSync {
 public:
     SchemaSync(const UpdateFile& file, Connection& conexao, SyncView view = {});
 
-    // Walks every reference table, in stored order, against the snapshot.
+    // Plans, then applies the plan.
     void run();
 
-    // The steps, for one reference table T as stored in tabelas.
+    // Walks every reference table, in stored order, against the snapshot, and returns what
+    // the run will show and execute; nothing is shown or executed yet. Throws KrvError
+    // (BadFileFormat) naming table, column and value when a piece of the update file that
+    // would enter a statement is not of an accepted form.
+    QList<SyncStep> plan();
+    // Shows and executes the steps in order; stops at the first statement the server refuses.
+    void apply(const QList<SyncStep>& steps);
+
+    // The parts of the plan, for one reference table T as stored in tabelas.
     void CriaTabela(const QString& t);
     // liveTable is the matched d_tabelas row's table.
     void AcertaCampos(const QString& t, const QString& liveTable);
@@ -34,12 +54,14 @@ public:
     void IncluiIndice(const QString& t, const QString& n, const QString& k);
 
 private:
+    void status(const QString& text);
     void execute(const QString& sql);
     void line(const QString& text);
 
     const UpdateFile& file_;
     Connection& conexao_;
     SyncView view_;
+    QList<SyncStep> steps_;
 };
 
 // Adds the lookups the comparison runs once per column and index column; the results are

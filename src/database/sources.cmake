@@ -12,3 +12,6 @@ target_sources(krv_core PRIVATE
   database/schema_sync.cpp
   database/frm_atual_krv.cpp
 )
+# The client library itself, for the session options Qt's driver does not offer.
+pkg_check_modules(LIBMARIADB REQUIRED IMPORTED_TARGET libmariadb)
+target_link_libraries(krv_core PRIVATE PkgConfig::LIBMARIADB)

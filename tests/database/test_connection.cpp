@@ -77,6 +77,25 @@ TEST_F(LiveConnection, FailuresAreErrorsWithTheServersReason) {
     }
 }
 
+TEST_F(LiveConnection, OneCallRunsOneStatementOnly) {
+    ASSERT_TRUE(db_.ok());
+    Connection c;
+    c.Open(1, db_.connectionString());
+    c.Execute("create table x (a int)");
+    const char* smuggled[] = {"select 1; drop table x", "select 1;drop table x;",
+                              "update x set a = 1; drop table x"};
+    for (const char* sql : smuggled) {
+        SCOPED_TRACE(sql);
+        EXPECT_THROW(c.Execute(sql), KrvError);
+        Recordset rs;
+        EXPECT_THROW(rs.Open(sql, c), KrvError);
+        EXPECT_EQ(db_.column("show tables"), QStringList{"x"});
+    }
+    // The connection goes on working after the refusals.
+    c.Execute("insert into x values (7)");
+    EXPECT_EQ(db_.scalar("select a from x"), "7");
+}
+
 TEST(UnopenedConnection, FirstUseRaisesAClearError) {
     Connection c;
     EXPECT_FALSE(c.isOpen());

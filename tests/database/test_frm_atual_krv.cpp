@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace krv;
@@ -156,3 +157,78 @@ TEST_F(AtualKRVWindow, MenuFileHandsOverToTheMenuReload) {
     EXPECT_TRUE(tap.messages().isEmpty());
     EXPECT_TRUE(QFileInfo::exists(suite.updateFolder() + "/krv.mdb"));
 }
+
+// Hand-made update files whose pieces carry SQL of their own: the run refuses the whole file
+// before its first change, through the usual report, and every table stays as it was.
+struct Injection {
+    const char* name;
+    const char* change; // applied to the built update file, one statement a line
+    const char* named;  // what the message must name
+};
+
+class InjectedUpdateFile : public AtualKRVWindow, public ::testing::WithParamInterface<Injection> {
+protected:
+    QStringList structure() {
+        QStringList all;
+        for (const QString& t : suite.db().column("show tables")) {
+            QSqlQuery q(suite.db().db());
+            EXPECT_TRUE(q.exec("show create table `" + t + "`") && q.next());
+            all << q.value(1).toString();
+        }
+        return all;
+    }
+};
+
+TEST_P(InjectedUpdateFile, IsRefusedBeforeTheFirstChange) {
+    const QString base = "create table clientes (id int NOT NULL, nome varchar(40), "
+                         "primary key (id))";
+    suite.db().exec({base, "create table menu (Sistema varchar(10))"});
+    // The reference differs early on (a new table first, a longer column), so a run that
+    // applied as it went would have changed something before meeting the injected piece.
+    reference.exec({"create table aaa_nova (x int)",
+                    "create table clientes (id int NOT NULL, nome varchar(60), email "
+                    "varchar(120), primary key (id), key ix_nome (nome))",
+                    "create table menu (Sistema varchar(10))"});
+    buildUpdateFile();
+    const UpdateFile file = updateFile();
+    for (const QString& change : QString::fromUtf8(GetParam().change).split('\n'))
+        file.execute(change);
+    const QStringList before = structure();
+
+    test::HookTap tap;
+    EXPECT_EQ(run(), 1);
+    ASSERT_EQ(tap.messages().size(), 1) << tap.messages().join("\n").toStdString();
+    const QString message = tap.messages()[0];
+    EXPECT_TRUE(message.contains("Arquivo de atualização recusado")) << message.toStdString();
+    EXPECT_TRUE(message.contains(QString::fromUtf8(GetParam().named))) << message.toStdString();
+    EXPECT_EQ(structure(), before);
+    EXPECT_EQ(ultAtualizacao(), "000131");
+    EXPECT_EQ(platform::form<frmAtualKRV>().Lista->count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, InjectedUpdateFile,
+    ::testing::Values(
+        Injection{"Extra", "update campos set extra = '; drop table menu' where field = 'email'",
+                  "; drop table menu"},
+        Injection{"Type",
+                  "update campos set type = 'varchar(120)), drop column nome, add column (zz "
+                  "int' where field = 'email'",
+                  "drop column nome"},
+        Injection{"TableName",
+                  "update tabelas set [table] = 't1 (a int); drop table menu; create table t2' "
+                  "where [table] = 'clientes'\n"
+                  "update campos set [table] = 't1 (a int); drop table menu; create table t2' "
+                  "where [table] = 'clientes'",
+                  "t1 (a int)"},
+        Injection{"FieldName",
+                  "update campos set field = 'email varchar(1)); drop table menu; --' "
+                  "where field = 'email'",
+                  "email varchar(1)"},
+        Injection{"IndexName",
+                  "update indices set key_name = 'ix_nome(nome)); drop table menu; --' "
+                  "where key_name = 'ix_nome'",
+                  "ix_nome(nome)"},
+        Injection{"Auto", "update campos set auto = ', drop column nome' where field = 'email'",
+                  "drop column nome"}),
+    [](const ::testing::TestParamInfo<Injection>& info) { return std::string(info.param.name); });
