@@ -3,7 +3,9 @@
 // reports through its "show" statements, written into d_tabelas, d_campos and d_indices of
 // the update file in one transaction.
 #include <QString>
+#include <QVariant>
 #include <functional>
+#include <optional>
 
 namespace krv::database {
 
@@ -24,6 +26,22 @@ inline const QString kSnapshotCaption = QStringLiteral("Reunindo informações s
 
 // Rebuilds the snapshot tables of file from the live database on conexao. Throws KrvError
 // on the first failure; the update file then keeps what it had before the call.
+//
+// The columns and indexes of every table come from three statements whatever the number of
+// tables ("show tables" and the catalogue's column and index lists), so a server behind a
+// slow link costs a few round trips instead of two per table. The rows are those the two
+// "show" statements per table give; a table whose catalogue rows cannot be mapped with
+// certainty is read with those statements.
 void LerEstrutura(const UpdateFile& file, Connection& conexao, const SnapshotView& view = {});
+
+// The same snapshot read with "show columns from" and "show index from" for each table in
+// turn: the reference the catalogue reading is held to.
+void LerEstruturaPorTabela(const UpdateFile& file, Connection& conexao,
+                           const SnapshotView& view = {});
+
+// The default "show columns" reports for a column of the given full type whose catalogue
+// default (information_schema.COLUMNS.COLUMN_DEFAULT) is catalogueDefault, a null default
+// as empty text; nothing when the catalogue text cannot be turned back with certainty.
+std::optional<QString> showColumnsDefault(const QString& type, const QVariant& catalogueDefault);
 
 } // namespace krv::database
