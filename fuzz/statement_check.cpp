@@ -10,9 +10,9 @@
 namespace {
 
 // The text as MariaDB's lexer sees it outside quotes: each '...' or "..." text and each
-// `...` name becomes one blank (a doubled quote stands for one; with backslashEscapes, the
-// server's default mode, a backslash in a text escapes the next character). Empty when a
-// quoted piece is not closed.
+// `...` name becomes one "0", a value like any other (a doubled quote stands for one; with
+// backslashEscapes, the server's default mode, a backslash in a text escapes the next character).
+// Empty when a quoted piece is not closed.
 std::optional<QString> outsideQuotes(const QString& text, bool backslashEscapes) {
     QString out;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -36,7 +36,7 @@ std::optional<QString> outsideQuotes(const QString& text, bool backslashEscapes)
         }
         if (!closed)
             return std::nullopt;
-        out += ' ';
+        out += '0';
     }
     return out;
 }
