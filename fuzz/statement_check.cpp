@@ -9,20 +9,21 @@
 
 namespace {
 
-// The text as MariaDB's lexer sees it outside quotes: each '...' or "..." text (a
-// backslash escapes the next character, a doubled quote stands for one) becomes one
-// blank. Empty when a quoted text is not closed.
-std::optional<QString> outsideQuotes(const QString& text) {
+// The text as MariaDB's lexer sees it outside quotes: each '...' or "..." text and each
+// `...` name becomes one "0", a value like any other (a doubled quote stands for one; with
+// backslashEscapes, the server's default mode, a backslash in a text escapes the next character).
+// Empty when a quoted piece is not closed.
+std::optional<QString> outsideQuotes(const QString& text, bool backslashEscapes) {
     QString out;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (c != '\'' && c != '"') {
+        if (c != '\'' && c != '"' && c != '`') {
             out += c;
             continue;
         }
         bool closed = false;
         for (++i; i < text.size(); ++i) {
-            if (text[i] == '\\') {
+            if (text[i] == '\\' && backslashEscapes && c != '`') {
                 ++i;
             } else if (text[i] == c) {
                 if (i + 1 < text.size() && text[i + 1] == c) {
@@ -35,22 +36,22 @@ std::optional<QString> outsideQuotes(const QString& text) {
         }
         if (!closed)
             return std::nullopt;
-        out += ' ';
+        out += '0';
     }
     return out;
 }
 
-// One piece: nothing that ends it, comments it out or quotes a name; parentheses balanced
-// and no comma outside them (a comma at the top level would start another clause).
-bool staysOnePiece(const QString& text) {
-    const auto outside = outsideQuotes(text);
+// One piece: nothing that ends it or comments it out; parentheses balanced and no comma
+// outside them (a comma at the top level would start another clause).
+bool staysOnePiece(const QString& text, bool backslashEscapes) {
+    const auto outside = outsideQuotes(text, backslashEscapes);
     if (!outside)
         return false;
     int depth = 0;
     for (qsizetype i = 0; i < outside->size(); ++i) {
         const QChar c = outside->at(i);
         const QChar next = i + 1 < outside->size() ? outside->at(i + 1) : QChar();
-        if (c == ';' || c == '`' || c == '#' || c == '\\' || c.category() == QChar::Other_Control)
+        if (c == ';' || c == '#' || c == '\\' || c.category() == QChar::Other_Control)
             return false;
         const QChar after = i + 2 < outside->size() ? outside->at(i + 2) : QChar(' ');
         if ((c == '/' && next == '*') || (c == '*' && next == '/') ||
@@ -65,6 +66,11 @@ bool staysOnePiece(const QString& text) {
             return false;
     }
     return depth == 0;
+}
+
+// In both of the server's escaping modes: the suite's server may run in either.
+bool staysOnePiece(const QString& text) {
+    return staysOnePiece(text, true) && staysOnePiece(text, false);
 }
 
 } // namespace
