@@ -1,5 +1,6 @@
 #include "runs/mod_add_zip.h"
 
+#include <QFile>
 #include <QLineEdit>
 
 #include "common/krv_error.h"
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 #include <zip.h>
@@ -31,10 +33,24 @@ namespace {
 
 constexpr zip_uint64_t kBombSize = 1024ull * 1024 * 1024;
 constexpr zip_uint64_t kBombRatio = 1000;
+// Left free after an extraction: the suite and its database keep working.
+constexpr zip_uint64_t kFreeSpaceMargin = 32ull * 1024 * 1024;
+
+std::optional<std::uint64_t> statvfsFreeSpace(const QString& folder) {
+    struct statvfs s;
+    if (::statvfs(QFile::encodeName(folder).constData(), &s) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(s.f_bavail) * s.f_frsize;
+}
+
+FreeSpaceProbe& freeSpaceProbe() {
+    static FreeSpaceProbe probe = statvfsFreeSpace;
+    return probe;
+}
 
 struct Member {
     zip_uint64_t index;
-    QString name;      // flat name in the destination
+    QString target;    // its path in the destination
     zip_uint64_t size; // declared uncompressed size
     int mode;          // permission bits to give the file, -1 when the archive has none
     time_t mtime;
@@ -72,15 +88,26 @@ ZipArchive openArchive(const QString& archive) {
     return ZipArchive(z);
 }
 
+QString targetOf(const QString& destination, const QString& name) {
+    return destination + (destination.endsWith('/') ? "" : "/") + name;
+}
+
 // The members to write, checked before anything is written: a refused archive changes nothing.
-std::vector<Member> plan(zip_t* z, const QString& archive, const QString& mask) {
+std::vector<Member> plan(zip_t* z, const QString& archive, const QString& mask,
+                         const QString& destination) {
     const zip_int64_t count = zip_get_num_entries(z, 0);
-    const auto withNul = storedNamesWithNul(archive);
-    if (!withNul || withNul->size() != static_cast<size_t>(count))
+    QFile file(archive);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(archive, file.errorString());
+    const auto directory = readCentralDirectory(file);
+    if (!directory || directory->entries.size() != static_cast<size_t>(count))
         fail(archive, "diretório central ilegível");
+    if (const auto fault = layoutFault(file, *directory))
+        fail(archive, *fault + "; arquivo recusado");
     std::vector<Member> members;
+    zip_uint64_t total = 0;
     for (zip_int64_t i = 0; i < count; ++i) {
-        if ((*withNul)[i])
+        if (directory->entries[i].nameHasNul)
             continue;
         zip_stat_t st;
         if (zip_stat_index(z, i, 0, &st) != 0)
@@ -111,8 +138,34 @@ std::vector<Member> plan(zip_t* z, const QString& archive, const QString& mask) 
                                "compactados); arquivo recusado")
                            .arg(st.size)
                            .arg(st.comp_size));
-        members.push_back({static_cast<zip_uint64_t>(i), name, st.size, mode, st.mtime});
+        // The renames at the end must not fail for a reason that can be seen now.
+        const QString target = targetOf(destination, name);
+        struct stat existing;
+        if (::lstat(QFile::encodeName(target).constData(), &existing) == 0 &&
+            !S_ISREG(existing.st_mode))
+            failMember(
+                archive, stored,
+                "o destino " + target +
+                    (S_ISDIR(existing.st_mode) ? " é uma pasta" : " não é um arquivo comum") +
+                    "; arquivo recusado");
+        total += st.size;
+        members.push_back({static_cast<zip_uint64_t>(i), target, st.size, mode, st.mtime});
     }
+    // Each member may pass on its own while together they would flood the disk.
+    const auto archiveSize = static_cast<zip_uint64_t>(file.size());
+    if (total > kBombSize && total > kBombRatio * archiveSize)
+        fail(archive, QString("tamanho descompactado total desproporcional (%1 bytes de um "
+                              "arquivo de %2); arquivo recusado")
+                          .arg(total)
+                          .arg(archiveSize));
+    const std::optional<std::uint64_t> free = freeSpaceProbe()(destination);
+    if (free && total + kFreeSpaceMargin > *free)
+        fail(archive, QString("espaço livre insuficiente em %1: são necessários %2 bytes e uma "
+                              "reserva de %3, mas há %4 livres; arquivo recusado")
+                          .arg(destination)
+                          .arg(total)
+                          .arg(kFreeSpaceMargin)
+                          .arg(*free));
     return members;
 }
 
@@ -203,29 +256,29 @@ private:
 // Writes member m completely into a temporary file in destination.
 void extract(zip_t* z, const Member& m, const QString& archive, const QString& destination,
              std::vector<char>& buffer, Staged& staged) {
-    const QString target = destination + (destination.endsWith('/') ? "" : "/") + m.name;
-    const QByteArray targetPath = QFile::encodeName(target);
+    const QByteArray targetPath = QFile::encodeName(m.target);
+    const QString name = QFileInfo(m.target).fileName();
     zip_file_t* f = zip_fopen_index(z, m.index, 0);
     if (!f)
-        failMember(archive, m.name, QString::fromUtf8(zip_strerror(z)));
+        failMember(archive, name, QString::fromUtf8(zip_strerror(z)));
     std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(f, zip_fclose);
     TempFile tmp(destination);
     if (tmp.fd() < 0)
-        failMember(archive, m.name, sysError(errno));
+        failMember(archive, name, sysError(errno));
     zip_uint64_t written = 0;
     for (;;) {
         const zip_int64_t n = zip_fread(f, buffer.data(), buffer.size());
         if (n < 0)
-            failMember(archive, m.name, QString::fromUtf8(zip_file_strerror(f)));
+            failMember(archive, name, QString::fromUtf8(zip_file_strerror(f)));
         if (n == 0)
             break;
         written += static_cast<zip_uint64_t>(n);
         if (written > m.size)
-            failMember(archive, m.name, "dados além do tamanho declarado");
-        writeAll(tmp.fd(), buffer.data(), static_cast<size_t>(n), archive, m.name);
+            failMember(archive, name, "dados além do tamanho declarado");
+        writeAll(tmp.fd(), buffer.data(), static_cast<size_t>(n), archive, name);
     }
     if (written != m.size)
-        failMember(archive, m.name, "dados incompletos");
+        failMember(archive, name, "dados incompletos");
     // Start writing it out now, so that the sync before the renames finds little left to do.
     ::sync_file_range(tmp.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     mode_t mode = m.mode >= 0 ? static_cast<mode_t>(m.mode) : defaultMode();
@@ -236,7 +289,7 @@ void extract(zip_t* z, const Member& m, const QString& archive, const QString& d
     const struct timespec times[2] = {{0, UTIME_OMIT}, {m.mtime, 0}};
     ::futimens(tmp.fd(), times);
     if (tmp.close() != 0)
-        failMember(archive, m.name, sysError(errno));
+        failMember(archive, name, sysError(errno));
     staged.add(tmp.path(), targetPath);
     tmp.keep();
 }
@@ -245,12 +298,16 @@ void extract(zip_t* z, const Member& m, const QString& archive, const QString& d
 
 void IniciaZip() {}
 
+void setFreeSpaceProbe(FreeSpaceProbe probe) {
+    freeSpaceProbe() = probe ? std::move(probe) : statvfsFreeSpace;
+}
+
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
                  int /*restoreStructure*/) {
     const ZipArchive z = openArchive(archive);
-    const std::vector<Member> members = plan(z.get(), archive, mask);
     if (!QFileInfo(destination).isDir())
         fail(archive, "a pasta de destino " + destination + " não existe");
+    const std::vector<Member> members = plan(z.get(), archive, mask, destination);
     std::vector<char> buffer(256 * 1024);
     Staged staged;
     for (const Member& m : members)

@@ -2,6 +2,9 @@
 // Archive extraction (libzip): flat, every member matching the mask lands directly in the
 // destination, files of the same names replaced without asking.
 #include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
 
 class QLineEdit;
 class QWidget;
@@ -22,10 +25,19 @@ void IniciaZip();
 // crash leaves each file either old or new. The folder structure is never restored,
 // whatever restoreStructure says: every caller wants the files flat, and paths from an
 // archive are not trusted.
-// Throws KrvError (err::Archive) naming the archive and the reason when the archive cannot
-// be opened, a member cannot be read or written, or a member's size is absurd for its
-// compressed size (over 1 GiB and over 1000 times larger).
+// Refused before anything is written (KrvError err::Archive naming the archive, the member
+// where there is one, and the reason): an archive that cannot be opened; members sharing
+// bytes of the file or running into the next header or the directory; a member whose target
+// exists as anything but a regular file; a member, or all members together, over 1 GiB and
+// over 1000 times larger than their compressed size (together: than the archive); members
+// that together do not fit in the destination's free space less a margin. Later errors (a
+// member that cannot be read or written) leave the old files as they were.
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
                  int restoreStructure);
+
+// The free bytes an ordinary writer may use in folder's file system; empty when unknown.
+using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const QString& folder)>;
+// Replaces the probe (tests); an empty one restores the file system's own answer.
+void setFreeSpaceProbe(FreeSpaceProbe probe);
 
 } // namespace krv::runs

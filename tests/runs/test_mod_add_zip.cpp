@@ -258,3 +258,120 @@ TEST_F(Extraction, ZipBombIsRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(e.description().contains("bomb.bin")) << e.description().toStdString();
     EXPECT_TRUE(destFiles().isEmpty());
 }
+
+namespace {
+
+using krv::test::centralEntry;
+using krv::test::le;
+using krv::test::putLe;
+using krv::test::withSharedEntries;
+
+// An archive the extraction must refuse as a whole: made in archive, next to an old
+// "keep.bin" in dest that one of its members would replace.
+struct RefusedArchive {
+    const char* label;
+    void (*make)(const QString& archive, const QString& dest);
+    const char* reason; // part of the message
+};
+
+void growCompressedSize(const QString& archive, const QByteArray& member, quint32 by) {
+    QByteArray bytes = readAll(archive);
+    const qsizetype at = centralEntry(bytes, member);
+    ASSERT_GT(at, 0);
+    putLe(bytes, at + 20, 4, le(bytes, at + 20, 4) + by);
+    writeFile(archive, bytes);
+}
+
+const RefusedArchive kRefused[] = {
+    {"TwoEntriesShareOneStream",
+     [](const QString& a, const QString&) {
+         makeZip(a, {{"keep.bin", QByteArray(65536, '\0')}});
+         writeFile(a, withSharedEntries(readAll(a), "keep.bin", {"copy.bin"}));
+     },
+     "entradas sobrepostas"},
+    {"DataRunsIntoTheNextHeader",
+     [](const QString& a, const QString&) {
+         makeZip(a, {{"keep.bin", patterned(3000, 'k')}, {"b.bin", "b"}});
+         growCompressedSize(a, "keep.bin", 10);
+     },
+     "keep.bin e b.bin ocupam o mesmo trecho"},
+    {"DataRunsIntoTheDirectory",
+     [](const QString& a, const QString&) {
+         makeZip(a, {{"b.bin", "b"}, {"keep.bin", patterned(3000, 'k')}});
+         growCompressedSize(a, "keep.bin", 10);
+     },
+     "keep.bin avançam sobre o diretório central"},
+    {"SmallArchiveWritingOneGiB",
+     [](const QString& a, const QString&) {
+         QList<QByteArray> copies;
+         for (int i = 1; i < 64; ++i)
+             copies << "copy" + QByteArray::number(i) + ".bin";
+         makeZip(a, {{"keep.bin", QByteArray(16 * 1024 * 1024, '\0')}});
+         writeFile(a, withSharedEntries(readAll(a), "keep.bin", copies));
+         ASSERT_LT(QFileInfo(a).size(), 32 * 1024);
+     },
+     "entradas sobrepostas"},
+    {"MembersTogetherOverTheRatio",
+     [](const QString& a, const QString&) {
+         // Each declares 400 MiB (under the single-member limit) in a file of a few KiB.
+         makeZip(a, {{"keep.bin", "k"}, {"b.bin", "b"}, {"c.bin", "c"}});
+         QByteArray bytes = readAll(a);
+         for (const char* m : {"keep.bin", "b.bin", "c.bin"})
+             putLe(bytes, centralEntry(bytes, m) + 24, 4, 400u * 1024 * 1024);
+         writeFile(a, bytes);
+     },
+     "tamanho descompactado total desproporcional"},
+    {"MoreThanTheFreeSpaceLessTheMargin",
+     [](const QString& a, const QString&) {
+         runs::setFreeSpaceProbe([](const QString&) { return std::uint64_t(40) << 20; });
+         makeZip(a, {{"keep.bin", patterned(5 << 20, 'k')}, {"b.bin", patterned(4 << 20, 'b')}});
+     },
+     "espaço livre insuficiente"},
+    {"MemberNamesAFolder",
+     [](const QString& a, const QString& d) {
+         QDir().mkpath(d + "/update");
+         makeZip(a, {{"keep.bin", "new"}, {"x/update", "not a folder"}, {"caixa.exe", "c"}});
+     },
+     "x/update do arquivo compactado"},
+    {"MemberNamesASymbolicLink",
+     [](const QString& a, const QString& d) {
+         QFile::link(d + "/keep.bin", d + "/link.dll");
+         makeZip(a, {{"keep.bin", "new"}, {"link.dll", "l"}});
+     },
+     "link.dll não é um arquivo comum"},
+};
+
+class Refused : public Extraction, public ::testing::WithParamInterface<RefusedArchive> {
+protected:
+    void TearDown() override { runs::setFreeSpaceProbe({}); }
+};
+
+} // namespace
+
+TEST_P(Refused, BeforeAnythingIsWritten) {
+    writeFile(dest + "/keep.bin", "old");
+    GetParam().make(archive, dest);
+    const QStringList before = destFiles();
+    const KrvError e = errorOf(archive);
+    EXPECT_EQ(e.number(), err::Archive);
+    EXPECT_TRUE(e.description().contains(archive)) << e.description().toStdString();
+    EXPECT_TRUE(e.description().contains(QString::fromUtf8(GetParam().reason)))
+        << e.description().toStdString();
+    EXPECT_EQ(destFiles(), before);
+    EXPECT_EQ(readAll(dest + "/keep.bin"), "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, Refused, ::testing::ValuesIn(kRefused),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(Extraction, FreeSpaceForTheMembersAndTheMarginIsEnough) {
+    const std::uint64_t margin = 32u << 20;
+    runs::setFreeSpaceProbe([&](const QString& folder) {
+        EXPECT_EQ(folder, dest);
+        return margin + 5;
+    });
+    makeZip(archive, {{"a.txt", "abc"}, {"b.txt", "de"}});
+    Descompacta(archive, "*.*", dest, 0);
+    runs::setFreeSpaceProbe({});
+    EXPECT_EQ(destFiles(), QStringList({"a.txt", "b.txt"}));
+}
