@@ -1,6 +1,7 @@
 #include "database/schema_statements.h"
 
 #include "database/connection.h"
+#include "database/statement_check.h"
 #include "database/update_file.h"
 
 namespace krv::database {
@@ -32,21 +33,40 @@ QString foldName(const QString& s) {
     return trimBlanks(s).toLower();
 }
 
+QString quoteName(const QString& name) {
+    return "`" + trimBlanks(name) + "`";
+}
+
+QString defaultClause(const QString& value) {
+    if (value.isEmpty())
+        return {};
+    if (isDefaultExpression(value))
+        return " default " + trimBlanks(value);
+    return " default " + sqlQuote(value);
+}
+
 QString columnDefinition(const ReferenceColumn& c) {
-    QString d = c.field + " " + c.type;
+    QString d = quoteName(c.field) + " " + c.type;
     if (!c.nullable)
         d += " NOT NULL ";
-    if (!c.defaultValue.isEmpty())
-        d += " default " + sqlQuote(c.defaultValue);
-    return d + c.extra;
+    return d + defaultClause(c.defaultValue) + c.extra;
 }
+
+namespace {
+QString columnList(const QStringList& columns) {
+    QStringList quoted;
+    for (const QString& column : columns)
+        quoted << quoteName(column);
+    return quoted.join(',');
+}
+} // namespace
 
 QString createTableStatement(const QList<ReferenceColumn>& columns,
                              const QList<ReferenceIndex>& indexes) {
     QString s;
     for (const ReferenceColumn& c : columns) {
         if (s.isEmpty())
-            s = "create table " + foldName(c.table) + " (" + columnDefinition(c);
+            s = "create table " + quoteName(foldName(c.table)) + " (" + columnDefinition(c);
         else
             s += "," + columnDefinition(c);
     }
@@ -54,32 +74,47 @@ QString createTableStatement(const QList<ReferenceColumn>& columns,
         if (index.keyName == "PRIMARY")
             s += "," + index.keyName + " KEY";
         else
-            s += ",KEY " + index.keyName;
+            s += QString(index.unique ? ",UNIQUE KEY " : ",KEY ") + quoteName(index.keyName);
         if (!index.columns.isEmpty())
-            s += " (" + index.columns.join(',') + ")";
+            s += " (" + columnList(index.columns) + ")";
     }
     return s + ")";
 }
 
 QString addColumnStatement(const QString& table, const ReferenceColumn& c) {
-    return "alter table " + table + " add column (" + columnDefinition(c) + c.autoText + ")";
+    return "alter table " + quoteName(table) + " add column (" + columnDefinition(c) + c.autoText +
+           ")";
 }
 
 QString modifyColumnStatement(const QString& table, const ReferenceColumn& c) {
-    return "alter table " + table + " modify column " + columnDefinition(c);
+    return "alter table " + quoteName(table) + " modify column " + columnDefinition(c);
 }
 
 QString dropIndexStatement(const QString& liveName, const QString& keyName) {
     if (keyName == "PRIMARY")
-        return "alter table " + liveName + " drop " + keyName + " KEY";
-    return "alter table " + liveName + " drop index " + keyName;
+        return "alter table " + quoteName(liveName) + " drop " + keyName + " KEY";
+    return "alter table " + quoteName(liveName) + " drop index " + quoteName(keyName);
 }
 
 QString addIndexStatement(const QString& liveName, const ReferenceIndex& index) {
-    const QString head = index.keyName == "PRIMARY"
-                             ? "alter table " + liveName + " add primary key("
-                             : "alter table " + liveName + " add index " + index.keyName + "(";
-    return head + index.columns.join(',') + ")";
+    const QString table = "alter table " + quoteName(liveName);
+    QString head;
+    if (index.keyName == "PRIMARY")
+        head = table + " add primary key(";
+    else
+        head = table + (index.unique ? " add unique index " : " add index ") +
+               quoteName(index.keyName) + "(";
+    return head + columnList(index.columns) + ")";
+}
+
+QString duplicateQuery(const QString& liveName, const QStringList& columns) {
+    QStringList present;
+    for (const QString& column : columns)
+        present << quoteName(column) + " is not null";
+    // A unique index lets any number of rows with a null in one of its columns through.
+    return "select " + columnList(columns) + " from " + quoteName(liveName) + " where " +
+           present.join(" and ") + " group by " + columnList(columns) +
+           " having count(*) > 1 limit 1";
 }
 
 QString bookkeepingStatement(const QString& versaoBD) {

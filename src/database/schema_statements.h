@@ -1,7 +1,8 @@
 #pragma once
 // The texts of the statements that bring a live table into line with its reference: the
 // column definition, create table, add/modify column, drop/add index and the bookkeeping
-// update. Names are written as the reference stores them; values become escaped literals.
+// update. Names go between backquotes, trimmed; literal defaults become escaped literals,
+// expression defaults (see statement_check.h) are written as they are.
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,7 @@ struct ReferenceColumn {
 struct ReferenceIndex {
     QString keyName;
     QStringList columns;
+    bool unique = false; // non_unique 0 in the reference; ignored for PRIMARY
 };
 
 // Blanks removed at both ends, as the original's Trim did (spaces only).
@@ -30,11 +32,18 @@ QString trimBlanks(const QString& s);
 // The name used to match tables and columns: trimmed and lower case.
 QString foldName(const QString& s);
 
-// D(C): field, blank, type, " NOT NULL " unless nullable, " default '...'" when a default
+// A name between backquotes, its surrounding blanks removed (the checker has refused any
+// name holding a backquote).
+QString quoteName(const QString& name);
+// " default <expression>" or " default '<literal>'"; empty for an empty default.
+QString defaultClause(const QString& value);
+
+// D(C): field, blank, type, " NOT NULL " unless nullable, the default clause when a default
 // is given, then extra appended directly.
 QString columnDefinition(const ReferenceColumn& c);
 
-// "create table <first column's table, folded> (D,D,... ,PRIMARY KEY (a,b),KEY k (c))".
+// "create table `<first column's table, folded>` (D,D,... ,PRIMARY KEY (`a`,`b`),
+// KEY `k` (`c`),UNIQUE KEY `u` (`d`))".
 // columns must not be empty.
 QString createTableStatement(const QList<ReferenceColumn>& columns,
                              const QList<ReferenceIndex>& indexes);
@@ -44,6 +53,10 @@ QString modifyColumnStatement(const QString& table, const ReferenceColumn& c);
 // liveName is the live table's folded name.
 QString dropIndexStatement(const QString& liveName, const QString& keyName);
 QString addIndexStatement(const QString& liveName, const ReferenceIndex& index);
+
+// One row of values that occurs twice in columns of the live table, ignoring rows with a
+// null in any of them (as a unique index does).
+QString duplicateQuery(const QString& liveName, const QStringList& columns);
 
 QString bookkeepingStatement(const QString& versaoBD);
 

@@ -75,6 +75,13 @@ QStringList indexColumns(const QString& t, const QString& k, const UpdateRows& r
     return columns;
 }
 
+// A reference index other than the primary key is unique when the file says non_unique 0;
+// a file without that column has plain indexes only.
+bool referenceUnique(const QString& k, const UpdateRows& rows) {
+    return k != "PRIMARY" && !rows.empty() && rows.columnIndex("non_unique") >= 0 &&
+           trimBlanks(rows.first().text("non_unique")) == "0";
+}
+
 } // namespace
 
 void prepareLookups(const UpdateFile& file) {
@@ -169,7 +176,8 @@ void SchemaSync::CriaTabela(const QString& t) {
     QList<ReferenceIndex> indexes;
     for (const UpdateRow key : file_.query(kChaves, {foldName(t)})) {
         const QString k = key.text("key_name");
-        indexes << ReferenceIndex{k, indexColumns(t, k, file_.query(kColunas, {foldName(t), k}))};
+        const UpdateRows rows = file_.query(kColunas, {foldName(t), k});
+        indexes << ReferenceIndex{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
     }
     execute(createTableStatement(columns, indexes));
 }
@@ -204,13 +212,20 @@ void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
     const QString n = foldName(liveTable);
     for (const UpdateRow key : file_.query(kChaves, {foldName(t)})) {
         const QString k = key.text("key_name");
-        if (file_.query(kDIndice, {n, k}).empty()) {
+        const UpdateRows rsDIndice = file_.query(kDIndice, {n, k});
+        if (rsDIndice.empty()) {
             line("Criando Índice: <" + t + "-" + k + ">");
             IncluiIndice(t, n, k);
             continue;
         }
-        bool equal = true;
-        for (const UpdateRow x : file_.query(kColunas, {foldName(t), k})) {
+        const UpdateRows rsColunas = file_.query(kColunas, {foldName(t), k});
+        // A live index that lacks the reference's uniqueness is rebuilt too: left alone, it
+        // would keep the table weaker than the reference on every run.
+        bool equal = !referenceUnique(k, rsColunas) ||
+                     trimBlanks(rsDIndice.first().text("non_unique")) == "0";
+        for (const UpdateRow x : rsColunas) {
+            if (!equal)
+                break;
             const QVariant seq = x.value("seq_in_index");
             if (file_.query(kDIndiceColuna, {n, k, x.text("column_name"), seq.toLongLong()})
                     .empty()) {
@@ -231,8 +246,31 @@ void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
 
 void SchemaSync::IncluiIndice(const QString& t, const QString& n, const QString& k) {
     checkTable(t);
-    execute(addIndexStatement(
-        n, ReferenceIndex{k, indexColumns(t, k, file_.query(kColunas, {foldName(t), k}))}));
+    const UpdateRows rows = file_.query(kColunas, {foldName(t), k});
+    const ReferenceIndex index{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
+    if (index.unique)
+        checkNoDuplicates(t, n, index);
+    execute(addIndexStatement(n, index));
+}
+
+void SchemaSync::checkNoDuplicates(const QString& t, const QString& n,
+                                   const ReferenceIndex& index) {
+    // A column the run is still to add holds no values yet; the server judges that case.
+    for (const QString& column : index.columns)
+        if (file_.query(kDCampo, {n, trimBlanks(column).toUpper()}).empty())
+            return;
+    Recordset rs;
+    rs.Open(duplicateQuery(n, index.columns), conexao_);
+    if (rs.eof())
+        return;
+    QStringList values;
+    for (int i = 0; i < rs.fieldCount(); ++i)
+        values << rs.text(i);
+    throw KrvError(err::Database,
+                   "Arquivo de atualização recusado: tabela <" + t + ">, índice único <" +
+                       index.keyName + ">: as colunas <" + index.columns.join(',') +
+                       "> já têm valores repetidos, por exemplo <" + values.join(',') +
+                       ">. Nenhuma alteração foi feita no banco de dados.");
 }
 
 } // namespace krv::database

@@ -14,6 +14,7 @@ namespace krv::database {
 class Connection;
 class UpdateFile;
 class UpdateRow;
+struct ReferenceIndex;
 
 // What the comparison shows and does. Every member may be empty.
 struct SyncView {
@@ -54,6 +55,9 @@ public:
     void IncluiIndice(const QString& t, const QString& n, const QString& k);
 
 private:
+    // Refuses the file when the live columns of a unique index to be added hold a value
+    // twice.
+    void checkNoDuplicates(const QString& t, const QString& n, const ReferenceIndex& index);
     void status(const QString& text);
     void execute(const QString& sql);
     void line(const QString& text);

@@ -344,9 +344,12 @@ bool isDefaultExpression(const QString& text) {
     Scanner in(text);
     if (in.empty() || in.length() > kMaxText)
         return false;
-    // The server reports an expression default as a function call, a date keyword, or
-    // arithmetic between parentheses; a bare number or text (even "1+2") is a literal.
+    // The server reports an expression default as a function call, a date keyword,
+    // arithmetic between parentheses, or (for text and blob columns) a text already between
+    // apostrophes; a bare number or text (even "1+2") is a literal.
     const QChar first = in.peek();
+    if (first == u'\'')
+        return in.quoted() && in.atEnd();
     if (first != u'(' && !isAsciiLetter(first))
         return false;
     return term(in, 0) && in.atEnd();

@@ -28,8 +28,9 @@ bool isColumnAttributes(const QString& text);
 // A default the server reports as an expression, which goes into a statement unquoted: a
 // call of one of the known functions (current_timestamp(), now(6), curdate(), uuid(), ...),
 // one of the date keywords (current_timestamp, current_date, ...), or arithmetic between
-// parentheses ("(1 + 2)"; + - * / over those, numbers and quoted texts). Anything else, a
-// bare number or text included, is a literal and is written quoted.
+// parentheses ("(1 + 2)"; + - * / over those, numbers and quoted texts), or one text between
+// apostrophes (how the server reports a text column's default). Anything else, a bare
+// number or text included, is a literal and is written quoted.
 bool isDefaultExpression(const QString& text);
 
 } // namespace krv::database

@@ -57,14 +57,14 @@ protected:
 
     QString showCreate(const QString& table) { return liveRow("show create table " + table, 1); }
 
-    // "key_name:column_name:seq" of every index row, as the server lists them.
+    // "key_name:column_name:seq:non_unique" of every index row, as the server lists them.
     static QStringList indexRows(ScratchDatabase& db, const QString& table) {
         QStringList rows;
         QSqlQuery q(db.db());
-        q.exec("show index from " + table);
+        q.exec("show index from `" + table + "`");
         while (q.next())
             rows << q.value(2).toString() + ":" + q.value(4).toString() + ":" +
-                        q.value(3).toString();
+                        q.value(3).toString() + ":" + q.value(1).toString();
         rows.sort();
         return rows;
     }
@@ -72,7 +72,7 @@ protected:
     static QStringList columnRows(ScratchDatabase& db, const QString& table) {
         QStringList rows;
         QSqlQuery q(db.db());
-        q.exec("show columns from " + table);
+        q.exec("show columns from `" + table + "`");
         while (q.next()) {
             QStringList r;
             for (int i = 0; i < 6; ++i)

@@ -5,6 +5,7 @@ using namespace krv;
 using namespace krv::database;
 using krv::test::SchemaFixture;
 using krv::test::SyncTrace;
+namespace test = krv::test;
 
 namespace {
 
@@ -22,28 +23,62 @@ TEST(ColumnDefinition, IsBuiltPieceByPiece) {
     c.type = "int(11)";
     c.nullable = false;
     c.extra = " auto_increment";
-    EXPECT_EQ(columnDefinition(c), "id int(11) NOT NULL  auto_increment");
+    EXPECT_EQ(columnDefinition(c), "`id` int(11) NOT NULL  auto_increment");
     c.nullable = true;
     c.extra = "auto_increment";
-    EXPECT_EQ(columnDefinition(c), "id int(11)auto_increment"); // no blank is added
+    EXPECT_EQ(columnDefinition(c), "`id` int(11)auto_increment"); // no blank is added
     c.extra.clear();
     c.defaultValue = "it's a \\ test";
-    EXPECT_EQ(columnDefinition(c), "id int(11) default 'it\\'s a \\\\ test'");
+    EXPECT_EQ(columnDefinition(c), "`id` int(11) default 'it\\'s a \\\\ test'");
     c.autoText = " first";
     c.table = " Tab ";
+    c.field = " Offset ";
     EXPECT_EQ(addColumnStatement(" Tab ", c),
-              "alter table  Tab  add column (id int(11) default 'it\\'s a \\\\ test' first)");
+              "alter table `Tab` add column (`Offset` int(11) default 'it\\'s a \\\\ test' first)");
     EXPECT_EQ(modifyColumnStatement("Tab", c),
-              "alter table Tab modify column id int(11) default 'it\\'s a \\\\ test'");
+              "alter table `Tab` modify column `Offset` int(11) default 'it\\'s a \\\\ test'");
     EXPECT_EQ(trimBlanks("  a b\t "), "a b\t");
 }
 
+TEST(ColumnDefinition, ExpressionDefaultsGoUnquotedEveryOtherDefaultQuoted) {
+    const struct {
+        const char* stored;
+        const char* clause;
+    } cases[] = {
+        {"", ""},
+        {"current_timestamp()", " default current_timestamp()"},
+        {" current_timestamp(6) ", " default current_timestamp(6)"},
+        {"CURRENT_TIMESTAMP", " default CURRENT_TIMESTAMP"},
+        {"curdate()", " default curdate()"},
+        {"(1 + 2)", " default (1 + 2)"},
+        {"0", " default '0'"},
+        {"0.00", " default '0.00'"},
+        {"-1", " default '-1'"},
+        {"1+2", " default '1+2'"},
+        {"a", " default 'a'"},
+        {"O'Brien", " default 'O\\'Brien'"},
+        {"0000-00-00 00:00:00", " default '0000-00-00 00:00:00'"},
+        {"now(); drop table menu", " default 'now(); drop table menu'"},
+        {"sleep(5)", " default 'sleep(5)'"},
+        {"'{}'", " default '{}'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(defaultClause(c.stored), c.clause) << c.stored;
+}
+
 TEST(IndexStatements, PrimaryKeyIsNamedByItsWords) {
-    EXPECT_EQ(dropIndexStatement("t", "PRIMARY"), "alter table t drop PRIMARY KEY");
-    EXPECT_EQ(dropIndexStatement("t", "Primary"), "alter table t drop index Primary");
+    EXPECT_EQ(dropIndexStatement("t", "PRIMARY"), "alter table `t` drop PRIMARY KEY");
+    EXPECT_EQ(dropIndexStatement("t", "Primary"), "alter table `t` drop index `Primary`");
     EXPECT_EQ(addIndexStatement("t", {"PRIMARY", {"a", "b"}}),
-              "alter table t add primary key(a,b)");
-    EXPECT_EQ(addIndexStatement("t", {"ix", {"a"}}), "alter table t add index ix(a)");
+              "alter table `t` add primary key(`a`,`b`)");
+    EXPECT_EQ(addIndexStatement("t", {"PRIMARY", {"a"}, true}),
+              "alter table `t` add primary key(`a`)");
+    EXPECT_EQ(addIndexStatement("t", {"ix", {"a"}}), "alter table `t` add index `ix`(`a`)");
+    EXPECT_EQ(addIndexStatement("t", {"Key", {"Order", " b "}, true}),
+              "alter table `t` add unique index `Key`(`Order`,`b`)");
+    EXPECT_EQ(duplicateQuery("t", {"a", "b"}),
+              "select `a`,`b` from `t` where `a` is not null and `b` is not null group by "
+              "`a`,`b` having count(*) > 1 limit 1");
     EXPECT_EQ(bookkeepingStatement("0001'2"), "update licensa set ult_atualizacao='0001\\'2'");
 }
 
@@ -66,9 +101,9 @@ TEST_F(SchemaFixture, MissingTableIsCreatedWholeInOneStatement) {
     EXPECT_EQ(trace.lines, QStringList{"Criando Tabela <pedidos>"});
     ASSERT_EQ(trace.statements.size(), 1);
     EXPECT_EQ(trace.statements[0],
-              "create table pedidos (id int(11) NOT NULL  auto_increment,cliente int(11) NOT NULL "
-              ",valor decimal(10,2) NOT NULL  default '0.00',obs varchar(20),KEY ix_cli "
-              "(cliente,id),PRIMARY KEY (id))");
+              "create table `pedidos` (`id` int(11) NOT NULL  auto_increment,`cliente` int(11) "
+              "NOT NULL ,`valor` decimal(10,2) NOT NULL  default '0.00',`obs` varchar(20),KEY "
+              "`ix_cli` (`cliente`,`id`),PRIMARY KEY (`id`))");
     EXPECT_EQ(indexRows(live, "pedidos"), indexRows(reference, "pedidos"));
     EXPECT_EQ(columnRows(live, "pedidos"), columnRows(reference, "pedidos"));
 }
@@ -99,9 +134,10 @@ TEST_F(SchemaFixture, ColumnsAreAddedOrModifiedOnlyForTypeKeyOrAbsence) {
     const auto trace = sync(file);
     EXPECT_EQ(trace.lines,
               QStringList({"Alterando Campo: <clientes-cidade>", "Criando Campo: <clientes-obs>"}));
-    EXPECT_EQ(trace.statements,
-              QStringList({"alter table clientes modify column cidade varchar(30)",
-                           "alter table clientes add column (obs varchar(10) comment 'nova')"}));
+    EXPECT_EQ(
+        trace.statements,
+        QStringList({"alter table `clientes` modify column `cidade` varchar(30)",
+                     "alter table `clientes` add column (`obs` varchar(10) comment 'nova')"}));
     EXPECT_EQ(liveRow("select column_comment from information_schema.columns where "
                       "table_schema = database() and table_name = 'clientes' and "
                       "column_name = 'obs'",
@@ -122,15 +158,16 @@ TEST_F(SchemaFixture, IndexesAreComparedColumnByColumn) {
               QStringList({"Alterando Campo: <itens-b>", "Alterando Campo: <itens-d>",
                            "Alterando Índice: <itens-ix_bc>", "Criando Índice: <itens-ix_novo>",
                            "Alterando Índice: <itens-PRIMARY>"}));
-    EXPECT_EQ(
-        trace.statements,
-        QStringList({"alter table itens modify column b int(11) NOT NULL ",
-                     "alter table itens modify column d int(11)",
-                     "alter table itens drop index ix_bc", "alter table itens add index ix_bc(b,c)",
-                     "alter table itens add index ix_novo(d)", "alter table itens drop PRIMARY KEY",
-                     "alter table itens add primary key(a,b)"}));
+    EXPECT_EQ(trace.statements,
+              QStringList({"alter table `itens` modify column `b` int(11) NOT NULL ",
+                           "alter table `itens` modify column `d` int(11)",
+                           "alter table `itens` drop index `ix_bc`",
+                           "alter table `itens` add index `ix_bc`(`b`,`c`)",
+                           "alter table `itens` add index `ix_novo`(`d`)",
+                           "alter table `itens` drop PRIMARY KEY",
+                           "alter table `itens` add primary key(`a`,`b`)"}));
     QStringList expected = indexRows(reference, "itens");
-    expected << "ix_ext:b:3"; // extra live columns are left alone
+    expected << "ix_ext:b:3:1"; // extra live columns are left alone
     expected.sort();
     EXPECT_EQ(indexRows(live, "itens"), expected);
 }
@@ -184,4 +221,81 @@ TEST_F(SchemaFixture, FailureStopsTheRunAndARerunCompletesIt) {
     trace = sync(file);
     EXPECT_EQ(trace.lines, QStringList({"Criando Tabela <b2>", "Criando Tabela <c3>"}));
     EXPECT_EQ(live.column("show tables"), QStringList({"a1", "b2", "c3"}));
+}
+
+// The server's own system tables are a real schema: reserved words as names, expression
+// defaults, unique indexes. Copied into a reference and applied to a suite database that
+// holds only licensa and menu, every table comes out the same, and a second run has nothing
+// to do.
+TEST_F(SchemaFixture, ServerSystemTablesRoundTripIntoASuiteDatabase) {
+    live.exec({"create table licensa (ult_atualizacao varchar(10), atmenu varchar(10))",
+               "create table menu (Sistema varchar(10), sequencia int)"});
+    const QStringList tables =
+        reference.column("select table_name from information_schema.tables where "
+                         "table_schema = 'mysql' and table_type = 'BASE TABLE'");
+    ASSERT_GE(tables.size(), 20);
+    for (const QString& t : tables)
+        reference.exec("create table `" + t + "` like mysql.`" + t + "`");
+    const UpdateFile file = build();
+    const auto trace = sync(file);
+    ASSERT_EQ(trace.statements.size(), tables.size()) << trace.lines.join("\n").toStdString();
+
+    // Name, type, nullability, key marker and extra; defaults as the server classes them
+    // (information_schema quotes literals), an empty literal counting as no default.
+    const auto columns = [](test::ScratchDatabase& db) {
+        QStringList rows;
+        QSqlQuery q(db.db());
+        EXPECT_TRUE(q.exec("select table_name, column_name, column_type, is_nullable, "
+                           "column_key, column_default, extra from information_schema.columns "
+                           "where table_schema = database() and table_name not in "
+                           "('licensa', 'menu') order by table_name, ordinal_position"));
+        while (q.next()) {
+            QStringList r;
+            for (int i = 0; i < 7; ++i)
+                r << q.value(i).toString();
+            if (q.value(5).isNull() || r[5] == "NULL" || r[5] == "''")
+                r[5] = "<none>";
+            rows << r.join('|');
+        }
+        return rows;
+    };
+    const QStringList got = columns(live);
+    EXPECT_EQ(got, columns(reference));
+    EXPECT_TRUE(got.contains("columns_priv|Timestamp|timestamp|NO||current_timestamp()|"
+                             "on update current_timestamp()"));
+    for (const QString& t : tables)
+        EXPECT_EQ(indexRows(live, t), indexRows(reference, t)) << t.toStdString();
+    EXPECT_TRUE(indexRows(live, "help_topic").contains("name:name:1:0"));
+
+    const auto second = sync(file);
+    EXPECT_TRUE(second.statements.isEmpty()) << second.statements.join("\n").toStdString();
+}
+
+TEST_F(SchemaFixture, UniqueIndexOverDuplicatesIsRefusedBeforeAnyChange) {
+    both(kClientes);
+    live.exec("insert into clientes (id, nome, cidade) values (1, 'Ana', 'Rio'), "
+              "(2, 'ana', 'Rio'), (3, 'Bia', null), (4, 'Bia', null)");
+    reference.exec({"create table nova (x int)", "alter table clientes add column obs text",
+                    "create unique index ux_nome on clientes (nome, cidade)"});
+    const UpdateFile file = build();
+    const QString before = showCreate("clientes");
+    try {
+        sync(file);
+        FAIL() << "the duplicates went through";
+    } catch (const KrvError& e) {
+        EXPECT_EQ(e.description(),
+                  "Arquivo de atualização recusado: tabela <clientes>, índice único <ux_nome>: "
+                  "as colunas <nome,cidade> já têm valores repetidos, por exemplo <Ana,Rio>. "
+                  "Nenhuma alteração foi feita no banco de dados.");
+    }
+    EXPECT_EQ(showCreate("clientes"), before);
+    EXPECT_TRUE(live.column("show tables like 'nova'").isEmpty());
+
+    // Without the duplicates (nulls do not count) the index is added unique.
+    live.exec("delete from clientes where id = 2");
+    const auto trace = sync(file);
+    EXPECT_TRUE(trace.statements.contains(
+        "alter table `clientes` add unique index `ux_nome`(`nome`,`cidade`)"));
+    EXPECT_EQ(indexRows(live, "clientes"), indexRows(reference, "clientes"));
+    EXPECT_TRUE(sync(file).statements.isEmpty());
 }

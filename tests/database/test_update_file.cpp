@@ -3,6 +3,7 @@
 #include "update_file_builder.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -149,4 +150,40 @@ TEST_F(UpdateFileBuilder, CommandWritesAFileAndRefusesBadArguments) {
     p.start(tool, {path("out3.mdb")});
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 2);
+}
+
+TEST_F(UpdateFileBuilder, CarriesExpressionDefaultsAndRefusesDefaultsItWouldMisread) {
+    ASSERT_TRUE(reference.ok());
+    reference.exec("create table t (a timestamp NOT NULL default current_timestamp(), "
+                   "b date default curdate(), c int default (1 + 2), d longtext default '{}', "
+                   "e varchar(9) default '1+2', u int, unique key ux (u))");
+    tools::BuildOptions options;
+    options.codAtu = "000141";
+    tools::buildUpdateFile(path("ok.mdb"), reference.db(), options);
+    const UpdateFile file = openUpdateFile(path("ok.mdb"));
+    QStringList defaults;
+    for (const UpdateRow row : file.query("select [default] from campos order by rowid"))
+        defaults << row.text(0);
+    EXPECT_EQ(defaults,
+              QStringList({"current_timestamp()", "curdate()", "(1 + 2)", "'{}'", "1+2", ""}));
+    EXPECT_EQ(file.query("select non_unique from indices where key_name = 'ux'").first().text(0),
+              "0");
+
+    // Literal texts that read as expressions, and expressions of a form Zelvor does not take.
+    const char* misread[] = {"v varchar(9) default 'now()'", "v varchar(9) default '''x'''",
+                             "v bit(1) default b'1'"};
+    int n = 0;
+    for (const char* column : misread) {
+        SCOPED_TRACE(column);
+        reference.exec("create table m" + QString::number(n) + " (" + column + ")");
+        options.tables = QStringList{"m" + QString::number(n)};
+        const QString out = path("bad" + QString::number(n++) + ".mdb");
+        try {
+            tools::buildUpdateFile(out, reference.db(), options);
+            ADD_FAILURE() << "written";
+        } catch (const KrvError& e) {
+            EXPECT_TRUE(e.description().contains("não pode ser levado")) << e.what();
+        }
+        EXPECT_FALSE(QFileInfo::exists(out));
+    }
 }

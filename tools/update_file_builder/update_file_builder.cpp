@@ -1,6 +1,7 @@
 #include "update_file_builder.h"
 
 #include "common/krv_error.h"
+#include "database/statement_check.h"
 #include "database/update_file.h"
 
 #include <QFile>
@@ -58,6 +59,40 @@ QVariant nullable(const QSqlQuery& q, const QString& name) {
     return v.isNull() ? QVariant() : QVariant(v.toString());
 }
 
+// Each column's default as information_schema reports it: literal texts quoted, numbers
+// and expressions bare.
+QMap<QString, QVariant> serverDefaults(QSqlDatabase reference, const QString& table) {
+    QSqlQuery q(reference);
+    q.prepare("select column_name, column_default from information_schema.columns "
+              "where table_schema = database() and table_name = ?");
+    q.addBindValue(table);
+    if (!q.exec())
+        throw KrvError(err::Database, "information_schema.columns: " + q.lastError().text());
+    QMap<QString, QVariant> defaults;
+    while (q.next())
+        defaults.insert(q.value(0).toString().toLower(), q.value(1));
+    return defaults;
+}
+
+// Zelvor tells an expression default from a literal by its form (see statement_check.h); a
+// default whose form says otherwise than the server cannot travel in an update file.
+void checkDefault(const QString& table, const QString& field, const QVariant& shown,
+                  const QVariant& server) {
+    if (shown.isNull())
+        return;
+    const QString text = shown.toString();
+    const QString onServer = server.toString();
+    bool number = false;
+    onServer.toDouble(&number);
+    if (database::isDefaultExpression(text) ? onServer == text
+                                            : onServer.startsWith('\'') || number)
+        return;
+    throw KrvError(err::Database, "O padrão <" + text + "> da coluna " + table + "." + field +
+                                      " não pode ser levado pelo arquivo de atualização (o "
+                                      "servidor o descreve como <" +
+                                      onServer + ">).");
+}
+
 } // namespace
 
 void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildOptions& options) {
@@ -81,8 +116,10 @@ void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildO
 
     for (const QString& t : tables) {
         file.execute("insert into tabelas ([table]) values (?)", {t});
+        const QMap<QString, QVariant> defaults = serverDefaults(reference, t);
         for (QSqlQuery q = run(reference, "show columns from `" + t + "`"); q.next();) {
             const QString f = text(q, "field");
+            checkDefault(t, f, nullable(q, "default"), defaults.value(f.toLower()));
             QString extra = text(q, "extra");
             // Appended right after the definition: it must carry its own blank.
             if (!extra.isEmpty())
