@@ -11,6 +11,7 @@
 #include "platform/program.h"
 #include "platform/window_support.h"
 #include "runs/dir_run.h"
+#include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 
 #include <QDir>
@@ -70,6 +71,7 @@ void frmProcDir::Processa() {
     QString caller = "Programa: frmProcDir\r\nRotina: Processa";
     try {
         setCursor(Qt::WaitCursor);
+        clearLeftovers(updatekrv::DirSis);
         for (const ModuleArchive& row : kModuleArchives) {
             const QString found = firstArchive(updatekrv::DirOrigem, row.mask);
             if (found.isEmpty())

@@ -75,19 +75,28 @@ protected:
         ASSERT_TRUE(suite.db().ok());
         src = source.path();
     }
-    // Clicks "Diretório", opens the source folder in the chooser and confirms it.
-    RunResult run() {
-        return suite.runZelvor("click frmSel.SSCommand2\n"
-                               "type frmDir.txtDir " +
-                                   src +
-                                   "\n"
-                                   "click frmDir.cmdOK\n",
-                               60);
+    // Clicks "Diretório", opens the source folder in the chooser and confirms it. With
+    // pausePoint, the run is killed (signal 9) when it gets there.
+    RunResult run(const char* pausePoint = nullptr) {
+        RunOptions o = suite.options("click frmSel.SSCommand2\n"
+                                     "type frmDir.txtDir " +
+                                         src +
+                                         "\n"
+                                         "click frmDir.cmdOK\n",
+                                     60);
+        if (pausePoint) {
+            o.env["ZELVOR_TEST_PAUSE"] = pausePoint;
+            o.killAtPause = true;
+        }
+        return runProgram(zelvorBinary(), o);
     }
-    void updateFile(const QString& codAtu) {
+    void updateFile(const QString& codAtu, const QString& name = "krv.mdb") {
         tools::BuildOptions o;
         o.codAtu = codAtu;
-        tools::buildUpdateFile(src + "/krv.mdb", reference.db(), o);
+        tools::buildUpdateFile(src + "/" + name, reference.db(), o);
+    }
+    QStringList temporaries() const {
+        return QDir(suite.folder()).entryList({".krv-extract-*"}, QDir::AllEntries | QDir::Hidden);
     }
     QStringList statusesOf(const RunResult& r) const {
         QStringList out;
@@ -161,6 +170,37 @@ TEST_F(DirectoryRun, DamagedArchiveIsAFatalErrorNotASuccess) {
     EXPECT_TRUE(m[1].contains("35760"));
     EXPECT_EQ(r.exitCode, 1);
 }
+
+// A run killed while it unpacks, then run again: the second run clears what the first left
+// and applies every member.
+class DirectoryRunKilled : public DirectoryRun,
+                           public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DirectoryRunKilled, RerunLeavesNoTemporaryAndEveryMemberNew) {
+    writeFile(suite.folder() + "/krvsis.exe", "old main");
+    writeFile(suite.folder() + "/krvsis.cfg", "old cfg");
+    writeFile(suite.folder() + "/mcaixa.exe", "old caixa");
+    makeZip(src + "/krvsis131.zip", {{"krvsis.exe", "new main"}, {"krvsis.cfg", "new cfg"}});
+    makeZip(src + "/mcaixa2.zip", {{"mcaixa.exe", "new caixa"}});
+    const RunResult killed = run(GetParam());
+    ASSERT_TRUE(killed.killed) << killed.transcriptText().toStdString();
+    EXPECT_FALSE(temporaries().isEmpty());
+    EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "old caixa");
+
+    const RunResult r = run();
+    EXPECT_EQ(r.messages(), QStringList({kWarning, "Atualização concluída com sucesso!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(' ').toStdString();
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.cfg"), "new cfg");
+    EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "new caixa");
+}
+
+INSTANTIATE_TEST_SUITE_P(Extraction, DirectoryRunKilled,
+                         ::testing::Values("extract-staged", "extract-renaming"),
+                         [](const auto& info) {
+                             return QString(info.param).remove('-').toStdString();
+                         });
 
 class DirectoryRunInstalled132 : public DirectoryRun {
 protected:
