@@ -89,7 +89,7 @@ void frmProc::Processa() {
         if (database) {
             St(lblStatus, "Atualizar banco de dados");
             auto& next = form<database::frmAtualKRV>();
-            next.setParent(this, Qt::Window);
+            setOwner(&next, this);
             next.show();
             return;
         }

@@ -73,7 +73,7 @@ void frmProcDir::Processa() {
         setCursor(Qt::WaitCursor);
         clearLeftovers(updatekrv::DirSis);
         for (const ModuleArchive& row : kModuleArchives) {
-            const QString found = firstArchive(updatekrv::DirOrigem, row.mask);
+            const QString found = firstMatch(updatekrv::DirOrigem, row.mask);
             if (found.isEmpty())
                 continue;
             St(lblStatus, row.status);
@@ -81,8 +81,10 @@ void frmProcDir::Processa() {
             updatekrv::Atualizou = true;
         }
 
-        const QString mdb = winJoin(updatekrv::DirOrigem, "\\krv.mdb");
-        if (ordinaryFileExists(mdb)) {
+        // The medium may come from a system that ignores case: "KRV.MDB" is the same file.
+        const QString mdbName = firstMatch(updatekrv::DirOrigem, "\\krv.mdb");
+        if (!mdbName.isEmpty()) {
+            const QString mdb = winJoin(updatekrv::DirOrigem, "\\" + mdbName);
             database::UpdateFile file = database::openUpdateFile(mdb, database::kUpdateFileConnect);
             const database::UpdateRows numero = file.query("select * from numero");
             if (numero.empty()) {
@@ -101,7 +103,7 @@ void frmProcDir::Processa() {
                 file.close();
                 copyReplacing(mdb, winJoin(updatekrv::DirSis, "\\update\\krv.mdb"));
                 auto& next = form<database::frmAtualKRV>();
-                next.setParent(this, Qt::Window);
+                setOwner(&next, this);
                 next.show();
                 return;
             }
