@@ -1,5 +1,7 @@
 #include "download/frm_download.h"
 
+#include "platform/window_support.h"
+
 #include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
@@ -73,7 +75,7 @@ frmDownload::frmDownload(QWidget* parent) : QWidget(parent) {
 
 void frmDownload::showOwnedBy(QWidget* owner) {
     if (owner) {
-        setParent(owner->window(), Qt::Window);
+        platform::setOwner(this, owner->window());
         const QRect o = owner->window()->frameGeometry();
         move(o.center() - QPoint(width() / 2, height() / 2));
     } else if (QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "platform/window_support.h"
 
 #include <QLabel>
 #include <QSaveFile>
@@ -66,7 +67,7 @@ void frmConfig::cmdCanc_Click() {
 void openConnectionSettings(QWidget* owner) {
     auto& w = form<frmConfig>();
     if (!w.isVisible()) {
-        w.setParent(owner, Qt::Window);
+        platform::setOwner(&w, owner);
         w.Form_Load();
     }
     w.show();

@@ -4,6 +4,7 @@
 #include "navigation/frm_sel.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
+#include "platform/window_support.h"
 #include "runs/archive_names.h"
 #include "runs/frm_proc_dir.h"
 
@@ -125,8 +126,8 @@ void frmDir::Drive1_Change() {
 bool frmDir::holdsUpdateFiles(const QString& folder) {
     const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
     for (const QString& f : files)
-        if (runs::matchesMask(f, "*.zip", Qt::CaseSensitive) ||
-            runs::matchesMask(f, "*.mdb", Qt::CaseSensitive))
+        if (runs::matchesMask(f, "*.zip", Qt::CaseInsensitive) ||
+            runs::matchesMask(f, "*.mdb", Qt::CaseInsensitive))
             return true;
     return false;
 }
@@ -149,7 +150,7 @@ void frmDir::cmdOK_Click() {
 void openFolderChooser(QWidget* owner, const QString& folder) {
     frmDir& w = form<frmDir>();
     if (owner && w.parentWidget() != owner)
-        w.setParent(owner, Qt::Window);
+        setOwner(&w, owner);
     w.Dir1->setPath(folder);
     w.show();
     w.raise();

@@ -37,8 +37,8 @@ public:
     QLineEdit* txtDir;  // the open folder as text; typing a folder's path opens it
     QPushButton* cmdOK; // "&Confirma"
 
-    // True when folder directly holds an ordinary, not hidden "*.zip" or "*.mdb" file (the
-    // names' case as stored).
+    // True when folder directly holds an ordinary, not hidden "*.zip" or "*.mdb" file, case
+    // ignored (media are often prepared on systems that ignore it).
     static bool holdsUpdateFiles(const QString& folder);
     // The roots a user may start from: "/" and the mounted file systems under /media,
     // /mnt, /run/media and /home.

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <deque>
+#include <unistd.h>
 
 namespace krv::platform {
 Answer firstAnswer(Buttons b);
@@ -352,6 +353,15 @@ std::optional<QString> answerInputBox(const QString& prompt, const QString& titl
     }
     record("input", {title, prompt, defaultText, answer});
     return answer;
+}
+
+void pausePoint(const char* name) {
+    static const QByteArray wanted = qgetenv("ZELVOR_TEST_PAUSE");
+    if (!state().active || wanted != name)
+        return;
+    record("pause", {QString::fromLatin1(name)});
+    for (;;)
+        ::pause();
 }
 
 void status(const QString& window, const QString& text) {

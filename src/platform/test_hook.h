@@ -27,6 +27,10 @@ std::optional<Answer> answerMsgBox(const QString& text, Buttons buttons, Icon ic
 std::optional<QString> answerInputBox(const QString& prompt, const QString& title,
                                       const QString& defaultText);
 
+// A named point of a long job (the steps of replacing files): when ZELVOR_TEST_PAUSE names
+// it, records "pause" and stops there for good, so a test can kill the process at that point.
+void pausePoint(const char* name);
+
 // A status caption shown to the user in a window.
 void status(const QString& window, const QString& text);
 // Any other line of the transcript: the kind, then its fields.

@@ -15,6 +15,10 @@ void St(QLabel* caption, const QString& text) {
     yield();
 }
 
+void setOwner(QWidget* window, QWidget* owner) {
+    window->setParent(owner, window->windowFlags() | Qt::Window);
+}
+
 ActivationJob::ActivationJob(QWidget* window, std::function<void()> job)
     : QObject(window), window_(window), job_(std::move(job)) {
     window->installEventFilter(this);

@@ -12,6 +12,11 @@ namespace krv::platform {
 // Puts text into the caption, records it for the test hook, and yields once.
 void St(QLabel* caption, const QString& text);
 
+// Makes window a separate window owned by owner (shown above it, closed with the program)
+// keeping the window flags it set for itself: a plain re-parenting would reset them and
+// bring back buttons the window does not have.
+void setOwner(QWidget* window, QWidget* owner);
+
 // Runs job once for window: on its first activation, or right after it is shown when no
 // activation comes. The run-once marker is tag(), "." once the job has started.
 class ActivationJob : public QObject {

@@ -6,12 +6,16 @@
 #include "platform/process.h"
 #include "platform/program.h"
 #include "platform/settings.h"
+#include "platform/test_hook.h"
+#include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <filesystem>
+#include <optional>
+#include <sys/stat.h>
 
 namespace krv::relauncher {
 
@@ -27,6 +31,20 @@ void notice(const QString& text) {
 void makeExecutable(const QString& path) {
     QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser |
                                     QFile::ExeGroup | QFile::ExeOther);
+}
+
+// Which file a name stands for: a file renamed over it is another one.
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> fileId(const QString& path) {
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
 }
 
 } // namespace
@@ -57,19 +75,16 @@ void Relauncher::Processar() {
         endProgram(0);
     }
     ++attempts_;
+    runs::clearLeftovers(dirSis);
+    runs::removeEndedExtractions(ownFolder_);
 
-    // On Linux a running executable can be deleted; it still counts as in use, as it did
-    // where the original ran.
-    const QString setAside = assistant + ".old";
-    bool hasOld = false;
-    if (ordinaryFileExists(assistant)) {
-        if (fileInUse(assistant))
-            return;
-        QFile::remove(setAside);
-        if (!QFile::rename(assistant, setAside) || QFileInfo::exists(assistant))
-            return;
-        hasOld = true;
-    }
+    // On Linux a running executable can be replaced; it still counts as in use, as it did
+    // where the original ran. The old file is never removed: the new one is renamed over it
+    // in one step, so the suite always has an assistant.
+    if (ordinaryFileExists(assistant) && fileInUse(assistant))
+        return;
+    const std::optional<FileId> before = fileId(assistant);
+    hook::pausePoint("movrin-checked");
 
     const QString archive = winJoin(dirSis, argument_.mid(1));
     bool unpacked = true;
@@ -78,16 +93,12 @@ void Relauncher::Processar() {
     } catch (const KrvError&) {
         unpacked = false;
     }
-    if (!unpacked || !ordinaryFileExists(assistant)) {
-        if (hasOld) {
-            QFile::remove(assistant);
-            QFile::rename(setAside, assistant);
-        }
+    hook::pausePoint("movrin-unpacked");
+    const std::optional<FileId> after = fileId(assistant);
+    if (!unpacked || !after || after == before || !ordinaryFileExists(assistant)) {
         notice("Ocorreu um erro ao descompactar o arquivo " + archive + "\r\nProcesso cancelado!");
         endProgram(0);
     }
-    if (hasOld)
-        QFile::remove(setAside);
     makeExecutable(assistant);
     notice("A nova versão do assistente de atualização KRV instalada com sucesso!\r\n"
            "O assistente será reiniciado!");

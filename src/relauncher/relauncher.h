@@ -1,7 +1,7 @@
 #pragma once
-// Replacing Zelvor's executable: one attempt per timer tick. The old executable is set aside
-// (never deleted first), the new one unpacked from the archive Zelvor downloaded, and the
-// old one put back when the new one does not appear.
+// Replacing Zelvor's executable: one attempt per timer tick. Once no process runs from the
+// old executable, the new one is unpacked from the archive Zelvor downloaded and renamed
+// over it in one step: at every moment the suite folder holds an assistant, old or new.
 #include <QString>
 #include <cstdint>
 

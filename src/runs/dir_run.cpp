@@ -19,13 +19,13 @@ const std::array<ModuleArchive, 8> kModuleArchives = {{
     {"\\mvitr*.zip", "Atualizando Vitrax"},
 }};
 
-QString firstArchive(const QString& folder, const QString& mask) {
+QString firstMatch(const QString& folder, const QString& mask) {
     QString m = mask;
     while (m.startsWith('\\') || m.startsWith('/'))
         m.remove(0, 1);
-    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
     for (const QString& f : files)
-        if (matchesMask(f, m, Qt::CaseSensitive))
+        if (matchesMask(f, m, Qt::CaseInsensitive))
             return f;
     return {};
 }

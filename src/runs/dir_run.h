@@ -17,8 +17,9 @@ struct ModuleArchive {
 extern const std::array<ModuleArchive, 8> kModuleArchives;
 
 // The name of the first ordinary (not hidden) file directly in folder that matches mask
-// ("\krvsis*.zip"), names in order and their case as stored; empty when there is none.
-QString firstArchive(const QString& folder, const QString& mask);
+// ("\krvsis*.zip", "\krv.mdb"), case ignored as on the media's original platform, names in
+// order with case ignored; the name is returned as stored. Empty when there is none.
+QString firstMatch(const QString& folder, const QString& mask);
 
 // The installed database version as the comparison sees it: a number formatted "000000",
 // any other text as it is.

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/window_support.h"
 #include "runs/fetch_update_file.h"
+#include "runs/leftovers.h"
 #include "runs/limpa_temporarios.h"
 #include "runs/mod_add_zip.h"
 
@@ -51,6 +52,7 @@ void frmProc::Processa() {
     try {
         bool database = false, menu = false;
         setCursor(Qt::WaitCursor);
+        clearLeftovers(updatekrv::DirSis);
         St(lblStatus, "Criando pasta temporária");
         const QString folder = updatekrv::updateFolder();
         if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
@@ -87,7 +89,7 @@ void frmProc::Processa() {
         if (database) {
             St(lblStatus, "Atualizar banco de dados");
             auto& next = form<database::frmAtualKRV>();
-            next.setParent(this, Qt::Window);
+            setOwner(&next, this);
             next.show();
             return;
         }

@@ -11,6 +11,7 @@
 #include "platform/program.h"
 #include "platform/window_support.h"
 #include "runs/dir_run.h"
+#include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 
 #include <QDir>
@@ -70,8 +71,9 @@ void frmProcDir::Processa() {
     QString caller = "Programa: frmProcDir\r\nRotina: Processa";
     try {
         setCursor(Qt::WaitCursor);
+        clearLeftovers(updatekrv::DirSis);
         for (const ModuleArchive& row : kModuleArchives) {
-            const QString found = firstArchive(updatekrv::DirOrigem, row.mask);
+            const QString found = firstMatch(updatekrv::DirOrigem, row.mask);
             if (found.isEmpty())
                 continue;
             St(lblStatus, row.status);
@@ -79,8 +81,10 @@ void frmProcDir::Processa() {
             updatekrv::Atualizou = true;
         }
 
-        const QString mdb = winJoin(updatekrv::DirOrigem, "\\krv.mdb");
-        if (ordinaryFileExists(mdb)) {
+        // The medium may come from a system that ignores case: "KRV.MDB" is the same file.
+        const QString mdbName = firstMatch(updatekrv::DirOrigem, "\\krv.mdb");
+        if (!mdbName.isEmpty()) {
+            const QString mdb = winJoin(updatekrv::DirOrigem, "\\" + mdbName);
             database::UpdateFile file = database::openUpdateFile(mdb, database::kUpdateFileConnect);
             const database::UpdateRows numero = file.query("select * from numero");
             if (numero.empty()) {
@@ -99,7 +103,7 @@ void frmProcDir::Processa() {
                 file.close();
                 copyReplacing(mdb, winJoin(updatekrv::DirSis, "\\update\\krv.mdb"));
                 auto& next = form<database::frmAtualKRV>();
-                next.setParent(this, Qt::Window);
+                setOwner(&next, this);
                 next.show();
                 return;
             }

@@ -4,7 +4,9 @@
 #include <QLineEdit>
 
 #include "common/krv_error.h"
+#include "platform/test_hook.h"
 #include "runs/archive_names.h"
+#include "runs/leftovers.h"
 #include "runs/zip_raw_names.h"
 
 #include <QFileInfo>
@@ -179,7 +181,8 @@ mode_t defaultMode() {
 class TempFile {
 public:
     explicit TempFile(const QString& folder)
-        : path_(QFile::encodeName(folder + "/.krv-extract-XXXXXX")) {
+        : path_(QFile::encodeName(folder + "/" + kExtractionPrefix + QString::number(::getpid()) +
+                                  "-XXXXXX")) {
         fd_ = ::mkstemp(path_.data());
     }
     ~TempFile() {
@@ -241,10 +244,13 @@ public:
             ::close(dir);
         if (synced != 0)
             fail(archive, sysError(error));
+        platform::hook::pausePoint("extract-staged");
         for (; placed_ < files_.size(); ++placed_) {
             const auto& [temporary, target] = files_[placed_];
             if (::rename(temporary.constData(), target.constData()) != 0)
                 failMember(archive, QFile::decodeName(target), sysError(errno));
+            if (placed_ == 0)
+                platform::hook::pausePoint("extract-renaming");
         }
     }
 
@@ -283,8 +289,9 @@ void extract(zip_t* z, const Member& m, const QString& archive, const QString& d
     ::sync_file_range(tmp.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     mode_t mode = m.mode >= 0 ? static_cast<mode_t>(m.mode) : defaultMode();
     struct stat old;
-    if (m.mode < 0 && ::lstat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
-        mode = old.st_mode & 07777;
+    // A replaced program stays startable: archives made elsewhere may lack the execute bits.
+    if (::lstat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
+        mode = m.mode >= 0 ? mode | (old.st_mode & 0111) : old.st_mode & 07777;
     ::fchmod(tmp.fd(), mode);
     const struct timespec times[2] = {{0, UTIME_OMIT}, {m.mtime, 0}};
     ::futimens(tmp.fd(), times);

@@ -20,9 +20,10 @@ void IniciaZip();
 // Extracts every member of archive whose name matches mask (a Windows-style mask, "*.*"
 // for all) into destination, under its last path element only. Members that are folders,
 // symbolic links, "." or "..", or whose stored name holds a NUL are skipped. Every member is
-// first written to a temporary file in destination; only when all are complete and on disk
-// are they renamed over the old files, so a failure leaves the old files in place and a
-// crash leaves each file either old or new. The folder structure is never restored,
+// first written to a temporary file in destination (see leftovers.h); only when all are
+// complete and on disk are they renamed over the old files, so a failure leaves the old
+// files in place and a crash leaves each file either old or new. A replaced file keeps its
+// execute bits. The folder structure is never restored,
 // whatever restoreStructure says: every caller wants the files flat, and paths from an
 // archive are not trusted.
 // Refused before anything is written (KrvError err::Archive naming the archive, the member

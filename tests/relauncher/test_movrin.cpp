@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -59,8 +60,9 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     // Copies movrin into folder and runs that copy with the given arguments.
+    // With pausePoint, the run is killed (signal 9) when it gets there.
     RunResult runMovrin(const QString& folder, const QStringList& arguments,
-                        const QString& script = {}) {
+                        const QString& script = {}, const char* pausePoint = nullptr) {
         QDir().mkpath(folder);
         const QString copy = folder + "/movrin";
         QFile::remove(copy);
@@ -71,6 +73,10 @@ protected:
         o.env["XDG_CONFIG_HOME"] = config_.path();
         o.env["MOVRIN_TEST_MARKER"] = marker_;
         o.timeoutSeconds = 60;
+        if (pausePoint) {
+            o.env["ZELVOR_TEST_PAUSE"] = pausePoint;
+            o.killAtPause = true;
+        }
         return runProgram(copy, o);
     }
     // The started assistant runs detached: give it a moment to leave its marker.
@@ -79,6 +85,10 @@ protected:
             QThread::msleep(50);
         QThread::msleep(50);
         return readFile(marker_);
+    }
+
+    QStringList temporaries() const {
+        return QDir(suite_).entryList({".krv-extract-*"}, QDir::AllEntries | QDir::Hidden);
     }
 
     QTemporaryDir root_, config_;
@@ -159,6 +169,59 @@ TEST_F(Movrin, PlacedOutsideTheSuiteFolderUnpacksBesideItselfAndFails) {
     EXPECT_TRUE(QFile::exists(elsewhere + "/zelvor"));
     EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
 }
+
+TEST_F(Movrin, AnAssistantSetAsideByAnEarlierAttemptIsPutBack) {
+    writeFile(suite_ + "/zelvor.old", "velho");
+    writeFile(suite_ + "/update/zelvor0132.zip", "PK\x03\x04 isto nao e um zip");
+    const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
+    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite_ +
+                                         "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
+    EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
+}
+
+// Movrin killed at each point of its swap: the suite keeps a startable assistant, and the
+// next Movrin finishes the work and leaves no temporary behind.
+struct SwapPoint {
+    const char* point;
+    bool newAssistant;    // the new assistant is in place when it is killed
+    bool leftTemporaries; // the killed run left temporaries of its extraction
+};
+
+class MovrinKilled : public Movrin, public ::testing::WithParamInterface<SwapPoint> {};
+
+TEST_P(MovrinKilled, LeavesAStartableAssistantAndTheNextRunFinishes) {
+    const QByteArray old = "#!/bin/sh\necho velho > \"$MOVRIN_TEST_MARKER\"\n";
+    writeFile(suite_ + "/zelvor", old);
+    ASSERT_TRUE(QFile::setPermissions(suite_ + "/zelvor", QFile::permissions(suite_ + "/zelvor") |
+                                                              QFile::ExeOwner | QFile::ExeGroup |
+                                                              QFile::ExeOther));
+    makeArchive();
+    const RunResult killed = runMovrin(suite_, {"-/update/zelvor0132.zip"}, {}, GetParam().point);
+    ASSERT_TRUE(killed.killed) << killed.transcriptText().toStdString();
+    const QFileInfo assistant(suite_ + "/zelvor");
+    EXPECT_TRUE(assistant.isFile() && assistant.isExecutable());
+    EXPECT_EQ(readFile(suite_ + "/zelvor").startsWith("#!/bin/sh\necho \"nova"),
+              GetParam().newAssistant);
+    EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
+    EXPECT_EQ(!temporaries().isEmpty(), GetParam().leftTemporaries);
+
+    const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
+    EXPECT_EQ(r.messages(), QStringList({kSuccess})) << r.transcriptText().toStdString();
+    EXPECT_EQ(waitForMarker(), "nova versao 0\n");
+    EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(' ').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Swap, MovrinKilled,
+                         ::testing::Values(SwapPoint{"movrin-checked", false, false},
+                                           SwapPoint{"extract-staged", false, true},
+                                           SwapPoint{"extract-renaming", true, true},
+                                           SwapPoint{"movrin-unpacked", true, false}),
+                         [](const auto& info) {
+                             QString name = info.param.point;
+                             return name.remove('-').toStdString();
+                         });
 
 TEST_F(Movrin, WithoutAnArgumentTheArchiveIsTheSuiteFolderItself) {
     writeFile(suite_ + "/zelvor", "velho");

@@ -2,8 +2,10 @@
 // reference update server on loopback, the program end turned into an exception.
 #include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
+#include "database/frm_atual_krv.h"
 #include "hook_tap.h"
 #include "make_zip.h"
+#include "platform/forms.h"
 #include "platform/program.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
@@ -126,4 +128,16 @@ TEST_F(InternetRunWindow, ADamagedArchiveEndsInTheFatalReport) {
     ASSERT_EQ(tap.messages().size(), 1);
     EXPECT_TRUE(tap.messages()[0].contains("Programa: frmProc\r\nRotina: Processa"));
     EXPECT_TRUE(tap.messages()[0].contains("quebrado.zip"));
+}
+
+TEST_F(InternetRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
+    served_.write("atualsis/krv.mdb", "update file");
+    const Qt::WindowFlags own = database::frmAtualKRV().windowFlags();
+    EXPECT_EQ(run({"krv.mdb"}), -1);
+    database::frmAtualKRV& next = platform::form<database::frmAtualKRV>();
+    EXPECT_EQ(next.parentWidget(), &w_);
+    EXPECT_EQ(next.windowFlags(), own);
+    EXPECT_FALSE(next.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    delete &next;
 }

@@ -1,6 +1,10 @@
 // The directory update run: its decisions in-process, and whole runs of the real zelvor
 // from the start window's "Diretório" button against a throwaway suite.
+#include "common/updatekrv.h"
+#include "database/frm_atual_krv.h"
 #include "make_zip.h"
+#include "platform/forms.h"
+#include "platform/program.h"
 #include "runs/dir_run.h"
 #include "runs/frm_proc_dir.h"
 #include "suite_install.h"
@@ -28,15 +32,15 @@ void touch(const QString& path) {
 TEST(DirectoryRunModules, FirstOrdinaryFileByNameMatchingTheMask) {
     QTemporaryDir d;
     const QString p = d.path();
-    EXPECT_TRUE(runs::firstArchive(p, "\\krvsis*.zip").isEmpty());
+    EXPECT_TRUE(runs::firstMatch(p, "\\krvsis*.zip").isEmpty());
     touch(p + "/.krvsis0.zip");
     QDir().mkpath(p + "/krvsis00.zip");
     touch(p + "/KRVSIS9.ZIP");
     touch(p + "/krvsis132.zip");
     touch(p + "/krvsis131.zip");
     touch(p + "/mkrvsis1.zip");
-    EXPECT_EQ(runs::firstArchive(p, "\\krvsis*.zip"), "krvsis131.zip");
-    EXPECT_TRUE(runs::firstArchive(p, "\\mcaixa*.zip").isEmpty());
+    EXPECT_EQ(runs::firstMatch(p, "\\krvsis*.zip"), "krvsis131.zip");
+    EXPECT_TRUE(runs::firstMatch(p, "\\mcaixa*.zip").isEmpty());
 
     ASSERT_EQ(runs::kModuleArchives.size(), 8u);
     EXPECT_STREQ(runs::kModuleArchives[0].mask, "\\krvsis*.zip");
@@ -67,6 +71,31 @@ TEST(DirectoryRunWindow, HiddenTextBoxAndCaption) {
     EXPECT_TRUE(w.tag().isEmpty());
 }
 
+TEST(DirectoryRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
+    ScratchDatabase reference;
+    ASSERT_TRUE(reference.ok());
+    QTemporaryDir suite, medium;
+    tools::BuildOptions o;
+    o.codAtu = "000132";
+    tools::buildUpdateFile(medium.path() + "/krv.mdb", reference.db(), o);
+    updatekrv::reset();
+    updatekrv::DirSis = suite.path();
+    updatekrv::DirOrigem = medium.path();
+    const Qt::WindowFlags own = database::frmAtualKRV().windowFlags();
+    runs::frmProcDir w;
+    // Without a connection the installed version cannot be read, so the update is due.
+    platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
+    EXPECT_NO_THROW(w.Processa());
+    platform::setEndHandler({});
+    database::frmAtualKRV& next = platform::form<database::frmAtualKRV>();
+    EXPECT_EQ(next.parentWidget(), &w);
+    EXPECT_EQ(next.windowFlags(), own);
+    EXPECT_FALSE(next.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    delete &next;
+    updatekrv::reset();
+}
+
 class DirectoryRun : public ::testing::Test {
 protected:
     explicit DirectoryRun(const QString& installed = "000131") : suite(installed) {}
@@ -75,19 +104,28 @@ protected:
         ASSERT_TRUE(suite.db().ok());
         src = source.path();
     }
-    // Clicks "Diretório", opens the source folder in the chooser and confirms it.
-    RunResult run() {
-        return suite.runZelvor("click frmSel.SSCommand2\n"
-                               "type frmDir.txtDir " +
-                                   src +
-                                   "\n"
-                                   "click frmDir.cmdOK\n",
-                               60);
+    // Clicks "Diretório", opens the source folder in the chooser and confirms it. With
+    // pausePoint, the run is killed (signal 9) when it gets there.
+    RunResult run(const char* pausePoint = nullptr) {
+        RunOptions o = suite.options("click frmSel.SSCommand2\n"
+                                     "type frmDir.txtDir " +
+                                         src +
+                                         "\n"
+                                         "click frmDir.cmdOK\n",
+                                     60);
+        if (pausePoint) {
+            o.env["ZELVOR_TEST_PAUSE"] = pausePoint;
+            o.killAtPause = true;
+        }
+        return runProgram(zelvorBinary(), o);
     }
-    void updateFile(const QString& codAtu) {
+    void updateFile(const QString& codAtu, const QString& name = "krv.mdb") {
         tools::BuildOptions o;
         o.codAtu = codAtu;
-        tools::buildUpdateFile(src + "/krv.mdb", reference.db(), o);
+        tools::buildUpdateFile(src + "/" + name, reference.db(), o);
+    }
+    QStringList temporaries() const {
+        return QDir(suite.folder()).entryList({".krv-extract-*"}, QDir::AllEntries | QDir::Hidden);
     }
     QStringList statusesOf(const RunResult& r) const {
         QStringList out;
@@ -162,6 +200,37 @@ TEST_F(DirectoryRun, DamagedArchiveIsAFatalErrorNotASuccess) {
     EXPECT_EQ(r.exitCode, 1);
 }
 
+// A run killed while it unpacks, then run again: the second run clears what the first left
+// and applies every member.
+class DirectoryRunKilled : public DirectoryRun,
+                           public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DirectoryRunKilled, RerunLeavesNoTemporaryAndEveryMemberNew) {
+    writeFile(suite.folder() + "/krvsis.exe", "old main");
+    writeFile(suite.folder() + "/krvsis.cfg", "old cfg");
+    writeFile(suite.folder() + "/mcaixa.exe", "old caixa");
+    makeZip(src + "/krvsis131.zip", {{"krvsis.exe", "new main"}, {"krvsis.cfg", "new cfg"}});
+    makeZip(src + "/mcaixa2.zip", {{"mcaixa.exe", "new caixa"}});
+    const RunResult killed = run(GetParam());
+    ASSERT_TRUE(killed.killed) << killed.transcriptText().toStdString();
+    EXPECT_FALSE(temporaries().isEmpty());
+    EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "old caixa");
+
+    const RunResult r = run();
+    EXPECT_EQ(r.messages(), QStringList({kWarning, "Atualização concluída com sucesso!"}))
+        << r.transcriptText().toStdString();
+    EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(' ').toStdString();
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.cfg"), "new cfg");
+    EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "new caixa");
+}
+
+INSTANTIATE_TEST_SUITE_P(Extraction, DirectoryRunKilled,
+                         ::testing::Values("extract-staged", "extract-renaming"),
+                         [](const auto& info) {
+                             return QString(info.param).remove('-').toStdString();
+                         });
+
 class DirectoryRunInstalled132 : public DirectoryRun {
 protected:
     DirectoryRunInstalled132() : DirectoryRun("132") {}
@@ -196,4 +265,18 @@ TEST_F(DirectoryRunInstalled132, UnpaddedVersionIsDueAndHandsOverAfterTheArchive
     EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "132");
     EXPECT_EQ(suite.db().column("show tables like 'clientes'"), QStringList({"clientes"}));
     EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST_F(DirectoryRunInstalled132, MediumWithUpperCaseNamesIsFoundAndApplied) {
+    reference.exec("create table clientes (id int, nome varchar(40))");
+    makeZip(src + "/KRVSIS0131.ZIP", {{"krvsis.exe", "new main"}});
+    updateFile("132", "KRV.MDB");
+    const RunResult r = run();
+    const QString t = r.transcriptText();
+    EXPECT_EQ(statusesOf(r), QStringList({"Atualizando Principal", "Atualizando Banco de Dados"}))
+        << t.toStdString();
+    EXPECT_EQ(r.messages().last(), "Atualização concluída com sucesso!") << t.toStdString();
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
+    EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "132");
+    EXPECT_EQ(suite.db().column("show tables like 'clientes'"), QStringList({"clientes"}));
 }

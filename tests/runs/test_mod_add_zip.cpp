@@ -3,11 +3,14 @@
 #include "common/krv_error.h"
 #include "make_zip.h"
 #include "runs/archive_names.h"
+#include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -374,4 +377,58 @@ TEST_F(Extraction, FreeSpaceForTheMembersAndTheMarginIsEnough) {
     Descompacta(archive, "*.*", dest, 0);
     runs::setFreeSpaceProbe({});
     EXPECT_EQ(destFiles(), QStringList({"a.txt", "b.txt"}));
+}
+
+TEST(ExtractionLeftovers, OnlyTemporariesWhoseWriterEndedAreRemoved) {
+    QTemporaryDir d;
+    const QString p = d.path() + "/";
+    QProcess ended;
+    ended.start("true");
+    ASSERT_TRUE(ended.waitForStarted());
+    const QString gone = QString::number(ended.processId());
+    ASSERT_TRUE(ended.waitForFinished());
+    const QString ours = QString::number(QCoreApplication::applicationPid());
+    writeFile(p + ".krv-extract-" + ours + "-aaaaaa", "being written");
+    writeFile(p + ".krv-extract-" + gone + "-bbbbbb", "left by a killed run");
+    writeFile(p + ".krv-extract-cccccc", "left by an older version");
+    writeFile(p + "krv-extract-" + gone + "-dddddd", "not ours");
+    QDir().mkpath(p + ".krv-extract-" + gone + "-pasta");
+    runs::removeEndedExtractions(d.path());
+    QStringList left =
+        QDir(d.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QStringList kept({".krv-extract-" + gone + "-pasta", ".krv-extract-" + ours + "-aaaaaa",
+                      "krv-extract-" + gone + "-dddddd"});
+    left.sort();
+    kept.sort();
+    EXPECT_EQ(left, kept);
+}
+
+TEST(ExtractionLeftovers, AnAssistantSetAsideIsPutBackOnlyWhenMissing) {
+    struct Case {
+        const char* assistant; // nullptr: missing
+        const char* setAside;
+        const char* after;
+    };
+    for (const Case c : {Case{nullptr, "velho", "velho"}, Case{"novo", "velho", "novo"},
+                         Case{"novo", nullptr, "novo"}, Case{nullptr, nullptr, "<missing>"}}) {
+        QTemporaryDir d;
+        if (c.assistant)
+            writeFile(d.path() + "/zelvor", c.assistant);
+        if (c.setAside)
+            writeFile(d.path() + "/zelvor.old", c.setAside);
+        runs::clearLeftovers(d.path());
+        EXPECT_EQ(readAll(d.path() + "/zelvor"), c.after);
+        EXPECT_FALSE(QFile::exists(d.path() + "/zelvor.old"));
+    }
+}
+
+TEST_F(Extraction, AReplacedProgramKeepsItsExecuteBits) {
+    writeFile(dest + "/zelvor", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(dest + "/zelvor").constData(), 0750), 0);
+    makeZip(archive, {{"zelvor", "new", S_IFREG | 0640}});
+    Descompacta(archive, "*.*", dest, 0);
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(dest + "/zelvor").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+    EXPECT_EQ(readAll(dest + "/zelvor"), "new");
 }

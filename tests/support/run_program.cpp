@@ -2,6 +2,7 @@
 
 #include "platform/test_hook.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -78,8 +79,23 @@ RunResult runProgram(const QString& program, const RunOptions& options) {
         r.output = "cannot start " + program;
         return r;
     }
+    if (options.killAtPause) {
+        const QDeadlineTimer deadline(std::chrono::seconds(options.timeoutSeconds + 15));
+        QFile t(transcriptPath);
+        while (!p.waitForFinished(50) && !deadline.hasExpired()) {
+            if (!t.isOpen() && !t.open(QIODevice::ReadOnly))
+                continue; // not written yet
+            if (("\n" + t.readAll()).contains("\npause\t")) {
+                p.kill();
+                r.killed = p.waitForFinished(5000);
+                break;
+            }
+            t.seek(0);
+        }
+    }
     // The hook ends a hung run itself; this is the last guard.
-    if (!p.waitForFinished((options.timeoutSeconds + 15) * 1000)) {
+    if (p.state() != QProcess::NotRunning &&
+        !p.waitForFinished((options.timeoutSeconds + 15) * 1000)) {
         r.timedOut = true;
         p.kill();
         p.waitForFinished(5000);

@@ -17,7 +17,8 @@ struct RunResult {
     int exitCode = -1;
     bool crashed = false;
     bool timedOut = false;
-    QString output; // standard output and error together
+    bool killed = false; // killed by signal 9 at its pause point
+    QString output;      // standard output and error together
     QList<TranscriptLine> transcript;
 
     // The transcript lines of one kind, in order.
@@ -36,6 +37,8 @@ struct RunOptions {
     QMap<QString, QString> env; // extra environment (XDG_CONFIG_HOME, ZELVOR_BASE_URL...)
     QString workingDirectory;
     int timeoutSeconds = 60;
+    // Kills the program (signal 9) once it reaches the pause point of ZELVOR_TEST_PAUSE.
+    bool killAtPause = false;
 };
 
 RunResult runProgram(const QString& program, const RunOptions& options);

@@ -1,0 +1,61 @@
+#include "runs/leftovers.h"
+
+#include "platform/paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace krv::runs {
+
+namespace {
+
+bool processRuns(pid_t pid) {
+    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+bool isRegular(const QString& path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+void removeEndedExtractions(const QString& folder) {
+    const QString prefix = QString::fromLatin1(kExtractionPrefix);
+    const QStringList names =
+        QDir(folder).entryList({prefix + "*"}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        // Names without a process id come from before ids were recorded: their writer is gone.
+        bool ok = false;
+        const qint64 pid = name.mid(prefix.size()).section('-', 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && processRuns(static_cast<pid_t>(pid)))
+            continue;
+        const QString path = folder + "/" + name;
+        if (isRegular(path))
+            QFile::remove(path);
+    }
+}
+
+void restoreSetAsideAssistant(const QString& dirSis) {
+    const QString assistant = platform::winJoin(dirSis, "\\zelvor");
+    const QString setAside = assistant + ".old";
+    if (!isRegular(setAside))
+        return;
+    struct stat st;
+    if (::lstat(QFile::encodeName(assistant).constData(), &st) != 0)
+        QFile::rename(setAside, assistant);
+    else
+        QFile::remove(setAside);
+}
+
+void clearLeftovers(const QString& dirSis) {
+    restoreSetAsideAssistant(dirSis);
+    removeEndedExtractions(dirSis);
+    removeEndedExtractions(platform::winJoin(dirSis, "\\update"));
+}
+
+} // namespace krv::runs
