@@ -113,6 +113,20 @@ void Connection::Open(int providerType, const QString& connectionString) {
         throw KrvError(err::Database,
                        "Não foi possível limitar a conexão a um comando por vez: " + reason);
     }
+    readSqlMode();
+}
+
+void Connection::readSqlMode() {
+    // Literals are written for the session's mode; the mode is the server's to set.
+    QSqlQuery mode(database());
+    if (!mode.exec("select @@session.sql_mode") || !mode.next())
+        throw KrvError(errorNumber(mode.lastError()), errorText(mode.lastError()));
+    backslashEscapes_ = !mode.value(0).toString().split(',').contains(
+        QStringLiteral("NO_BACKSLASH_ESCAPES"), Qt::CaseInsensitive);
+}
+
+QString Connection::quote(const QString& value) const {
+    return sqlQuote(value, backslashEscapes_);
 }
 
 bool Connection::isOpen() const {
@@ -152,11 +166,11 @@ void CriaRecordset(std::unique_ptr<Recordset>& rs, bool create) {
         rs = std::make_unique<Recordset>();
 }
 
-QString sqlQuote(const QString& value) {
+QString sqlQuote(const QString& value, bool backslashEscapes) {
     QString out = "'";
     for (QChar c : value) {
-        if (c == '\'' || c == '\\')
-            out += '\\';
+        if (c == '\'' || (backslashEscapes && c == '\\'))
+            out += c;
         out += c;
     }
     return out + '\'';

@@ -55,11 +55,20 @@ public:
     // The underlying database, for transactions and prepared statements.
     QSqlDatabase database() const;
 
+    // Whether a backslash escapes in the session's literals (sql_mode without
+    // NO_BACKSLASH_ESCAPES), read once when the connection opens.
+    bool backslashEscapes() const { return backslashEscapes_; }
+    // Reads the session's sql_mode; Open calls it. Throws KrvError.
+    void readSqlMode();
+    // A literal that means value in this session's mode.
+    QString quote(const QString& value) const;
+
     // Throws the "not open" error when the connection was never opened.
     void requireOpen() const;
 
 private:
     QString name_;
+    bool backslashEscapes_ = true;
 };
 
 // The shared connection, created on first use.
@@ -68,8 +77,9 @@ Connection& Conexao();
 // Releases whatever rs holds and, when create is true, puts a fresh unopened recordset in it.
 void CriaRecordset(std::unique_ptr<Recordset>& rs, bool create);
 
-// A literal for MySQL/MariaDB statements: the value between apostrophes, with apostrophes
-// and backslashes escaped.
-QString sqlQuote(const QString& value);
+// A literal for MySQL/MariaDB statements: the value between apostrophes, each apostrophe
+// doubled (which both escaping modes read alike), and each backslash doubled when the
+// session reads backslashes as escapes.
+QString sqlQuote(const QString& value, bool backslashEscapes = true);
 
 } // namespace krv::database

@@ -185,7 +185,7 @@ void frmAtualKRV::Atualiza() {
     dbAtual.close();
 
     // Only now: a run that stopped earlier leaves the old version, so the next one repeats.
-    Conexao().Execute(bookkeepingStatement(updatekrv::VersaoBD));
+    Conexao().Execute(bookkeepingStatement(updatekrv::VersaoBD, Conexao().backslashEscapes()));
     addLine("Análise concluída!");
     running_ = false;
 

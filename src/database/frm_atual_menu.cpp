@@ -107,7 +107,7 @@ void frmAtualMenu::reload() {
     Transaction transaction;
     Connection& conexao = Conexao();
     conexao.Execute("delete from menu");
-    MenuInsertBatch batch;
+    MenuInsertBatch batch(1000, 200000, conexao.backslashEscapes());
     qint64 progress = 0;
     while (!file.atEnd()) {
         const QString line = file.readLine();
@@ -121,7 +121,7 @@ void frmAtualMenu::reload() {
     }
     if (!batch.empty())
         conexao.Execute(batch.take());
-    conexao.Execute(menuVersionUpdate(updatekrv::VersaoMenu));
+    conexao.Execute(menuVersionUpdate(updatekrv::VersaoMenu, conexao.backslashEscapes()));
     transaction.commit();
 }
 

@@ -56,8 +56,8 @@ QString MenuFileReader::readLine() {
     return text::fromCp1252(bytes);
 }
 
-MenuInsertBatch::MenuInsertBatch(int maxRows, int maxChars)
-    : maxRows_(maxRows), maxChars_(maxChars) {}
+MenuInsertBatch::MenuInsertBatch(int maxRows, int maxChars, bool backslashEscapes)
+    : maxRows_(maxRows), maxChars_(maxChars), backslashEscapes_(backslashEscapes) {}
 
 void MenuInsertBatch::add(const MenuRecord& record) {
     if (rows_ == 0) {
@@ -66,7 +66,7 @@ void MenuInsertBatch::add(const MenuRecord& record) {
     } else {
         sql_ += ',';
     }
-    sql_ += menuRowValues(record);
+    sql_ += menuRowValues(record, backslashEscapes_);
     ++rows_;
 }
 
@@ -81,14 +81,15 @@ QString MenuInsertBatch::take() {
     return out;
 }
 
-QString menuRowValues(const MenuRecord& r) {
-    return '(' + sqlQuote(r.Sistema) + ',' + sqlQuote(r.sequencia) + ',' + sqlQuote(r.Menu) + ',' +
-           sqlQuote(r.NomeInter) + ',' + QString::number(r.Nivel) + ',' +
-           sqlQuote(r.NivelAnterior) + ',' + QString::number(r.Programa) + ')';
+QString menuRowValues(const MenuRecord& r, bool backslashEscapes) {
+    const auto q = [backslashEscapes](const QString& v) { return sqlQuote(v, backslashEscapes); };
+    return '(' + q(r.Sistema) + ',' + q(r.sequencia) + ',' + q(r.Menu) + ',' + q(r.NomeInter) +
+           ',' + QString::number(r.Nivel) + ',' + q(r.NivelAnterior) + ',' +
+           QString::number(r.Programa) + ')';
 }
 
-QString menuVersionUpdate(const QString& versaoMenu) {
-    return "update licensa set atmenu=" + sqlQuote(versaoMenu);
+QString menuVersionUpdate(const QString& versaoMenu, bool backslashEscapes) {
+    return "update licensa set atmenu=" + sqlQuote(versaoMenu, backslashEscapes);
 }
 
 } // namespace krv::database

@@ -49,7 +49,9 @@ private:
 // max_allowed_packet an old server may have.
 class MenuInsertBatch {
 public:
-    explicit MenuInsertBatch(int maxRows = 1000, int maxChars = 200000);
+    // backslashEscapes: the session's escaping mode (Connection::backslashEscapes).
+    explicit MenuInsertBatch(int maxRows = 1000, int maxChars = 200000,
+                             bool backslashEscapes = true);
     void add(const MenuRecord& record);
     bool full() const;
     bool empty() const { return rows_ == 0; }
@@ -59,14 +61,15 @@ public:
 
 private:
     int maxRows_, maxChars_;
+    bool backslashEscapes_;
     int rows_ = 0;
     QString sql_;
 };
 
 // The values of one row as they appear in an insert: "('...', ..., n, '...', n)".
-QString menuRowValues(const MenuRecord& record);
+QString menuRowValues(const MenuRecord& record, bool backslashEscapes = true);
 
 // The statement that records the new menu version in every row of licensa.
-QString menuVersionUpdate(const QString& versaoMenu);
+QString menuVersionUpdate(const QString& versaoMenu, bool backslashEscapes = true);
 
 } // namespace krv::database

@@ -37,19 +37,19 @@ QString quoteName(const QString& name) {
     return "`" + trimBlanks(name) + "`";
 }
 
-QString defaultClause(const QString& value) {
+QString defaultClause(const QString& value, bool backslashEscapes) {
     if (value.isEmpty())
         return {};
     if (isDefaultExpression(value))
         return " default " + trimBlanks(value);
-    return " default " + sqlQuote(value);
+    return " default " + sqlQuote(value, backslashEscapes);
 }
 
-QString columnDefinition(const ReferenceColumn& c) {
+QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes) {
     QString d = quoteName(c.field) + " " + c.type;
     if (!c.nullable)
         d += " NOT NULL ";
-    return d + defaultClause(c.defaultValue) + c.extra;
+    return d + defaultClause(c.defaultValue, backslashEscapes) + c.extra;
 }
 
 namespace {
@@ -62,13 +62,14 @@ QString columnList(const QStringList& columns) {
 } // namespace
 
 QString createTableStatement(const QList<ReferenceColumn>& columns,
-                             const QList<ReferenceIndex>& indexes) {
+                             const QList<ReferenceIndex>& indexes, bool backslashEscapes) {
     QString s;
     for (const ReferenceColumn& c : columns) {
         if (s.isEmpty())
-            s = "create table " + quoteName(foldName(c.table)) + " (" + columnDefinition(c);
+            s = "create table " + quoteName(foldName(c.table)) + " (" +
+                columnDefinition(c, backslashEscapes);
         else
-            s += "," + columnDefinition(c);
+            s += "," + columnDefinition(c, backslashEscapes);
     }
     for (const ReferenceIndex& index : indexes) {
         if (index.keyName == "PRIMARY")
@@ -81,13 +82,15 @@ QString createTableStatement(const QList<ReferenceColumn>& columns,
     return s + ")";
 }
 
-QString addColumnStatement(const QString& table, const ReferenceColumn& c) {
-    return "alter table " + quoteName(table) + " add column (" + columnDefinition(c) + c.autoText +
-           ")";
+QString addColumnStatement(const QString& table, const ReferenceColumn& c, bool backslashEscapes) {
+    return "alter table " + quoteName(table) + " add column (" +
+           columnDefinition(c, backslashEscapes) + c.autoText + ")";
 }
 
-QString modifyColumnStatement(const QString& table, const ReferenceColumn& c) {
-    return "alter table " + quoteName(table) + " modify column " + columnDefinition(c);
+QString modifyColumnStatement(const QString& table, const ReferenceColumn& c,
+                              bool backslashEscapes) {
+    return "alter table " + quoteName(table) + " modify column " +
+           columnDefinition(c, backslashEscapes);
 }
 
 QString dropIndexStatement(const QString& liveName, const QString& keyName) {
@@ -117,8 +120,8 @@ QString duplicateQuery(const QString& liveName, const QStringList& columns) {
            " having count(*) > 1 limit 1";
 }
 
-QString bookkeepingStatement(const QString& versaoBD) {
-    return "update licensa set ult_atualizacao=" + sqlQuote(versaoBD);
+QString bookkeepingStatement(const QString& versaoBD, bool backslashEscapes) {
+    return "update licensa set ult_atualizacao=" + sqlQuote(versaoBD, backslashEscapes);
 }
 
 } // namespace krv::database

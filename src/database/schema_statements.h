@@ -36,20 +36,23 @@ QString foldName(const QString& s);
 // name holding a backquote).
 QString quoteName(const QString& name);
 // " default <expression>" or " default '<literal>'"; empty for an empty default.
-QString defaultClause(const QString& value);
+// backslashEscapes: the session's escaping mode (Connection::backslashEscapes).
+QString defaultClause(const QString& value, bool backslashEscapes = true);
 
 // D(C): field, blank, type, " NOT NULL " unless nullable, the default clause when a default
 // is given, then extra appended directly.
-QString columnDefinition(const ReferenceColumn& c);
+QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes = true);
 
 // "create table `<first column's table, folded>` (D,D,... ,PRIMARY KEY (`a`,`b`),
 // KEY `k` (`c`),UNIQUE KEY `u` (`d`))".
 // columns must not be empty.
 QString createTableStatement(const QList<ReferenceColumn>& columns,
-                             const QList<ReferenceIndex>& indexes);
+                             const QList<ReferenceIndex>& indexes, bool backslashEscapes = true);
 
-QString addColumnStatement(const QString& table, const ReferenceColumn& c);
-QString modifyColumnStatement(const QString& table, const ReferenceColumn& c);
+QString addColumnStatement(const QString& table, const ReferenceColumn& c,
+                           bool backslashEscapes = true);
+QString modifyColumnStatement(const QString& table, const ReferenceColumn& c,
+                              bool backslashEscapes = true);
 // liveName is the live table's folded name.
 QString dropIndexStatement(const QString& liveName, const QString& keyName);
 QString addIndexStatement(const QString& liveName, const ReferenceIndex& index);
@@ -58,6 +61,6 @@ QString addIndexStatement(const QString& liveName, const ReferenceIndex& index);
 // null in any of them (as a unique index does).
 QString duplicateQuery(const QString& liveName, const QStringList& columns);
 
-QString bookkeepingStatement(const QString& versaoBD);
+QString bookkeepingStatement(const QString& versaoBD, bool backslashEscapes = true);
 
 } // namespace krv::database

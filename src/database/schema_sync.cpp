@@ -179,7 +179,7 @@ void SchemaSync::CriaTabela(const QString& t) {
         const UpdateRows rows = file_.query(kColunas, {foldName(t), k});
         indexes << ReferenceIndex{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
     }
-    execute(createTableStatement(columns, indexes));
+    execute(createTableStatement(columns, indexes, conexao_.backslashEscapes()));
 }
 
 void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
@@ -192,7 +192,7 @@ void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
             checkColumn(t, c);
             checkAuto(t, c);
             line("Criando Campo: <" + t + "-" + c.field + ">");
-            execute(addColumnStatement(t, c));
+            execute(addColumnStatement(t, c, conexao_.backslashEscapes()));
             continue;
         }
         const UpdateRow l = rsDCampo.first();
@@ -203,7 +203,7 @@ void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
             checkTable(t);
             checkColumn(t, c);
             line("Alterando Campo: <" + t + "-" + c.field + ">");
-            execute(modifyColumnStatement(t, c));
+            execute(modifyColumnStatement(t, c, conexao_.backslashEscapes()));
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "database/connection.h"
 #include "database/connection_string.h"
+#include "database/schema_statements.h"
 #include "test_db.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +38,8 @@ TEST(ConnectionString, JetAndOdbcStringsAreBuiltExactly) {
 }
 
 TEST(ConnectionString, SqlLiteralsEscapeApostrophesAndBackslashes) {
-    EXPECT_EQ(sqlQuote("O'Brien \\ x"), "'O\\'Brien \\\\ x'");
+    EXPECT_EQ(sqlQuote("O'Brien \\ x"), "'O''Brien \\\\ x'");
+    EXPECT_EQ(sqlQuote("O'Brien \\ x", false), "'O''Brien \\ x'");
 }
 
 class LiveConnection : public ::testing::Test {
@@ -94,6 +96,43 @@ TEST_F(LiveConnection, OneCallRunsOneStatementOnly) {
     // The connection goes on working after the refusals.
     c.Execute("insert into x values (7)");
     EXPECT_EQ(db_.scalar("select a from x"), "7");
+}
+
+// Values mean the same whether the session reads backslashes as escapes or not.
+TEST_F(LiveConnection, LiteralsMeanTheSameInBothEscapingModes) {
+    ASSERT_TRUE(db_.ok());
+    const QStringList values = {"O'Brien", "a\\b", "\\'; drop table v; --", "\\", "''", "fim\\"};
+    for (const bool noBackslashEscapes : {false, true}) {
+        SCOPED_TRACE(noBackslashEscapes ? "NO_BACKSLASH_ESCAPES" : "backslash escapes");
+        Connection c;
+        c.Open(1, db_.connectionString());
+        EXPECT_TRUE(c.backslashEscapes());
+        if (noBackslashEscapes) {
+            c.Execute("set session sql_mode = concat(@@session.sql_mode, ',NO_BACKSLASH_ESCAPES')");
+            c.readSqlMode();
+            EXPECT_FALSE(c.backslashEscapes());
+        }
+        c.Execute("drop table if exists v");
+        c.Execute("create table v (n int, a varchar(60))");
+        for (int i = 0; i < values.size(); ++i)
+            c.Execute(QString("insert into v values (%1, %2)").arg(i).arg(c.quote(values[i])));
+        QStringList back;
+        Recordset rs;
+        for (rs.Open("select a from v order by n", c); !rs.eof(); rs.moveNext())
+            back << rs.text(0);
+        EXPECT_EQ(back, values);
+        // A column's literal default too.
+        ReferenceColumn col;
+        col.field = "d";
+        col.type = "varchar(20)";
+        col.defaultValue = "x\\'y";
+        c.Execute("drop table if exists w");
+        c.Execute("create table w (" + columnDefinition(col, c.backslashEscapes()) + ")");
+        Recordset d;
+        d.Open("show columns from w", c);
+        EXPECT_EQ(d.text("default"), "x\\'y");
+        EXPECT_EQ(db_.column("show tables"), (QStringList{"v", "w"}));
+    }
 }
 
 TEST(UnopenedConnection, FirstUseRaisesAClearError) {

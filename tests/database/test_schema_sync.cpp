@@ -29,14 +29,14 @@ TEST(ColumnDefinition, IsBuiltPieceByPiece) {
     EXPECT_EQ(columnDefinition(c), "`id` int(11)auto_increment"); // no blank is added
     c.extra.clear();
     c.defaultValue = "it's a \\ test";
-    EXPECT_EQ(columnDefinition(c), "`id` int(11) default 'it\\'s a \\\\ test'");
+    EXPECT_EQ(columnDefinition(c), "`id` int(11) default 'it''s a \\\\ test'");
     c.autoText = " first";
     c.table = " Tab ";
     c.field = " Offset ";
     EXPECT_EQ(addColumnStatement(" Tab ", c),
-              "alter table `Tab` add column (`Offset` int(11) default 'it\\'s a \\\\ test' first)");
+              "alter table `Tab` add column (`Offset` int(11) default 'it''s a \\\\ test' first)");
     EXPECT_EQ(modifyColumnStatement("Tab", c),
-              "alter table `Tab` modify column `Offset` int(11) default 'it\\'s a \\\\ test'");
+              "alter table `Tab` modify column `Offset` int(11) default 'it''s a \\\\ test'");
     EXPECT_EQ(trimBlanks("  a b\t "), "a b\t");
 }
 
@@ -56,7 +56,7 @@ TEST(ColumnDefinition, ExpressionDefaultsGoUnquotedEveryOtherDefaultQuoted) {
         {"-1", " default '-1'"},
         {"1+2", " default '1+2'"},
         {"a", " default 'a'"},
-        {"O'Brien", " default 'O\\'Brien'"},
+        {"O'Brien", " default 'O''Brien'"},
         {"0000-00-00 00:00:00", " default '0000-00-00 00:00:00'"},
         {"now(); drop table menu", " default 'now(); drop table menu'"},
         {"sleep(5)", " default 'sleep(5)'"},
@@ -64,6 +64,9 @@ TEST(ColumnDefinition, ExpressionDefaultsGoUnquotedEveryOtherDefaultQuoted) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(defaultClause(c.stored), c.clause) << c.stored;
+    // A session that reads backslashes literally keeps them single.
+    EXPECT_EQ(defaultClause("a\\b'c", false), " default 'a\\b''c'");
+    EXPECT_EQ(defaultClause("a\\b'c", true), " default 'a\\\\b''c'");
 }
 
 TEST(IndexStatements, PrimaryKeyIsNamedByItsWords) {
@@ -79,7 +82,7 @@ TEST(IndexStatements, PrimaryKeyIsNamedByItsWords) {
     EXPECT_EQ(duplicateQuery("t", {"a", "b"}),
               "select `a`,`b` from `t` where `a` is not null and `b` is not null group by "
               "`a`,`b` having count(*) > 1 limit 1");
-    EXPECT_EQ(bookkeepingStatement("0001'2"), "update licensa set ult_atualizacao='0001\\'2'");
+    EXPECT_EQ(bookkeepingStatement("0001'2"), "update licensa set ult_atualizacao='0001''2'");
 }
 
 TEST_F(SchemaFixture, IdenticalStructuresChangeNothing) {
