@@ -29,22 +29,32 @@ TEST(WorkListEntry, KindIsTheLastThreeCharactersInAnyCase) {
 }
 
 TEST(DownloadOutcome, OnlyACompleteErrorFreeFileOfTheAnnouncedSizeIsWhole) {
+    using download::DownloadFailure;
     QTemporaryDir dir;
     const QString path = dir.path() + "/f.zip";
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("12345");
     f.close();
-    EXPECT_TRUE(runs::judgeDownload(true, 0, {}, 5, path).whole);
-    EXPECT_TRUE(runs::judgeDownload(true, 0, {}, 0, path).whole); // size not announced
-    const auto partial = runs::judgeDownload(true, 0, {}, 9, path);
+    const DownloadFailure none;
+    EXPECT_TRUE(runs::judgeDownload(true, none, 0, 5, path).whole);
+    EXPECT_TRUE(runs::judgeDownload(true, none, 0, 0, path).whole); // size not announced
+    const auto partial = runs::judgeDownload(true, none, 0, 9, path);
     EXPECT_FALSE(partial.whole);
     EXPECT_TRUE(partial.reason.contains("5 de 9")) << partial.reason.toStdString();
-    const auto refused = runs::judgeDownload(false, 404, "Not Found", 0, path);
+    DownloadFailure notFound;
+    notFound.kind = DownloadFailure::Kind::HttpStatus;
+    notFound.status = 404;
+    const auto refused = runs::judgeDownload(false, notFound, 2, 0, path);
     EXPECT_FALSE(refused.whole);
     EXPECT_TRUE(refused.reason.contains("404"));
-    EXPECT_FALSE(runs::judgeDownload(false, 0, {}, 5, path).whole);
-    EXPECT_FALSE(runs::judgeDownload(true, 0, {}, 0, dir.path() + "/none").whole);
+    DownloadFailure stopped;
+    stopped.kind = DownloadFailure::Kind::Cancelled;
+    const auto cancelled = runs::judgeDownload(false, stopped, 4, 5, path);
+    EXPECT_FALSE(cancelled.whole);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_FALSE(runs::judgeDownload(false, none, 0, 5, path).whole);
+    EXPECT_FALSE(runs::judgeDownload(true, none, 0, 0, dir.path() + "/none").whole);
 }
 
 class InternetRunWindow : public ::testing::Test {

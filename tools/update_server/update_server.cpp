@@ -60,9 +60,14 @@ bool userAccepted(const fs::path& folder, const std::string& user, const std::st
 
 std::string versionList(const fs::path& folder) {
     std::string out = "<versoes>\n";
-    for (const auto& row : readTable(folder / "versoes.txt"))
-        out += "  <modulo>" + element("codigo", cell(row, 0)) + element("nome", cell(row, 1)) +
-               element("versao", cell(row, 2)) + "</modulo>\n";
+    for (const auto& row : readTable(folder / "versoes.txt")) {
+        // A line with fewer cells gives a record with fewer fields, as a faulty list would.
+        static const char* const names[] = {"codigo", "nome", "versao"};
+        std::string fields;
+        for (std::size_t i = 0; i < 3 && i < row.size(); ++i)
+            fields += element(names[i], row[i]);
+        out += "  <modulo>" + fields + "</modulo>\n";
+    }
     return out + "</versoes>\n";
 }
 
@@ -83,6 +88,21 @@ void appendLog(const fs::path& folder, const std::string& dt, const std::string&
                const std::string& modulo) {
     std::ofstream out(folder / "logcliente.txt", std::ios::binary | std::ios::app);
     out << dt << '\t' << cliente << '\t' << modulo << '\n';
+}
+
+Fault faultFor(const fs::path& folder, const std::string& path) {
+    for (const auto& row : readTable(folder / "falhas.txt"))
+        if (row.size() >= 2 && row[0] == path) {
+            Fault f;
+            try {
+                f.status = std::stoi(row[1]);
+            } catch (const std::exception&) {
+                continue;
+            }
+            f.location = cell(row, 2);
+            return f;
+        }
+    return {};
 }
 
 } // namespace answers
@@ -145,6 +165,20 @@ void UpdateServer::routes() {
     auto& s = *http_;
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         note(req.method + " " + req.path + " " + std::to_string(res.status));
+    });
+    // Failures asked for in falhas.txt come before any route: the protocol's requests and the
+    // files alike. The page is well-formed XML, so a client that reads it as an answer shows it.
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        const answers::Fault fault = answers::faultFor(folder_, req.path);
+        if (fault.status == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.status = fault.status;
+        if (!fault.location.empty())
+            res.set_header("Location", fault.location);
+        res.set_content("<erro><codigo>" + std::to_string(fault.status) +
+                            "</codigo><texto>falha pedida em falhas.txt</texto></erro>",
+                        "text/xml; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
     });
 
     s.Get("/atualsis/atkrv.php", [this](const httplib::Request& req, httplib::Response& res) {

@@ -70,6 +70,14 @@ std::string history(const std::filesystem::path& folder, const std::string& id,
 void appendLog(const std::filesystem::path& folder, const std::string& dt,
                const std::string& cliente, const std::string& modulo);
 
+// A failure the folder asks for on a path: a line "path TAB status [TAB location]" of
+// falhas.txt. Status 0 when the path has none.
+struct Fault {
+    int status = 0;
+    std::string location;
+};
+Fault faultFor(const std::filesystem::path& folder, const std::string& path);
+
 } // namespace answers
 
 } // namespace krv::tools
