@@ -77,6 +77,8 @@ QString installedModuleVersion(const QString& path) {
     const runs::FetchOutcome got =
         runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive),
                               winJoin(updatekrv::DirSis, "\\update\\" + archive));
+    if (got.cancelled)
+        runs::updateStopped();
     if (!got.whole) {
         QString caller = "Programa: frmInicio\r\nRotina: Modulos";
         ErroFatal(caller, KrvError(err::Download,

@@ -4,9 +4,14 @@
 #include "download/download_control.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 class QWidget;
+
+namespace krv::download {
+class frmDownload;
+}
 
 namespace krv::runs {
 
@@ -26,8 +31,24 @@ FetchOutcome judgeDownload(bool completed, const download::DownloadFailure& fail
                            std::int32_t errorCode, std::int64_t expectedSize, const QString& path);
 
 // Downloads url into path in a fresh progress window with the heading, owned by owner, and
-// judges the result. A file that did not arrive whole is removed.
+// judges the result. The bytes go to a part beside path (partFile) with a record of their
+// source (partRecord); the part becomes path once whole. A part cut off by the connection or
+// the user stays for the next fetch, which asks only for the rest when the server still has
+// the same file; anything else that did not arrive whole is removed.
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
                              const QString& path);
+
+QString partFile(const QString& path);
+QString partRecord(const QString& path);
+
+// Removes from folder the parts (and records) of downloads whose writing process has ended,
+// except those of the names in resuming, which their next fetch judges.
+void removeLeftoverParts(const QString& folder, const QStringList& resuming);
+
+// The progress window of the fetch under way; null when there is none.
+download::frmDownload* downloadUnderWay();
+
+// Tells the user that the update was stopped at their request and ends the program.
+[[noreturn]] void updateStopped();
 
 } // namespace krv::runs

@@ -119,6 +119,30 @@ TEST(UpdateServerFiles, WholeFileAndByteRanges) {
     ASSERT_TRUE(head);
     EXPECT_EQ(head->status, 200);
     EXPECT_EQ(head->get_header_value("Content-Length"), "300000");
+
+    // Validators, and a range sent only for the version the client names in If-Range.
+    const std::string tag = whole->get_header_value("ETag");
+    const std::string modified = whole->get_header_value("Last-Modified");
+    EXPECT_EQ(tag.front(), '"');
+    EXPECT_TRUE(modified.ends_with(" GMT")) << modified;
+    for (const std::string& validator : {tag, modified}) {
+        auto same = c.Get("/atualsis/control01.32.00.zip",
+                          {{"Range", "bytes=1000-"}, {"If-Range", validator}});
+        ASSERT_TRUE(same);
+        EXPECT_EQ(same->status, 206) << validator;
+        EXPECT_TRUE(same->body == data.mid(1000).toStdString());
+    }
+    auto other = c.Get("/atualsis/control01.32.00.zip",
+                       {{"Range", "bytes=1000-"}, {"If-Range", "\"outra-versao\""}});
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 200);
+    EXPECT_FALSE(other->has_header("Content-Range"));
+    EXPECT_TRUE(other->body == data.toStdString());
+    // A changed file gets another tag.
+    s.write("atualsis/control01.32.00.zip", data.left(299999));
+    auto changed = c.Get("/atualsis/control01.32.00.zip");
+    ASSERT_TRUE(changed);
+    EXPECT_NE(changed->get_header_value("ETag"), tag);
 }
 
 TEST(UpdateServerFiles, FailuresAskedForInFalhasTxt) {

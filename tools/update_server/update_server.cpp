@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iostream>
+#include <sys/stat.h>
 
 namespace krv::tools {
 
@@ -103,6 +106,27 @@ Fault faultFor(const fs::path& folder, const std::string& path) {
             return f;
         }
     return {};
+}
+
+std::string entityTag(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return {};
+    char tag[80];
+    std::snprintf(tag, sizeof tag, "\"%llx-%llx.%lx\"", static_cast<unsigned long long>(st.st_size),
+                  static_cast<unsigned long long>(st.st_mtim.tv_sec), long(st.st_mtim.tv_nsec));
+    return tag;
+}
+
+std::string lastModified(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return {};
+    std::tm tm{};
+    gmtime_r(&st.st_mtim.tv_sec, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return text;
 }
 
 } // namespace answers
@@ -218,6 +242,18 @@ void UpdateServer::routes() {
         if (ec) {
             res.status = 404;
             return;
+        }
+        const std::string tag = answers::entityTag(file);
+        const std::string modified = answers::lastModified(file);
+        res.set_header("ETag", tag);
+        res.set_header("Last-Modified", modified);
+        // A range for another version of the file must not be sent: the whole file instead.
+        // The ranges were parsed before this handler; the request object is the server's own
+        // and not const, only the handler's view of it is.
+        if (req.has_header("If-Range")) {
+            const std::string validator = req.get_header_value("If-Range");
+            if (validator != tag && validator != modified)
+                const_cast<httplib::Request&>(req).ranges.clear();
         }
         if (!rangesSatisfiable(req.ranges, size)) {
             res.status = 416;

@@ -78,6 +78,11 @@ struct Fault {
 };
 Fault faultFor(const std::filesystem::path& folder, const std::string& path);
 
+// The validators a served file is sent with: an entity tag from its size and modification
+// time, and that time as an HTTP date.
+std::string entityTag(const std::filesystem::path& file);
+std::string lastModified(const std::filesystem::path& file);
+
 } // namespace answers
 
 } // namespace krv::tools
