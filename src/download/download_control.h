@@ -7,6 +7,7 @@
 // afterwards), then Download, which receives the answer GetFileInformation left pending.
 // DLResume stands alone. The outcome comes only through the signals: DLComplete for a
 // whole file, DLECode (with DLError) for a failure.
+#include "platform/http_get.h"
 #include "platform/inet_transfer.h"
 
 #include <QMap>
@@ -15,8 +16,20 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
 namespace krv::download {
+
+// Why the last method of a component ended without a whole file (DLECode tells that it did,
+// this tells why, for a host that reports it).
+struct DownloadFailure {
+    enum class Kind { None, HttpStatus, DiskFull, Transport, Cancelled, Other };
+    Kind kind = Kind::None;
+    int status = 0;     // HttpStatus: the answer's status
+    QString statusLine; // HttpStatus: the answer's status line
+    platform::TransportFault fault = platform::TransportFault::None; // Transport
+    QString detail;                                                  // the error's own words
+};
 
 // The host's store of a component's properties: only values that differ from their
 // defaults are kept.
@@ -54,6 +67,21 @@ public:
     bool Connected() const { return connected_; }
     bool FileExists() const { return fileExists_; }
     std::int32_t FileSize() const { return fileSize_; }
+    // The validators of the last answer GetFileInformation read ("ETag", "Last-Modified");
+    // empty when the server sent none.
+    QString ETag() const { return etag_; }
+    QString LastModified() const { return lastModified_; }
+    // Why the last transfer failed; Kind::None when nothing failed.
+    const DownloadFailure& Failure() const { return failure_; }
+
+    // Sent as "If-Range" with the range request of DLResume when not empty, so that a file
+    // changed on the server comes whole instead of as the rest of another file.
+    QString IfRange() const { return ifRange_; }
+    void setIfRange(const QString& validator) { ifRange_ = validator; }
+
+    // The clock the rate and time left are computed from, in milliseconds. Monotonic by
+    // default; a test may set its own (an empty function restores the default).
+    static void setClock(std::function<std::int64_t()> clockMs);
 
     // Read/write properties; every setter stores the value as passed and raises
     // PropertyChanged with the property's name.
@@ -114,7 +142,10 @@ private:
     // False, after telling why where there is something to tell, when no transfer may start.
     bool mayStart();
     // A transfer that failed part-way: the file closed as it is, the error events raised.
-    void abortOnError(class TargetFile& file);
+    void abortOnError(class TargetFile& file, const std::exception& error,
+                      const QString& statusText);
+    void failWithStatus(int status, const QString& statusLine);
+    void noteFailure(DownloadFailure::Kind kind, const QString& detail = {});
     bool receiveLoop(const LoopKind& kind, class TargetFile& file, std::int32_t chunkSize);
     bool transferCutShort(std::int64_t bytesPresent) const;
     void waitForHeaders();
@@ -135,9 +166,12 @@ private:
     bool connected_ = false;
     std::int32_t rollback_ = 0;
     bool inDL_ = false;
-    float startTime_ = 0;
+    double startTime_ = 0; // seconds on the clock above
     float timeLeft_ = 0;
     float rate_ = 0;
+
+    QString etag_, lastModified_, ifRange_;
+    DownloadFailure failure_;
 
     platform::InetTransfer Inet1;
 };

@@ -9,7 +9,6 @@
 #include "platform/paths.h"
 #include "platform/program.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
@@ -24,13 +23,20 @@ namespace {
 // The loop hands the event loop a turn this often while data flows.
 constexpr int YieldEveryMs = 50;
 
-// The clock as seconds since midnight, read cheaply: it is read once per chunk.
-float secondsSinceMidnight() {
-    static qint64 midnight = -1;
-    qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (midnight < 0 || now - midnight >= 86'400'000 || now < midnight)
-        midnight = QDateTime(QDate::currentDate(), QTime(0, 0)).toMSecsSinceEpoch();
-    return float(now - midnight) / 1000.0f;
+std::function<std::int64_t()>& clockSource() {
+    static std::function<std::int64_t()> clock;
+    return clock;
+}
+
+// The rate's clock in seconds. Monotonic: a wall clock that passes midnight or is set back
+// would make the rate and the time left negative.
+double clockSeconds() {
+    if (const auto& custom = clockSource())
+        return double(custom()) / 1000.0;
+    static QElapsedTimer monotonic;
+    if (!monotonic.isValid())
+        monotonic.start();
+    return double(monotonic.elapsed()) / 1000.0;
 }
 
 [[noreturn]] void divisionByZero() {
@@ -58,7 +64,14 @@ std::int32_t contentLength(const QString& text) {
     return std::int32_t(v);
 }
 
+// The runtime's number for a full disk.
+constexpr int DiskFullError = 61;
+
 } // namespace
+
+void DownLoad::setClock(std::function<std::int64_t()> clockMs) {
+    clockSource() = std::move(clockMs);
+}
 
 struct DownLoad::LoopKind {
     QString status;
@@ -93,7 +106,31 @@ void DownLoad::notConnected() {
     emit StatusChange("Download aborted, no connection present!");
 }
 
+void DownLoad::noteFailure(DownloadFailure::Kind kind, const QString& detail) {
+    failure_ = {};
+    failure_.kind = kind;
+    failure_.detail = detail;
+}
+
+// Any answer but the file itself: what was sent is an error page, a redirection or a part,
+// never the file, so nothing may be written from it.
+void DownLoad::failWithStatus(int status, const QString& statusLine) {
+    const QString reason = statusLine.section(' ', 2).trimmed();
+    emit StatusChange(QString("Server Answered %1, Download Terminated!").arg(status));
+    emit DLECode(status);
+    emit DLError(QString("Server Answered HTTP Status %1%2!")
+                     .arg(status)
+                     .arg(reason.isEmpty() ? QString() : " (" + reason + ")"));
+    resumeSupported_ = false;
+    fileExists_ = false;
+    fileSize_ = 0;
+    Inet1.cancel();
+}
+
 void DownLoad::GetFileInformation() {
+    failure_ = {};
+    etag_.clear();
+    lastModified_.clear();
     try {
         if (cancel_)
             cancel_ = false;
@@ -114,6 +151,7 @@ void DownLoad::GetFileInformation() {
         emit StatusChange("Connection Accepted, Retrieving File Information.");
         auto cancelled = [this] {
             cancel_ = false;
+            noteFailure(DownloadFailure::Kind::Cancelled);
             emit DLECode(4);
             emit StatusChange("cancelled.");
         };
@@ -121,6 +159,15 @@ void DownLoad::GetFileInformation() {
             return cancelled();
         const QString block = Inet1.getHeader();
         const QString status = block.mid(9, 3);
+        const QString statusLine = block.section("\r\n", 0, 0);
+        auto refused = [&](int number) {
+            failure_ = {};
+            failure_.kind = DownloadFailure::Kind::HttpStatus;
+            failure_.status = number;
+            failure_.statusLine = statusLine;
+        };
+        if (status == "401" || status == "403" || status == "404")
+            refused(status.toInt());
         if (status == "401") {
             emit StatusChange("Unauthorized Access, Download Terminated!");
             emit DLECode(401);
@@ -150,14 +197,28 @@ void DownLoad::GetFileInformation() {
             Inet1.cancel();
             return;
         }
+        bool isNumber = false;
+        const int number = status.toInt(&isNumber);
+        if (isNumber && number != 200 && block.startsWith("HTTP/")) {
+            refused(number);
+            return failWithStatus(number, statusLine);
+        }
         if (cancel_)
             return cancelled();
         resumeSupported_ = block.mid(5, 3) == "1.1";
         fileExists_ = true;
-        startTime_ = secondsSinceMidnight() - 1;
+        startTime_ = clockSeconds() - 1;
+        etag_ = Inet1.getHeader("ETag");
+        lastModified_ = Inet1.getHeader("Last-Modified");
         fileSize_ = contentLength(Inet1.getHeader("Content-Length"));
         emit StatusChange("Retrieving File Information Complete!");
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (Inet1.failed()) {
+            noteFailure(DownloadFailure::Kind::Transport, Inet1.errorText());
+            failure_.fault = Inet1.fault();
+        } else {
+            noteFailure(DownloadFailure::Kind::Other, QString::fromLocal8Bit(e.what()));
+        }
         emit DLError("Error Reading File Headers.");
         emit StatusChange("Error Reading File Headers!");
         emit DLECode(1);
@@ -175,6 +236,7 @@ bool DownLoad::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t 
         }
         if (cancel_) {
             cancel_ = false;
+            noteFailure(DownloadFailure::Kind::Cancelled);
             file.close();
             inDL_ = false;
             emit DLECode(4);
@@ -187,17 +249,20 @@ bool DownLoad::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t 
         if (received > std::numeric_limits<std::int32_t>::max())
             overflow();
         bytesReceived_ = std::int32_t(received);
-        rate_ = float(bytesReceived_) / (secondsSinceMidnight() - startTime_);
-        if (rate_ == 0)
+        // An empty first chunk is an empty body: nothing flowed, nothing is left.
+        const bool emptyBody = bytesReceived_ == 0 && chunk.isEmpty() && kind.offset == 0;
+        rate_ = float(double(bytesReceived_) / (clockSeconds() - startTime_));
+        if (rate_ == 0 && !emptyBody)
             divisionByZero();
-        timeLeft_ = float(fileSize_ - bytesReceived_) / rate_;
+        timeLeft_ = emptyBody ? 0.0f : float(fileSize_ - bytesReceived_) / rate_;
         emit Rate(FormatRate(rate_));
         emit TimeLeft(FormatTime(timeLeft_));
         const std::int32_t present = toLong(double(kind.offset) + bytesReceived_);
         emit RecievedBytes(present);
-        if (fileSize_ == 0)
+        if (fileSize_ == 0 && !emptyBody)
             divisionByZero();
-        emit Percent(toLong(Arredonda(double(present) / fileSize_ * 100, 0)));
+        emit Percent(fileSize_ == 0 ? 100
+                                    : toLong(Arredonda(double(present) / fileSize_ * 100, 0)));
         emit StatusChange(kind.status);
         while (pause_) {
             idleWhilePaused();
@@ -256,14 +321,15 @@ void DownLoad::Download() {
         emit DLComplete();
         emit StatusChange("Update Checking Complete!");
         Inet1.cancel();
-    } catch (const std::exception&) {
-        abortOnError(file);
+    } catch (const std::exception& e) {
+        abortOnError(file, e, {});
     }
 }
 
 void DownLoad::DLResume() {
     if (!mayStart())
         return;
+    failure_ = {};
     TargetFile file;
     try {
         Inet1.setUrl(url_);
@@ -286,7 +352,10 @@ void DownLoad::DLResume() {
         waitForHeaders();
         platform::yield();
         const std::int64_t offset = QFileInfo(target).size() - rollback_;
-        Inet1.execute("Range: bytes=" + QString::number(offset) + "-");
+        QStringList request = {"Range: bytes=" + QString::number(offset) + "-"};
+        if (!ifRange_.isEmpty())
+            request << "If-Range: " + ifRange_;
+        Inet1.execute(request);
         waitForHeaders();
         const QString block = Inet1.getHeader();
         waitForHeaders();
@@ -319,17 +388,48 @@ void DownLoad::DLResume() {
         emit DLComplete();
         emit StatusChange("Download Successful!");
         Inet1.cancel();
-    } catch (const std::exception&) {
-        abortOnError(file);
+    } catch (const std::exception& e) {
+        abortOnError(file, e, "Download Aborted Due To Error In Download!");
     }
 }
 
-void DownLoad::abortOnError(TargetFile& file) {
+// statusText: the status to raise; empty for one that names the cause.
+void DownLoad::abortOnError(TargetFile& file, const std::exception& error,
+                            const QString& statusText) {
+    const auto* krv = dynamic_cast<const KrvError*>(&error);
+    QString cause;
+    if (krv && krv->number() == DiskFullError) {
+        noteFailure(DownloadFailure::Kind::DiskFull, krv->description());
+        cause = "Disk Full";
+    } else if (Inet1.failed()) {
+        noteFailure(DownloadFailure::Kind::Transport, Inet1.errorText());
+        failure_.fault = Inet1.fault();
+        switch (failure_.fault) {
+        case platform::TransportFault::TimedOut:
+            cause = "Timed Out";
+            break;
+        case platform::TransportFault::Reset:
+            cause = "Connection Reset";
+            break;
+        case platform::TransportFault::CutShort:
+            cause = "Connection Closed Before The End Of The File";
+            break;
+        default:
+            cause = "Connection Failed";
+        }
+    } else if (failure_.kind == DownloadFailure::Kind::None) {
+        // A failure seen earlier (the answer refused) is the better reason: it stays.
+        noteFailure(DownloadFailure::Kind::Other,
+                    krv ? krv->description() : QString::fromLocal8Bit(error.what()));
+    }
     Inet1.cancel();
     file.closeQuietly();
     inDL_ = false;
     emit DLError("Error Downloading File from : " + url_);
-    emit StatusChange("Download Aborted Due To Error In Download!");
+    emit StatusChange(
+        !statusText.isEmpty() || cause.isEmpty()
+            ? (statusText.isEmpty() ? "Download Aborted Due To Error In Download!" : statusText)
+            : "Download Aborted: " + cause + "!");
     emit DLECode(1);
 }
 

@@ -1,7 +1,9 @@
 #include "download/frm_download.h"
 
+#include "platform/dialogs.h"
 #include "platform/window_support.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
@@ -82,6 +84,30 @@ void frmDownload::showOwnedBy(QWidget* owner) {
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     }
     show();
+}
+
+void frmDownload::askToStop() {
+    if (asking_ || !running)
+        return;
+    asking_ = true;
+    const platform::Answer answer = platform::msgBox(
+        "Deseja interromper a atualização? O download em andamento será cancelado e nada mais "
+        "será aplicado.",
+        platform::Buttons::YesNo, platform::Icon::Question, "Aviso!");
+    asking_ = false;
+    // The transfer may have ended while the question was open.
+    if (answer == platform::Answer::Yes && running)
+        Dl1->Cancel();
+}
+
+void frmDownload::closeEvent(QCloseEvent* event) {
+    if (!running) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // The caller closes the window when its download has ended.
+    event->ignore();
+    askToStop();
 }
 
 void frmDownload::Dl1_DLComplete() {

@@ -49,6 +49,15 @@ public:
     // applied at the next pass of the event loop, which is also when the window paints.
     void applyCaptions();
 
+    // Set by the caller while it drives Dl1: closing the window then asks whether to stop
+    // the update instead of closing it.
+    bool running = false;
+    // Asks whether to stop the update; Yes cancels the transfer under way.
+    void askToStop();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void Dl1_DLComplete();
     void Dl1_Percent(std::int32_t lPercent);
@@ -67,6 +76,7 @@ private:
     std::int32_t receivedOf_ = 0;
     QString rate_, timeLeft_;
     bool rateSeen_ = false, timeSeen_ = false, captionsQueued_ = false;
+    bool asking_ = false;
 };
 
 } // namespace krv::download

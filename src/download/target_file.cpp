@@ -74,12 +74,22 @@ TargetFile::~TargetFile() {
         std::fclose(file_);
 }
 
+namespace {
+// The runtime's "Disk full" for a full disk or an exhausted quota, so that the cause reaches
+// the user; any other failure is a file access error.
+[[noreturn]] void raise(int error, const QString& text) {
+    const bool full = error == ENOSPC || error == EDQUOT;
+    throw KrvError(full ? 61 : err::FileAccess,
+                   text + ": " + QString::fromLocal8Bit(std::strerror(error)));
+}
+} // namespace
+
 void TargetFile::fail(const char* what) {
-    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    const int error = errno;
     if (file_)
         std::fclose(file_);
     file_ = nullptr;
-    throw KrvError(err::FileAccess, QString("%1 %2: %3").arg(what, path_, reason));
+    raise(error, QString("%1 %2").arg(what, path_));
 }
 
 void TargetFile::open(const QString& path) {
@@ -124,10 +134,8 @@ void TargetFile::close() {
         return;
     std::FILE* f = file_;
     file_ = nullptr;
-    if (std::fclose(f) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        throw KrvError(err::FileAccess, QString("Cannot write %1: %2").arg(path_, reason));
-    }
+    if (std::fclose(f) != 0)
+        raise(errno, "Cannot write " + path_);
 }
 
 void TargetFile::closeQuietly() noexcept {

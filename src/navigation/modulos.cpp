@@ -77,6 +77,8 @@ QString installedModuleVersion(const QString& path) {
     const runs::FetchOutcome got =
         runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive),
                               winJoin(updatekrv::DirSis, "\\update\\" + archive));
+    if (got.cancelled)
+        runs::updateStopped();
     if (!got.whole) {
         QString caller = "Programa: frmInicio\r\nRotina: Modulos";
         ErroFatal(caller, KrvError(err::Download,
@@ -114,16 +116,25 @@ std::optional<int> moduleCode(const QString& text) {
     return static_cast<int>(r);
 }
 
-void Historico(const protocol::Inet& inet, HistoryText& history, int code,
-               const QString& installed) {
-    const protocol::XmlAnswer answer =
-        protocol::readRecords(inet.OpenURL(protocol::historyUrl(code, installed)));
-    if (!answer.wellFormed)
-        return;
+std::optional<QString> Historico(const protocol::Inet& inet, HistoryText& history, int code,
+                                 const QString& installed) {
+    const protocol::ListAnswer answer =
+        protocol::requestList(inet, protocol::historyUrl(code, installed));
+    if (!answer.ok)
+        return answer.failure;
     QList<QStringList> records;
     for (const protocol::Record& r : answer.records)
         records << QStringList{r.field(0), r.field(1), r.field(2)};
     history.appendSection(code, records);
+    return std::nullopt;
+}
+
+void serverUnreadable(const QString& what, const QString& reason) {
+    msgBox("Não foi possível ler " + what + " no servidor de atualização: " + reason +
+               ".\r\nNenhuma alteração foi feita. Verifique a conexão e tente novamente mais "
+               "tarde.",
+           Buttons::OK, Icon::Critical, "Aviso!");
+    endProgram(1);
 }
 
 QString workListArchive(const QString& baseName, const QString& offered) {
@@ -134,53 +145,61 @@ QString workListArchive(const QString& baseName, const QString& offered) {
 }
 
 void Modulos(frmInicio& w) {
-    const QString body = w.Inet1.OpenURL(protocol::versionListUrl());
+    const protocol::ListAnswer answer = protocol::requestList(w.Inet1, protocol::versionListUrl());
     updatekrv::VersaoBD.clear();
-    const protocol::XmlAnswer answer = protocol::readRecords(body);
+    // A list that could not be read is no proof that nothing is due.
+    if (!answer.ok)
+        serverUnreadable("a lista de versões", answer.failure);
     auto& hist = form<frmHist>();
-    if (answer.wellFormed) {
-        auto& proc = form<runs::frmProc>();
-        proc.lstAux->clear();
-        hist.RText->clear();
-        HistoryText history(hist.RText);
-        for (const protocol::Record& r : answer.records) {
-            const std::optional<int> code = moduleCode(r.field(0));
-            if (!code)
-                continue; // a record the server got wrong must not stop the others
-            const QString baseName = r.field(1);
-            const QString offered = r.field(2);
-            if (*code == 1) {
-                const QString installed = PegaAtBD();
-                if (installed != offered) {
-                    updatekrv::VersaoBD = offered;
-                    proc.lstAux->addItem("krv.mdb");
-                    Historico(w.Inet1, history, 1, installed);
-                }
-            } else if (*code == 11) {
-                const QString installed = PegaAtMNU();
-                if (installed != offered) {
-                    updatekrv::VersaoMenu = offered;
-                    proc.lstAux->addItem("mnusis_cs.krv");
-                    Historico(w.Inet1, history, 11, installed);
-                }
-            } else {
-                const QString archive = workListArchive(baseName, offered);
-                if (archive.isEmpty())
-                    continue; // a name that would leave the update folder
-                const QString path = programModule(baseName);
-                if (path.isEmpty())
-                    continue;
-                const QString installed = installedModuleVersion(path);
-                if (!sortsBefore(installed, offered))
-                    continue;
-                if (*code == 0)
-                    selfUpdate(w, baseName, offered);
-                proc.lstAux->addItem(archive);
-                Historico(w.Inet1, history, *code, installed);
+    auto& proc = form<runs::frmProc>();
+    proc.lstAux->clear();
+    hist.RText->clear();
+    HistoryText history(hist.RText);
+    auto fetchHistory = [&](int code, const QString& installed) {
+        if (const auto failure = Historico(w.Inet1, history, code, installed))
+            serverUnreadable(QString("o histórico de alterações do módulo %1").arg(code), *failure);
+    };
+    for (const protocol::Record& r : answer.records) {
+        // A record the server got wrong must not stop the others, nor queue empty versions.
+        if (!r.hasField(2))
+            continue;
+        const std::optional<int> code = moduleCode(r.field(0));
+        if (!code)
+            continue;
+        const QString baseName = r.field(1);
+        const QString offered = r.field(2);
+        if (*code == 1) {
+            const QString installed = PegaAtBD();
+            if (installed != offered) {
+                updatekrv::VersaoBD = offered;
+                proc.lstAux->addItem("krv.mdb");
+                fetchHistory(1, installed);
             }
+        } else if (*code == 11) {
+            const QString installed = PegaAtMNU();
+            if (installed != offered) {
+                updatekrv::VersaoMenu = offered;
+                proc.lstAux->addItem("mnusis_cs.krv");
+                fetchHistory(11, installed);
+            }
+        } else {
+            const QString archive = workListArchive(baseName, offered);
+            if (archive.isEmpty())
+                continue; // a name that would leave the update folder
+            const QString path = programModule(baseName);
+            if (path.isEmpty())
+                continue;
+            const QString installed = installedModuleVersion(path);
+            if (!sortsBefore(installed, offered))
+                continue;
+            if (*code == 0)
+                selfUpdate(w, baseName, offered);
+            proc.lstAux->addItem(archive);
+            fetchHistory(*code, installed);
         }
     }
-    if (HistoryText::isBlank(hist.RText->toPlainText())) {
+    // Decided on the work list: items due with an empty history still show the terms.
+    if (proc.lstAux->count() == 0) {
         msgBox("Seu sistema não necessita de nenhuma atualização!", Buttons::OK, Icon::Information,
                "Aviso!");
         endProgram(0);

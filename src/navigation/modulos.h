@@ -33,9 +33,14 @@ std::optional<int> moduleCode(const QString& text);
 // server's texts would make it anything but a plain file name of the update folder.
 QString workListArchive(const QString& baseName, const QString& offered);
 
-// Fetches one module's change history through inet and appends it to history; a reply
-// that is not well-formed XML appends nothing.
-void Historico(const protocol::Inet& inet, HistoryText& history, int code,
-               const QString& installed);
+// Fetches one module's change history through inet and appends it to history. When the
+// history cannot be read (failed request, answer that is not well-formed XML) nothing is
+// appended and the reason is returned (Portuguese); nothing when it was appended.
+std::optional<QString> Historico(const protocol::Inet& inet, HistoryText& history, int code,
+                                 const QString& installed);
+
+// Ends the program after telling the user that the update server could not be read (what
+// names the answer: "a lista de versões"); nothing has been changed at that point.
+[[noreturn]] void serverUnreadable(const QString& what, const QString& reason);
 
 } // namespace krv::navigation

@@ -50,11 +50,31 @@ QString fileUrl(const QString& fileName) {
     return baseUrl() + "atualsis/" + fileName;
 }
 
-QString Inet::OpenURL(const QString& url) const {
+ServerAnswer Inet::Request(const QString& url) const {
     platform::HttpGetOptions o;
     o.remotePort = RemotePort;
+    o.maxBodyBytes = MaxAnswerBytes;
     o.whileWaiting = [] { platform::yield(); };
-    return text::decodeLegacy(platform::httpGet(url, o));
+    const platform::HttpAnswer a = platform::httpRequest(url, o);
+    ServerAnswer out;
+    switch (a.failure) {
+    case platform::HttpAnswer::Failure::None:
+        out.received = true;
+        out.body = text::decodeLegacy(a.body);
+        break;
+    case platform::HttpAnswer::Failure::Status:
+        out.failure = "o servidor respondeu com o código HTTP " + QString::number(a.status);
+        if (const QString reason = a.statusLine.section(' ', 2); !reason.isEmpty())
+            out.failure += " (" + reason + ")";
+        break;
+    case platform::HttpAnswer::Failure::TooLarge:
+        out.failure = QString("a resposta passou do limite de %1 MiB").arg(MaxAnswerBytes >> 20);
+        break;
+    case platform::HttpAnswer::Failure::Transport:
+        out.failure = platform::describeFault(a.fault, a.detail);
+        break;
+    }
+    return out;
 }
 
 void sendClientLog(const QString& cliente, const QString& modulo) {
@@ -131,6 +151,23 @@ bool startsWithDeclaration(const QString& body) {
 
 bool isWellFormed(const QString& body) {
     return parse(body) != nullptr;
+}
+
+ListAnswer requestList(const Inet& inet, const QString& url) {
+    ListAnswer out;
+    const ServerAnswer a = inet.Request(url);
+    if (!a.received) {
+        out.failure = a.failure;
+        return out;
+    }
+    XmlAnswer xml = readRecords(a.body);
+    if (!xml.wellFormed) {
+        out.failure = "a resposta do servidor não é um documento XML válido";
+        return out;
+    }
+    out.ok = true;
+    out.records = std::move(xml.records);
+    return out;
 }
 
 XmlAnswer readRecords(const QString& body) {

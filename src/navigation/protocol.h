@@ -27,15 +27,28 @@ QString historyUrl(long long code, const QString& installedVersion);
 QString clientLogUrl(const QDate& date, const QString& cliente, const QString& modulo);
 QString fileUrl(const QString& fileName); // base + "atualsis/" + name, used as given
 
+// Answers longer than this are abandoned as failed: memory stays bounded whatever the server
+// sends.
+inline constexpr qint64 MaxAnswerBytes = 16 * 1024 * 1024;
+
+// One answer of the server: received only when the transport worked, the status was 200 and
+// the body stayed within MaxAnswerBytes.
+struct ServerAnswer {
+    bool received = false;
+    QString body;    // decoded text; empty unless received
+    QString failure; // why it was not received, as the user reads it (Portuguese)
+};
+
 // A window's transfer control for the protocol's requests (the login window's Inet1).
 class Inet {
 public:
     // Remote port that replaces the address's own; 0 keeps the address's port.
     int RemotePort = 0;
 
-    // GET url and return its body as text; empty when the transport fails. While the
-    // answer is awaited the event loop runs, so windows keep repainting.
-    QString OpenURL(const QString& url) const;
+    // GET url. While the answer is awaited the event loop runs, so windows keep repainting.
+    ServerAnswer Request(const QString& url) const;
+    // The body of a received answer; empty on any failure.
+    QString OpenURL(const QString& url) const { return Request(url).body; }
 };
 
 // The client log: sent on a fresh control (never the login window's port), the answer
@@ -62,5 +75,14 @@ XmlAnswer readRecords(const QString& body);
 
 // The login's test: the body, with "&" replaced by "@", is a well-formed XML document.
 bool isWellFormed(const QString& body);
+
+// A list request (version list, history): its records, or why it could not be read. A
+// failed request and an answer that is not well-formed XML are failures, never an empty list.
+struct ListAnswer {
+    bool ok = false;
+    QList<Record> records;
+    QString failure; // Portuguese, when not ok
+};
+ListAnswer requestList(const Inet& inet, const QString& url);
 
 } // namespace krv::protocol

@@ -8,8 +8,32 @@ namespace krv::platform {
 
 namespace {
 
+struct Receiving {
+    QByteArray body;
+    QByteArray statusLine;
+    qint64 limit = 0;
+    bool tooLarge = false;
+};
+
 size_t appendBody(char* data, size_t size, size_t count, void* user) {
-    static_cast<QByteArray*>(user)->append(data, qsizetype(size * count));
+    auto* r = static_cast<Receiving*>(user);
+    const size_t n = size * count;
+    if (r->body.size() + qint64(n) > r->limit) {
+        r->tooLarge = true;
+        r->body.clear();
+        return 0; // abandons the transfer: nothing more is read
+    }
+    r->body.append(data, qsizetype(n));
+    return n;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* r = static_cast<Receiving*>(user);
+    const QByteArray line(data, qsizetype(size * count));
+    if (line.startsWith("HTTP/")) {
+        r->statusLine = line.trimmed();
+        r->body.clear(); // an interim or redirected answer's body is not the answer
+    }
     return size * count;
 }
 
@@ -22,17 +46,73 @@ struct MultiDeleter {
 
 } // namespace
 
-QByteArray httpGet(const QString& url, const HttpGetOptions& options) {
+TransportFault transportFault(int curlCode) {
+    switch (curlCode) {
+    case CURLE_OK:
+        return TransportFault::None;
+    case CURLE_OPERATION_TIMEDOUT:
+        return TransportFault::TimedOut;
+    case CURLE_COULDNT_CONNECT:
+        return TransportFault::Refused;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return TransportFault::HostNotFound;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return TransportFault::Reset;
+    case CURLE_PARTIAL_FILE:
+        return TransportFault::CutShort;
+    case CURLE_GOT_NOTHING:
+        return TransportFault::NoAnswer;
+    default:
+        return TransportFault::Other;
+    }
+}
+
+QString describeFault(TransportFault fault, const QString& detail) {
+    switch (fault) {
+    case TransportFault::None:
+        return {};
+    case TransportFault::TimedOut:
+        return "tempo esgotado: o servidor deixou de responder";
+    case TransportFault::Refused:
+        return "o servidor não aceitou a conexão";
+    case TransportFault::HostNotFound:
+        return "o endereço do servidor não foi encontrado";
+    case TransportFault::Reset:
+        return "a conexão foi interrompida (conexão reiniciada)";
+    case TransportFault::CutShort:
+        return "a conexão foi encerrada antes do fim do arquivo";
+    case TransportFault::NoAnswer:
+        return "o servidor encerrou a conexão sem responder";
+    case TransportFault::Other:
+        break;
+    }
+    return detail.isEmpty() ? QString("falha de comunicação")
+                            : "falha de comunicação (" + detail + ")";
+}
+
+HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options) {
+    HttpAnswer answer;
+    auto transportFailure = [&answer](CURLcode code, const QString& detail) {
+        answer.failure = HttpAnswer::Failure::Transport;
+        answer.fault = transportFault(code);
+        answer.detail = detail.isEmpty() ? QString::fromLatin1(curl_easy_strerror(code)) : detail;
+        answer.body.clear();
+        return answer;
+    };
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     if (!initialised)
-        return {};
+        return transportFailure(CURLE_FAILED_INIT, {});
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi)
-        return {};
+        return transportFailure(CURLE_FAILED_INIT, {});
 
     const QByteArray address = url.toUtf8();
-    QByteArray body;
+    Receiving r;
+    r.limit = options.maxBodyBytes;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
     CURL* c = easy.get();
     curl_easy_setopt(c, CURLOPT_URL, address.constData());
     curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
@@ -40,7 +120,12 @@ QByteArray httpGet(const QString& url, const HttpGetOptions& options) {
     curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &appendBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &r);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &r);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
+    // An announced length over the limit fails before any of the body is read.
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxBodyBytes));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -51,7 +136,7 @@ QByteArray httpGet(const QString& url, const HttpGetOptions& options) {
     // Driven through a multi handle so the caller's event loop runs between short polls.
     CURLM* m = multi.get();
     if (curl_multi_add_handle(m, c) != CURLM_OK)
-        return {};
+        return transportFailure(CURLE_FAILED_INIT, {});
     CURLcode result = CURLE_OK;
     for (;;) {
         int running = 0;
@@ -70,10 +155,27 @@ QByteArray httpGet(const QString& url, const HttpGetOptions& options) {
         if (options.whileWaiting)
             options.whileWaiting();
     }
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     curl_multi_remove_handle(m, c);
+    answer.status = int(status);
+    answer.statusLine = QString::fromLatin1(r.statusLine);
+    if (r.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+        answer.failure = HttpAnswer::Failure::TooLarge;
+        return answer;
+    }
     if (result != CURLE_OK)
-        return {};
-    return body;
+        return transportFailure(result, QString::fromLocal8Bit(errorBuffer));
+    if (status != 200) {
+        answer.failure = HttpAnswer::Failure::Status;
+        return answer;
+    }
+    answer.body = std::move(r.body);
+    return answer;
+}
+
+QByteArray httpGet(const QString& url, const HttpGetOptions& options) {
+    return httpRequest(url, options).body;
 }
 
 } // namespace krv::platform

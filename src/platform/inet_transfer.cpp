@@ -167,7 +167,7 @@ void InetTransfer::setTimeouts(int connectSeconds, int stallSeconds) {
     stallTimeout = stallSeconds;
 }
 
-void InetTransfer::execute(const QString& requestHeader) {
+void InetTransfer::execute(const QStringList& requestHeaders) {
     cancel();
     d->headerLines.clear();
     d->headersDone = false;
@@ -177,8 +177,9 @@ void InetTransfer::execute(const QString& requestHeader) {
     d->clearBody();
     curl_slist_free_all(d->requestHeaders);
     d->requestHeaders = nullptr;
-    if (!requestHeader.isEmpty())
-        d->requestHeaders = curl_slist_append(nullptr, requestHeader.toUtf8().constData());
+    for (const QString& line : requestHeaders)
+        if (!line.isEmpty())
+            d->requestHeaders = curl_slist_append(d->requestHeaders, line.toUtf8().constData());
 
     CURL* e = d->easy;
     curl_easy_reset(e);
@@ -273,6 +274,10 @@ bool InetTransfer::hasAnswer() const {
 }
 bool InetTransfer::failed() const {
     return d->done && d->result != CURLE_OK;
+}
+
+TransportFault InetTransfer::fault() const {
+    return failed() ? transportFault(d->result) : TransportFault::None;
 }
 
 QString InetTransfer::errorText() const {

@@ -2,8 +2,11 @@
 // The Internet Transfer control's stand-in: one HTTP GET at a time on libcurl's multi
 // interface, driven from the user-interface thread. The body streams through a bounded
 // buffer, so memory stays small whatever the file size; a dead server ends in an error.
+#include "platform/http_get.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -22,9 +25,9 @@ public:
     // The port of the next requests; 0 (the default) uses the one of the address.
     void setRemotePort(int port);
 
-    // Starts a GET of url(), with one optional request header line ("Range: bytes=10-"),
-    // and returns at once. A request still under way is abandoned first.
-    void execute(const QString& requestHeader = {});
+    // Starts a GET of url(), with optional request header lines ("Range: bytes=10-"), and
+    // returns at once. A request still under way is abandoned first.
+    void execute(const QStringList& requestHeaders = {});
 
     // True while the request runs and its answer's headers are not complete. Each call
     // moves the transfer on, waiting briefly for the network rather than spinning.
@@ -50,6 +53,8 @@ public:
     // The transfer ended with a transport error (refused, timed out, cut short, ...).
     bool failed() const;
     QString errorText() const;
+    // What kind of transport failure ended the transfer; None unless failed().
+    TransportFault fault() const;
 
     // Time-outs of every transfer started afterwards: connecting, and the longest time the
     // server may send nothing at all before the transfer is abandoned.

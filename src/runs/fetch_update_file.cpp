@@ -1,47 +1,239 @@
 #include "runs/fetch_update_file.h"
 
 #include "download/frm_download.h"
+#include "platform/dialogs.h"
 #include "platform/forms.h"
+#include "platform/program.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
 
 namespace krv::runs {
 
-FetchOutcome judgeDownload(bool completed, std::int32_t errorCode, const QString& errorText,
+using download::DownloadFailure;
+
+namespace {
+
+QPointer<download::frmDownload>& underWay() {
+    static QPointer<download::frmDownload> window;
+    return window;
+}
+
+// What a partial download was started from; the part is resumed only against the same file.
+struct PartRecord {
+    QString url;
+    qint64 size = -1;
+    QString etag, lastModified;
+    qint64 pid = 0; // the process that writes the part
+    // The server's word for the version of the file: its tag, else its date.
+    QString validator() const { return etag.isEmpty() ? lastModified : etag; }
+};
+
+std::optional<PartRecord> readRecord(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    PartRecord r;
+    bool hasUrl = false, hasSize = false;
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        const QString key = line.section('=', 0, 0), value = line.section('=', 1);
+        if (key == "url") {
+            r.url = value;
+            hasUrl = true;
+        } else if (key == "size") {
+            r.size = value.toLongLong(&hasSize);
+        } else if (key == "etag") {
+            r.etag = value;
+        } else if (key == "last-modified") {
+            r.lastModified = value;
+        } else if (key == "pid") {
+            r.pid = value.toLongLong();
+        }
+    }
+    if (!hasUrl || !hasSize)
+        return std::nullopt;
+    return r;
+}
+
+bool writeRecord(const QString& path, const PartRecord& r) {
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(("url=" + r.url + "\nsize=" + QString::number(r.size) + "\netag=" + r.etag +
+             "\nlast-modified=" + r.lastModified + "\npid=" + QString::number(r.pid) + "\n")
+                .toUtf8());
+    return f.commit();
+}
+
+// Another process that is still running writes the part.
+bool writtenByAnother(const PartRecord& r) {
+    if (r.pid <= 0 || r.pid == ::getpid())
+        return false;
+    return ::kill(pid_t(r.pid), 0) == 0 || errno == EPERM;
+}
+
+void removePart(const QString& path) {
+    QFile::remove(partFile(path));
+    QFile::remove(partRecord(path));
+}
+
+// A part worth resuming: recorded for this address, this size and this version of the file,
+// and shorter than the file.
+bool resumable(const QString& path, const QString& url, const download::DownLoad& dl) {
+    const QFileInfo part(partFile(path));
+    const auto record = readRecord(partRecord(path));
+    const QString now = dl.ETag().isEmpty() ? dl.LastModified() : dl.ETag();
+    return record && part.isFile() && dl.ResumeSupported() && record->url == url &&
+           record->size == dl.FileSize() && !now.isEmpty() && record->validator() == now &&
+           part.size() > 0 && part.size() < dl.FileSize();
+}
+
+// Failures after which what arrived is still the start of the file.
+bool keepsThePart(const DownloadFailure& f) {
+    return f.kind == DownloadFailure::Kind::Transport ||
+           f.kind == DownloadFailure::Kind::Cancelled || f.kind == DownloadFailure::Kind::DiskFull;
+}
+
+} // namespace
+
+QString describeFailure(const DownloadFailure& failure, std::int32_t errorCode) {
+    switch (failure.kind) {
+    case DownloadFailure::Kind::HttpStatus: {
+        const QString code = QString("HTTP %1").arg(failure.status);
+        if (failure.status == 404)
+            return "o arquivo não existe no servidor (" + code + ")";
+        if (failure.status == 401)
+            return "acesso não autorizado pelo servidor (" + code + ")";
+        if (failure.status == 403)
+            return "acesso negado pelo servidor (" + code + ")";
+        const QString reason = failure.statusLine.section(' ', 2).trimmed();
+        return "o servidor respondeu com o código " + code +
+               (reason.isEmpty() ? QString() : " (" + reason + ")");
+    }
+    case DownloadFailure::Kind::DiskFull:
+        return "disco cheio";
+    case DownloadFailure::Kind::Transport:
+        return platform::describeFault(failure.fault, failure.detail);
+    case DownloadFailure::Kind::Cancelled:
+        return "o download foi interrompido pelo usuário";
+    case DownloadFailure::Kind::Other:
+        return QString("erro %1 (%2)").arg(errorCode).arg(failure.detail);
+    case DownloadFailure::Kind::None:
+        break;
+    }
+    return QString("erro %1").arg(errorCode);
+}
+
+FetchOutcome judgeDownload(bool completed, const DownloadFailure& failure, std::int32_t errorCode,
                            std::int64_t expectedSize, const QString& path) {
-    if (errorCode != 0)
-        return {false, QString("erro %1%2")
-                           .arg(errorCode)
-                           .arg(errorText.isEmpty() ? QString() : " (" + errorText + ")")};
+    if (errorCode != 0 || failure.kind != DownloadFailure::Kind::None)
+        return {false, failure.kind == DownloadFailure::Kind::Cancelled,
+                describeFailure(failure, errorCode)};
     if (!completed)
-        return {false, "o download não foi concluído"};
+        return {false, false, "o download não foi concluído"};
     const QFileInfo fi(path);
     if (!fi.isFile())
-        return {false, "o arquivo não foi gravado"};
+        return {false, false, "o arquivo não foi gravado"};
     if (expectedSize > 0 && fi.size() != expectedSize)
-        return {false, QString("recebidos %1 de %2 bytes").arg(fi.size()).arg(expectedSize)};
-    return {true, {}};
+        return {false, false, QString("recebidos %1 de %2 bytes").arg(fi.size()).arg(expectedSize)};
+    return {true, false, {}};
+}
+
+QString partFile(const QString& path) {
+    return path + ".part";
+}
+
+QString partRecord(const QString& path) {
+    return path + ".part.info";
+}
+
+void removeLeftoverParts(const QString& folder, const QStringList& resuming) {
+    const QDir dir(folder);
+    for (const QFileInfo& fi :
+         dir.entryInfoList({"*.part", "*.part.info"}, QDir::Files | QDir::Hidden | QDir::System)) {
+        QString name = fi.fileName();
+        name.chop(name.endsWith(".info") ? 10 : 5);
+        const QString path = dir.filePath(name);
+        const auto record = readRecord(partRecord(path));
+        if (record && writtenByAnother(*record))
+            continue;
+        if (record && resuming.contains(name))
+            continue; // judged against the server when it is fetched
+        QFile::remove(fi.filePath());
+    }
+}
+
+download::frmDownload* downloadUnderWay() {
+    return underWay().data();
+}
+
+void updateStopped() {
+    platform::msgBox("A atualização foi interrompida a pedido do usuário. Nada mais foi "
+                     "aplicado; o que já foi baixado será aproveitado na próxima atualização.",
+                     platform::Buttons::OK, platform::Icon::Information, "Aviso!");
+    platform::endProgram(0);
 }
 
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
                              const QString& path) {
     auto& w = platform::form<download::frmDownload>();
+    underWay() = &w;
     w.Label1->setText(heading);
     w.showOwnedBy(owner);
+    // The file is written as a part beside its place and renamed there once whole, so that
+    // a file cut off is never taken for the file, and the next run can go on from it.
+    const QString part = partFile(path);
+    w.running = true;
     w.Dl1->setUrl(url);
-    w.Dl1->setSaveLocation(path);
+    w.Dl1->setSaveLocation(part);
     w.Dl1->GetFileInformation();
-    const std::int64_t size = w.Dl1->FileSize();
+    std::int64_t size = w.Dl1->FileSize();
     w.pb1->setMaximum(static_cast<int>(size));
-    w.Dl1->Download();
-    FetchOutcome outcome =
-        judgeDownload(w.completed(), w.lastErrorCode(), w.lastError(), size, path);
+    // An answer already refused (or a request cancelled) leaves nothing to receive.
+    if (w.lastErrorCode() == 0) {
+        bool resumed = false;
+        if (resumable(path, url, *w.Dl1)) {
+            w.Dl1->setIfRange(w.Dl1->ETag().isEmpty() ? w.Dl1->LastModified() : w.Dl1->ETag());
+            w.Dl1->DLResume();
+            // Anything but the rest of the same file ("Resume Failed."): start over.
+            resumed = w.completed() || w.lastErrorCode() != 0;
+            if (!resumed) {
+                w.Dl1->GetFileInformation();
+                size = w.Dl1->FileSize();
+                w.pb1->setMaximum(static_cast<int>(size));
+            }
+        }
+        if (!resumed && w.lastErrorCode() == 0) {
+            removePart(path);
+            PartRecord record{url, size, w.Dl1->ETag(), w.Dl1->LastModified(), ::getpid()};
+            writeRecord(partRecord(path), record);
+            w.Dl1->Download();
+        }
+    }
+    w.running = false;
+    const DownloadFailure failure = w.Dl1->Failure();
+    FetchOutcome outcome = judgeDownload(w.completed(), failure, w.lastErrorCode(), size, part);
     // Deleted now, not at the next turn of the main loop: the next file gets a fresh window.
     platform::unload(&w);
     delete &w;
-    if (!outcome.whole)
-        QFile::remove(path);
+    if (outcome.whole) {
+        if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) !=
+            0)
+            outcome = {false, false, "não foi possível gravar " + path};
+        QFile::remove(partRecord(path));
+    } else if (!keepsThePart(failure) || QFileInfo(part).size() == 0) {
+        removePart(path);
+    }
     return outcome;
 }
 

@@ -1,26 +1,54 @@
 #pragma once
 // Fetching one file of an update through the download progress window, and judging whether
 // the whole file arrived: a failed, refused or partial download is never applied.
+#include "download/download_control.h"
+
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 class QWidget;
+
+namespace krv::download {
+class frmDownload;
+}
 
 namespace krv::runs {
 
 struct FetchOutcome {
     bool whole = false;
-    QString reason; // why it is not whole, for the user
+    bool cancelled = false; // the user stopped it
+    QString reason;         // why it is not whole, for the user
 };
 
-// completed: the component said the transfer completed; errorCode/errorText: its last error
-// (0 when none); expectedSize: the size the server announced (0 when unknown); path: the file.
-FetchOutcome judgeDownload(bool completed, std::int32_t errorCode, const QString& errorText,
-                           std::int64_t expectedSize, const QString& path);
+// Why a download failed, as the user reads it (Portuguese).
+QString describeFailure(const download::DownloadFailure& failure, std::int32_t errorCode);
+
+// completed: the component said the transfer completed; failure, errorCode: why not (its last
+// DLECode, 0 when none); expectedSize: the size the server announced (0 when unknown); path:
+// the file.
+FetchOutcome judgeDownload(bool completed, const download::DownloadFailure& failure,
+                           std::int32_t errorCode, std::int64_t expectedSize, const QString& path);
 
 // Downloads url into path in a fresh progress window with the heading, owned by owner, and
-// judges the result. A file that did not arrive whole is removed.
+// judges the result. The bytes go to a part beside path (partFile) with a record of their
+// source (partRecord); the part becomes path once whole. A part cut off by the connection or
+// the user stays for the next fetch, which asks only for the rest when the server still has
+// the same file; anything else that did not arrive whole is removed.
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
                              const QString& path);
+
+QString partFile(const QString& path);
+QString partRecord(const QString& path);
+
+// Removes from folder the parts (and records) of downloads whose writing process has ended,
+// except those of the names in resuming, which their next fetch judges.
+void removeLeftoverParts(const QString& folder, const QStringList& resuming);
+
+// The progress window of the fetch under way; null when there is none.
+download::frmDownload* downloadUnderWay();
+
+// Tells the user that the update was stopped at their request and ends the program.
+[[noreturn]] void updateStopped();
 
 } // namespace krv::runs

@@ -4,6 +4,7 @@
 #include "common/updatekrv.h"
 #include "database/frm_atual_krv.h"
 #include "database/frm_atual_menu.h"
+#include "download/frm_download.h"
 #include "navigation/protocol.h"
 #include "platform/forms.h"
 #include "platform/paths.h"
@@ -13,6 +14,7 @@
 #include "runs/limpa_temporarios.h"
 #include "runs/mod_add_zip.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QVBoxLayout>
@@ -47,8 +49,24 @@ frmProc::frmProc() {
     IniciaZip();
 }
 
+void frmProc::closeEvent(QCloseEvent* event) {
+    if (!working_) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (download::frmDownload* d = downloadUnderWay())
+        d->askToStop();
+}
+
 void frmProc::Processa() {
     QString caller = "Programa: " + objectName() + "\r\nRotina: Processa";
+    working_ = true;
+    // Cleared however the run is left: the hand-over, or an end a test turns into a throw.
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{working_};
     try {
         bool database = false, menu = false;
         setCursor(Qt::WaitCursor);
@@ -57,6 +75,10 @@ void frmProc::Processa() {
         const QString folder = updatekrv::updateFolder();
         if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
             throw KrvError(err::FileAccess, "Não foi possível criar a pasta " + folder);
+        QStringList entries;
+        for (int i = 0; i < lstAux->count(); ++i)
+            entries << lstAux->item(i)->text();
+        removeLeftoverParts(folder, entries);
 
         for (int i = 0; i < lstAux->count(); ++i) {
             const QString entry = lstAux->item(i)->text();
@@ -64,6 +86,8 @@ void frmProc::Processa() {
             const QString path = winJoin(updatekrv::DirSis, "\\update\\" + entry);
             const FetchOutcome got =
                 fetchUpdateFile(this, "Baixando atualização...", protocol::fileUrl(entry), path);
+            if (got.cancelled)
+                updateStopped();
             if (!got.whole)
                 throw KrvError(err::Download,
                                "O arquivo " + entry + " não foi baixado: " + got.reason);

@@ -24,8 +24,17 @@ public:
     QLabel* lblStatus;
 
     // The run over the work list. Any error ends the program through the fatal report; a
-    // file that did not download whole is neither logged nor applied.
+    // file that did not download whole is neither logged nor applied. A download the user
+    // stops ends the program with a message; nothing further is applied.
     void Processa();
+
+protected:
+    // While Processa works the window stays; during a download the user is asked whether
+    // to stop the update.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool working_ = false;
 };
 
 } // namespace krv::runs

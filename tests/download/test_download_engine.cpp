@@ -3,12 +3,15 @@
 #include "download/transfer_stats.h"
 #include "engine_fixture.h"
 #include "hook_tap.h"
+#include "runs/fetch_update_file.h"
 
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
 using namespace krv;
 using namespace krv::test;
+using download::FormatRate;
 
 namespace {
 const QStringList progress = {"RecievedBytes", "Percent", "DLComplete", "DLECode"};
@@ -169,17 +172,81 @@ TEST_F(EngineTest, RefusedAndMissingFilesRaiseTheirCodesAndLeaveTheTargetAlone) 
     }
 }
 
-TEST_F(EngineTest, ServerErrorIsTreatedLikeSuccess) {
-    RawResponse r;
-    r.status = 500;
-    r.reason = "Internal Server Error";
-    r.body = "oops, an error page";
-    server.serve("/err", r);
-    fetch("/err", file("err"));
-    EXPECT_TRUE(dl.FileExists());
-    EXPECT_EQ(dl.FileSize(), int(r.body.size()));
-    EXPECT_TRUE(log.has("DLComplete"));
-    EXPECT_EQ(read(file("err")), QByteArray::fromStdString(r.body));
+TEST_F(EngineTest, AnyOtherStatusThanOkIsAnErrorNamingItAndNothingIsWritten) {
+    struct Case {
+        int status;
+        const char* reason;
+        std::vector<std::pair<std::string, std::string>> headers;
+    };
+    const QList<Case> cases = {
+        {500, "Internal Server Error", {}},
+        {503, "Service Unavailable", {{"Retry-After", "30"}}},
+        {302, "Found", {{"Location", "/outro"}}},
+        {206, "Partial Content", {{"Content-Range", "bytes 0-9/100"}}},
+    };
+    serveBytes("/outro", 10);
+    for (const Case& c : cases) {
+        RawResponse r;
+        r.status = c.status;
+        r.reason = c.reason;
+        r.headers = c.headers;
+        r.body = "<erro>uma página de erro que também é XML</erro>";
+        server.serve("/r", r);
+        write(file("keep"), "old contents");
+        log.clear();
+        fetch("/r", file("keep"));
+        const QString n = QString::number(c.status);
+        EXPECT_EQ(
+            log.events.mid(2, 3),
+            QStringList({"StatusChange:Server Answered " + n + ", Download Terminated!",
+                         "DLECode:" + n,
+                         "DLError:Server Answered HTTP Status " + n + " (" + c.reason + ")!"}))
+            << c.status;
+        EXPECT_FALSE(log.has("DLComplete")) << c.status;
+        EXPECT_EQ(dl.FileSize(), 0);
+        EXPECT_EQ(dl.Failure().kind, download::DownloadFailure::Kind::HttpStatus);
+        EXPECT_EQ(dl.Failure().status, c.status);
+        EXPECT_EQ(read(file("keep")), "old contents") << c.status;
+        EXPECT_TRUE(runs::describeFailure(dl.Failure(), c.status).contains("HTTP " + n));
+    }
+}
+
+TEST_F(EngineTest, AnEmptyBodyIsAWholeFile) {
+    serveBytes("/vazio", 0);
+    write(file("vazio"), "old contents");
+    fetch("/vazio", file("vazio"));
+    EXPECT_EQ(log.only(progress), QStringList({"RecievedBytes:0", "Percent:100", "DLComplete"}));
+    EXPECT_TRUE(QFileInfo(file("vazio")).isFile());
+    EXPECT_EQ(read(file("vazio")), "");
+
+    // An announced body that never comes is no file.
+    RawResponse none;
+    none.patternSize = 10;
+    none.dropAfter = 0;
+    server.serve("/nada", none);
+    log.clear();
+    fetch("/nada", file("nada"));
+    EXPECT_FALSE(log.has("DLComplete"));
+    EXPECT_TRUE(log.has("DLECode:1"));
+}
+
+TEST_F(EngineTest, RateAndTimeLeftStayTrueWhenTheClockPassesMidnight) {
+    // 23:59:59 as milliseconds since midnight, a quarter second on at every reading.
+    std::int64_t now = 86'399'000;
+    download::DownLoad::setClock([&now] { return now += 250; });
+    serveBytes("/f", 8 * 1024);
+    fetch("/f", file("f"));
+    download::DownLoad::setClock({});
+    ASSERT_TRUE(log.has("DLComplete"));
+    const QStringList rates = log.only({"Rate"});
+    const QStringList left = log.only({"TimeLeft"});
+    ASSERT_EQ(rates.size(), 9);
+    for (const QString& r : rates)
+        EXPECT_GT(r.size(), QString("Rate:").size()) << r.toStdString();
+    for (const QString& t : left)
+        EXPECT_FALSE(t.contains('-')) << t.toStdString();
+    // The clock is the rate's base: 8 KiB over the second before the request and 9 readings.
+    EXPECT_EQ(rates.last(), "Rate:" + FormatRate(8 * 1024 / 3.25));
 }
 
 TEST_F(EngineTest, ExistingTargetIsReplacedWithoutAskingOrAfterYes) {
@@ -314,20 +381,78 @@ TEST_F(EngineTest, PauseHoldsTheLoopUntilReleased) {
     EXPECT_EQ(read(file("p")), pattern(0, 3000));
 }
 
-TEST_F(EngineTest, ABodyCutShortIsAnErrorNotACompletion) {
-    RawResponse r;
-    r.patternSize = 5000;
-    r.dropAfter = 1500;
-    server.serve("/cut", r);
-    fetch("/cut", file("cut"));
-    EXPECT_FALSE(log.has("DLComplete"));
-    EXPECT_EQ(
-        log.events.mid(log.events.size() - 3),
-        QStringList({"DLError:Error Downloading File from : " + url("/cut"),
-                     "StatusChange:Download Aborted Due To Error In Download!", "DLECode:1"}));
-    EXPECT_FALSE(dl.InDL());
-    // What arrived stays.
-    EXPECT_EQ(read(file("cut")), pattern(0, 1500));
+TEST_F(EngineTest, ATransferThatFailsPartWaySaysWhyAndKeepsWhatArrived) {
+    using Kind = download::DownloadFailure::Kind;
+    using Fault = platform::TransportFault;
+    struct Case {
+        const char* name;
+        std::int64_t dropAfter, resetAfter, stallAfter;
+        QString target; // empty: a file of the scratch folder
+        QString status;
+        Kind kind;
+        Fault fault;
+        QString said; // what the user reads
+        std::int64_t kept;
+    };
+    const QList<Case> cases = {
+        {"cut",
+         1500,
+         -1,
+         -1,
+         {},
+         "Connection Closed Before The End Of The File",
+         Kind::Transport,
+         Fault::CutShort,
+         "encerrada antes do fim",
+         1500},
+        {"reset",
+         -1,
+         1500,
+         -1,
+         {},
+         "Connection Reset",
+         Kind::Transport,
+         Fault::Reset,
+         "conexão reiniciada",
+         -1},
+        {"stall",
+         -1,
+         -1,
+         1500,
+         {},
+         "Timed Out",
+         Kind::Transport,
+         Fault::TimedOut,
+         "tempo esgotado",
+         1500},
+        {"full", -1, -1, -1, "/dev/full", "Disk Full", Kind::DiskFull, Fault::None, "disco cheio",
+         -1},
+    };
+    for (const Case& c : cases) {
+        RawResponse r;
+        r.patternSize = 5000;
+        r.dropAfter = c.dropAfter;
+        r.resetAfter = c.resetAfter;
+        r.stallAfter = c.stallAfter;
+        const std::string path = std::string("/") + c.name;
+        server.serve(path, r);
+        log.clear();
+        fetch(path, c.target.isEmpty() ? file(c.name) : c.target);
+        EXPECT_FALSE(log.has("DLComplete")) << c.name;
+        EXPECT_EQ(log.events.mid(log.events.size() - 3),
+                  QStringList({"DLError:Error Downloading File from : " + url(path),
+                               "StatusChange:Download Aborted: " + c.status + "!", "DLECode:1"}))
+            << c.name;
+        EXPECT_FALSE(dl.InDL());
+        EXPECT_EQ(dl.Failure().kind, c.kind) << c.name;
+        EXPECT_EQ(dl.Failure().fault, c.fault) << c.name;
+        const QString said = runs::describeFailure(dl.Failure(), 1);
+        EXPECT_TRUE(said.contains(c.said)) << c.name << ": " << said.toStdString();
+        // What arrived stays.
+        if (c.kept >= 0) {
+            EXPECT_EQ(read(file(c.name)), pattern(0, c.kept)) << c.name;
+        }
+    }
 }
 
 TEST_F(EngineTest, ADeadServerEndsInAnErrorInsteadOfAHang) {

@@ -129,3 +129,30 @@ TEST_F(ResumeTest, CutShortOrCancelledResumesKeepWhatArrived) {
               QStringList({"DLECode:4", "StatusChange:Cancelled."}));
     EXPECT_EQ(read(file("part")), pattern(0, 4024));
 }
+
+TEST_F(ResumeTest, ValidatorsAreReadAndIfRangeGoesWithTheRangeRequest) {
+    RawResponse r;
+    r.patternSize = 5000;
+    r.honourRange = true;
+    r.headers = {{"ETag", "\"v1\""}, {"Last-Modified", "Tue, 08 Dec 2026 09:00:00 GMT"}};
+    server.serve("/r", r);
+    prepare("/r", pattern(0, 3000));
+    EXPECT_EQ(dl.ETag(), "\"v1\"");
+    EXPECT_EQ(dl.LastModified(), "Tue, 08 Dec 2026 09:00:00 GMT");
+    dl.setIfRange(dl.ETag());
+    dl.DLResume();
+    EXPECT_EQ(lastRange(), "bytes=3000-");
+    EXPECT_EQ(server.requests().back().header("If-Range"), "\"v1\"");
+    EXPECT_EQ(read(file("part")), pattern(0, 5000));
+
+    // An answer without validators leaves them empty; no validator, no If-Range.
+    serveBytes("/plain", 5000, true);
+    prepare("/plain", pattern(0, 1000));
+    EXPECT_EQ(dl.ETag(), "");
+    EXPECT_EQ(dl.LastModified(), "");
+    dl.setIfRange({});
+    dl.DLResume();
+    EXPECT_EQ(lastRange(), "bytes=1000-");
+    EXPECT_EQ(server.requests().back().header("If-Range"), "");
+    EXPECT_EQ(read(file("part")), pattern(0, 5000));
+}

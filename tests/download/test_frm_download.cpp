@@ -1,5 +1,6 @@
 #include "download/frm_download.h"
 #include "engine_fixture.h"
+#include "hook_tap.h"
 
 #include <QCoreApplication>
 
@@ -134,4 +135,40 @@ TEST_F(FrmDownloadRun, AFailedDownloadLeavesTheCaptionsAsTheyWere) {
     EXPECT_EQ(w.Label1->text(), "Baixando atualização...");
     EXPECT_EQ(w.lblt->text(), "Recebidos 2048 de 4096.");
     EXPECT_EQ(w.lblp->text(), "50%");
+}
+
+TEST_F(FrmDownloadRun, ClosingWhileItDownloadsAsksWhetherToStop) {
+    RawResponse slow;
+    slow.patternSize = 48 * 1024;
+    slow.dripMs = 20;
+    server.serve("/slow", slow);
+    for (const QString answer : {"Yes", "No"}) {
+        frmDownload w;
+        w.show();
+        w.running = true;
+        w.Dl1->setUrl(url("/slow"));
+        w.Dl1->setSaveLocation(file(answer));
+        w.Dl1->GetFileInformation();
+        bool closed = false;
+        QObject::connect(w.Dl1, &DownLoad::RecievedBytes, &w, [&](std::int32_t n) {
+            if (closed || n < 4096)
+                return;
+            closed = true;
+            EXPECT_FALSE(w.close()); // the window stays while it works
+        });
+        queue("msgbox " + answer + "\n");
+        HookTap tap;
+        w.Dl1->Download();
+        w.running = false;
+        ASSERT_EQ(tap.messages().size(), 1) << answer.toStdString();
+        EXPECT_TRUE(tap.messages()[0].startsWith("Deseja interromper a atualização?"));
+        EXPECT_EQ(tap.lines()[0].fields.mid(0, 3), QStringList({"Aviso!", "question", "YesNo"}));
+        const bool stopped = answer == "Yes";
+        EXPECT_EQ(w.completed(), !stopped) << answer.toStdString();
+        EXPECT_EQ(w.lastErrorCode(), stopped ? 4 : 0) << answer.toStdString();
+        EXPECT_EQ(read(file(answer)).size() < 48 * 1024, stopped) << answer.toStdString();
+        // Once the caller is done the window closes without asking.
+        EXPECT_TRUE(w.close());
+        EXPECT_EQ(tap.messages().size(), 1);
+    }
 }

@@ -45,7 +45,7 @@ TEST_F(InetTransferTest, HeaderBlockStartsWithTheStatusLineAndHeadersAreFoundByN
     server.serve("/a", r);
     InetTransfer t;
     t.setUrl(qurl(server, "/a"));
-    t.execute("Range: bytes=2-");
+    t.execute({"Range: bytes=2-"});
     waitHeaders(t);
     EXPECT_TRUE(t.getHeader().startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_EQ(t.getHeader("content-length"), "5");

@@ -86,11 +86,23 @@ TEST_F(LoginWindow, RefusedLoginSaysSoAndKeepsTheWindow) {
     EXPECT_TRUE(shown) << r.transcriptText().toStdString();
 }
 
-TEST_F(LoginWindow, ServerThatCannotBeReachedIsARefusal) {
-    const RunResult r = run(login("ana", "x&y #1+%") + "close frmInicio\n",
-                            QString("http://127.0.0.1:%1/").arg(closedPort()));
-    expectEnded(r);
-    EXPECT_TRUE(r.messages().contains(kRefused)) << r.transcriptText().toStdString();
+TEST_F(LoginWindow, ServerThatCannotBeReachedOrAnswersAnErrorIsARefusal) {
+    // Good credentials each time; the server's answer is what fails. The error pages are
+    // well-formed XML: only the status tells them from a login.
+    struct Case {
+        const char* fault; // a line of falhas.txt; empty: nothing listens
+    };
+    for (const Case c :
+         {Case{""}, Case{"/atualsis/atkrv.php\t500\n"}, Case{"/atualsis/atkrv.php\t503\n"},
+          Case{"/atualsis/atkrv.php\t302\t/atualsis/versao.php\n"}}) {
+        served_.write("falhas.txt", c.fault);
+        const QString base =
+            *c.fault ? served_.baseUrl() : QString("http://127.0.0.1:%1/").arg(closedPort());
+        const RunResult r = run(login("ana", "x&y #1+%") + "close frmInicio\n", base);
+        expectEnded(r);
+        EXPECT_TRUE(r.messages().contains(kRefused)) << r.transcriptText().toStdString();
+        EXPECT_EQ(served_.answered("GET /atualsis/versao.php"), 0) << c.fault;
+    }
 }
 
 TEST_F(LoginWindow, StoredCredentialsAndGravar) {

@@ -1,6 +1,7 @@
 // The protocol's addresses, its XML reading by position, and its requests against the
 // reference update server on loopback.
 #include "navigation/protocol.h"
+#include "raw_http_server.h"
 #include "served_folder.h"
 
 #include <QUrl>
@@ -177,4 +178,54 @@ TEST(ProtocolTransport, FailuresAreAnEmptyBody) {
     EXPECT_EQ(inet.OpenURL("http://host.invalid/atualsis/versao.php"), "");
     EXPECT_EQ(inet.OpenURL("not a url"), "");
     EXPECT_TRUE(readRecords(inet.OpenURL("http://host.invalid/")).records.isEmpty());
+}
+
+TEST(ProtocolTransport, AnAnswerThatCannotBeReadIsAFailureNeverAnEmptyList) {
+    using krv::test::RawHttpServer;
+    using krv::test::RawResponse;
+    RawHttpServer server;
+    struct Case {
+        const char* name;
+        int status;
+        std::string body;
+        std::int64_t patternSize;
+        QString said; // part of the reason given to the user
+    };
+    const std::string list = "<versoes><m><c>5</c><n>krvsis</n><v>01.32.00</v></m></versoes>";
+    const QList<Case> cases = {
+        {"/erro500", 500, list, -1, "HTTP 500"},
+        {"/erro503", 503, "<erro/>", -1, "HTTP 503"},
+        {"/mudou", 302, list, -1, "HTTP 302"},
+        {"/texto", 200, "Service temporarily unavailable", -1, "XML"},
+        {"/vazio", 200, "", -1, "XML"},
+        {"/nul", 200, std::string("<versoes><m>\0</m></versoes>", 27), -1, "XML"},
+        {"/enorme", 200, {}, 20 * 1024 * 1024, "16 MiB"},
+    };
+    Inet inet;
+    for (const Case& c : cases) {
+        RawResponse r;
+        r.status = c.status;
+        r.body = c.body;
+        r.patternSize = c.patternSize;
+        server.serve(c.name, r);
+        const QString url = QString::fromStdString(server.url(c.name));
+        const ListAnswer a = requestList(inet, url);
+        EXPECT_FALSE(a.ok) << c.name;
+        EXPECT_TRUE(a.records.isEmpty()) << c.name;
+        EXPECT_TRUE(a.failure.contains(c.said)) << c.name << ": " << a.failure.toStdString();
+        // The login counts any of them as refused, a well-formed page with an error status too.
+        EXPECT_FALSE(isWellFormed(inet.OpenURL(url))) << c.name;
+    }
+    // A well-formed empty list is a list.
+    RawResponse empty;
+    empty.body = "<versoes/>";
+    server.serve("/nada", empty);
+    const ListAnswer none = requestList(inet, QString::fromStdString(server.url("/nada")));
+    EXPECT_TRUE(none.ok);
+    EXPECT_TRUE(none.records.isEmpty());
+    // A dead server says so.
+    const ListAnswer dead = requestList(
+        inet, QString("http://127.0.0.1:%1/atualsis/versao.php").arg(krv::test::closedPort()));
+    EXPECT_FALSE(dead.ok);
+    EXPECT_TRUE(dead.failure.contains("conexão")) << dead.failure.toStdString();
 }

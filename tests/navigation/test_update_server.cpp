@@ -47,7 +47,8 @@ TEST(UpdateServerProtocol, LoginChecksTheUsersFile) {
 
 TEST(UpdateServerProtocol, VersionListAndHistoryNewerThanInstalled) {
     ServedFolder s;
-    s.write("versoes.txt", "0\tzelvor\t01.31.00\n1\tkrv\t000132\n\n5\tcontrol\t01.32.00\n");
+    s.write("versoes.txt",
+            "0\tzelvor\t01.31.00\n1\tkrv\t000132\n\n5\tcontrol\t01.32.00\n11\tmenu\n");
     s.write("historico/5.txt", "01.30.00\t01/01/2024\tAntiga\n"
                                "01.31.00\t10/01/2024\tInstalada\n"
                                "01.32.00\t12/02/2024\tTela & <campo>\n"
@@ -58,6 +59,7 @@ TEST(UpdateServerProtocol, VersionListAndHistoryNewerThanInstalled) {
               "  <modulo><codigo>0</codigo><nome>zelvor</nome><versao>01.31.00</versao></modulo>\n"
               "  <modulo><codigo>1</codigo><nome>krv</nome><versao>000132</versao></modulo>\n"
               "  <modulo><codigo>5</codigo><nome>control</nome><versao>01.32.00</versao></modulo>\n"
+              "  <modulo><codigo>11</codigo><nome>menu</nome></modulo>\n"
               "</versoes>\n");
     const std::string h = body(c.Get("/atualsis/lerhistorico.php?id=5&atual=01.31.00"));
     EXPECT_EQ(h, "<historico>\n"
@@ -117,6 +119,50 @@ TEST(UpdateServerFiles, WholeFileAndByteRanges) {
     ASSERT_TRUE(head);
     EXPECT_EQ(head->status, 200);
     EXPECT_EQ(head->get_header_value("Content-Length"), "300000");
+
+    // Validators, and a range sent only for the version the client names in If-Range.
+    const std::string tag = whole->get_header_value("ETag");
+    const std::string modified = whole->get_header_value("Last-Modified");
+    EXPECT_EQ(tag.front(), '"');
+    EXPECT_TRUE(modified.ends_with(" GMT")) << modified;
+    for (const std::string& validator : {tag, modified}) {
+        auto same = c.Get("/atualsis/control01.32.00.zip",
+                          {{"Range", "bytes=1000-"}, {"If-Range", validator}});
+        ASSERT_TRUE(same);
+        EXPECT_EQ(same->status, 206) << validator;
+        EXPECT_TRUE(same->body == data.mid(1000).toStdString());
+    }
+    auto other = c.Get("/atualsis/control01.32.00.zip",
+                       {{"Range", "bytes=1000-"}, {"If-Range", "\"outra-versao\""}});
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 200);
+    EXPECT_FALSE(other->has_header("Content-Range"));
+    EXPECT_TRUE(other->body == data.toStdString());
+    // A changed file gets another tag.
+    s.write("atualsis/control01.32.00.zip", data.left(299999));
+    auto changed = c.Get("/atualsis/control01.32.00.zip");
+    ASSERT_TRUE(changed);
+    EXPECT_NE(changed->get_header_value("ETag"), tag);
+}
+
+TEST(UpdateServerFiles, FailuresAskedForInFalhasTxt) {
+    ServedFolder s;
+    s.write("usuarios.txt", "ana\tsegredo\n");
+    s.write("atualsis/krv.mdb", "arquivo");
+    s.write("falhas.txt", "# path TAB status [TAB location]\n"
+                          "/atualsis/atkrv.php\t500\n"
+                          "/atualsis/krv.mdb\t302\t/atualsis/outro.mdb\n");
+    auto c = client(s);
+    auto login = c.Get("/atualsis/atkrv.php?id=ana&pwd=segredo");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->status, 500);
+    EXPECT_EQ(login->body.rfind("<erro>", 0), 0u) << login->body; // a well-formed error page
+    auto file = c.Get("/atualsis/krv.mdb");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->status, 302);
+    EXPECT_EQ(file->get_header_value("Location"), "/atualsis/outro.mdb");
+    EXPECT_EQ(body(c.Get("/atualsis/versao.php")), "<versoes>\n</versoes>\n");
+    EXPECT_EQ(s.answered("GET /atualsis/krv.mdb 302"), 1);
 }
 
 TEST(UpdateServerFiles, OnlyFilesBelowAtualsis) {

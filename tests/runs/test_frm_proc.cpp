@@ -3,20 +3,34 @@
 #include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
 #include "database/frm_atual_krv.h"
+#include "download/frm_download.h"
 #include "hook_tap.h"
 #include "make_zip.h"
 #include "platform/forms.h"
+#include "platform/inet_transfer.h"
 #include "platform/program.h"
+#include "raw_http_server.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace krv;
 using namespace krv::test;
 using runs::EntryKind;
 using runs::entryKind;
+
+namespace {
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+} // namespace
 
 TEST(WorkListEntry, KindIsTheLastThreeCharactersInAnyCase) {
     EXPECT_EQ(entryKind("krvsis01.32.00.zip"), EntryKind::Archive);
@@ -29,22 +43,32 @@ TEST(WorkListEntry, KindIsTheLastThreeCharactersInAnyCase) {
 }
 
 TEST(DownloadOutcome, OnlyACompleteErrorFreeFileOfTheAnnouncedSizeIsWhole) {
+    using download::DownloadFailure;
     QTemporaryDir dir;
     const QString path = dir.path() + "/f.zip";
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("12345");
     f.close();
-    EXPECT_TRUE(runs::judgeDownload(true, 0, {}, 5, path).whole);
-    EXPECT_TRUE(runs::judgeDownload(true, 0, {}, 0, path).whole); // size not announced
-    const auto partial = runs::judgeDownload(true, 0, {}, 9, path);
+    const DownloadFailure none;
+    EXPECT_TRUE(runs::judgeDownload(true, none, 0, 5, path).whole);
+    EXPECT_TRUE(runs::judgeDownload(true, none, 0, 0, path).whole); // size not announced
+    const auto partial = runs::judgeDownload(true, none, 0, 9, path);
     EXPECT_FALSE(partial.whole);
     EXPECT_TRUE(partial.reason.contains("5 de 9")) << partial.reason.toStdString();
-    const auto refused = runs::judgeDownload(false, 404, "Not Found", 0, path);
+    DownloadFailure notFound;
+    notFound.kind = DownloadFailure::Kind::HttpStatus;
+    notFound.status = 404;
+    const auto refused = runs::judgeDownload(false, notFound, 2, 0, path);
     EXPECT_FALSE(refused.whole);
     EXPECT_TRUE(refused.reason.contains("404"));
-    EXPECT_FALSE(runs::judgeDownload(false, 0, {}, 5, path).whole);
-    EXPECT_FALSE(runs::judgeDownload(true, 0, {}, 0, dir.path() + "/none").whole);
+    DownloadFailure stopped;
+    stopped.kind = DownloadFailure::Kind::Cancelled;
+    const auto cancelled = runs::judgeDownload(false, stopped, 4, 5, path);
+    EXPECT_FALSE(cancelled.whole);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_FALSE(runs::judgeDownload(false, none, 0, 5, path).whole);
+    EXPECT_FALSE(runs::judgeDownload(true, none, 0, 0, dir.path() + "/none").whole);
 }
 
 class InternetRunWindow : public ::testing::Test {
@@ -140,4 +164,179 @@ TEST_F(InternetRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
     EXPECT_FALSE(next.windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     delete &next;
+}
+
+// A part left by a download cut off part-way, fetched again on the next run.
+class PartialDownloads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::InetTransfer::setTimeouts(5, 2);
+        QDir().mkpath(dir_.path() + "/update");
+    }
+    void TearDown() override { platform::InetTransfer::setTimeouts(20, 30); }
+
+    void serve(const std::string& etag, std::int64_t dropAfter = -1) {
+        RawResponse r;
+        r.patternSize = kSize;
+        r.honourRange = true;
+        r.dropAfter = dropAfter;
+        r.headers = {{"ETag", etag}};
+        server_.serve("/atualsis/krv.mdb", r);
+    }
+    QString target() const { return dir_.path() + "/update/krv.mdb"; }
+    runs::FetchOutcome fetch() {
+        return runs::fetchUpdateFile(nullptr, "Baixando atualização...",
+                                     QString::fromStdString(server_.url("/atualsis/krv.mdb")),
+                                     target());
+    }
+    // The range requests among the requests from the first-th on.
+    std::vector<RawRequest> ranges(std::size_t first) const {
+        std::vector<RawRequest> out;
+        const auto all = server_.requests();
+        for (std::size_t i = first; i < all.size(); ++i)
+            if (!all[i].header("Range").empty())
+                out.push_back(all[i]);
+        return out;
+    }
+
+    static constexpr std::int64_t kSize = 20000;
+    RawHttpServer server_;
+    QTemporaryDir dir_;
+};
+
+TEST_F(PartialDownloads, TheNextFetchGoesOnFromThePartOnlyWhenItIsOfTheSameFile) {
+    struct Case {
+        const char* name;
+        std::string etagNow;
+        bool recordLost;
+        bool resumes;
+    };
+    const QList<Case> cases = {
+        {"same file", "\"v1\"", false, true},
+        {"file changed on the server", "\"v2\"", false, false},
+        {"record missing", "\"v1\"", true, false},
+    };
+    for (const Case& c : cases) {
+        serve("\"v1\"", kSize / 2);
+        const runs::FetchOutcome cut = fetch();
+        EXPECT_FALSE(cut.whole) << c.name;
+        EXPECT_TRUE(cut.reason.contains("antes do fim")) << cut.reason.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(target())) << c.name; // never taken for the file
+        EXPECT_EQ(QFileInfo(runs::partFile(target())).size(), kSize / 2) << c.name;
+        ASSERT_TRUE(QFileInfo::exists(runs::partRecord(target()))) << c.name;
+        if (c.recordLost)
+            QFile::remove(runs::partRecord(target()));
+
+        serve(c.etagNow);
+        const std::size_t before = server_.requests().size();
+        const runs::FetchOutcome again = fetch();
+        EXPECT_TRUE(again.whole) << c.name << ": " << again.reason.toStdString();
+        EXPECT_EQ(readFile(target()), QByteArray::fromStdString(RawHttpServer::pattern(0, kSize)))
+            << c.name;
+        EXPECT_FALSE(QFileInfo::exists(runs::partFile(target()))) << c.name;
+        EXPECT_FALSE(QFileInfo::exists(runs::partRecord(target()))) << c.name;
+        const auto asked = ranges(before);
+        ASSERT_EQ(asked.size(), c.resumes ? 1u : 0u) << c.name;
+        if (c.resumes) {
+            EXPECT_EQ(asked[0].header("Range"), "bytes=10000-");
+            EXPECT_EQ(asked[0].header("If-Range"), "\"v1\"");
+        }
+        QFile::remove(target());
+    }
+}
+
+TEST_F(PartialDownloads, LeftoversOfEndedRunsAreRemovedButThePartsToResume) {
+    // A process that has ended, and one that still runs.
+    QProcess ended;
+    ended.start("true");
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 deadPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    QProcess running;
+    running.start("sleep", {"30"});
+    ASSERT_TRUE(running.waitForStarted());
+    const QString folder = dir_.path() + "/update";
+    auto part = [&](const QString& name, qint64 pid, bool record = true) {
+        writeBytes(folder + "/" + name + ".part", "parte");
+        if (record)
+            writeBytes(folder + "/" + name + ".part.info",
+                       "url=http://h/atualsis/" + name.toUtf8() +
+                           "\nsize=10\netag=\"v1\"\nlast-modified=\npid=" +
+                           QByteArray::number(pid) + "\n");
+    };
+    part("velho.zip", deadPid);
+    part("krv.mdb", deadPid);                // on the work list: may be resumed
+    part("outro.zip", running.processId());  // another run still writes it
+    part("semregistro.zip", deadPid, false); // no record: nothing to resume from
+    writeBytes(folder + "/orfao.zip.part.info",
+               "url=x\nsize=1\npid=" + QByteArray::number(deadPid) + "\n");
+    writeBytes(folder + "/krvsis01.32.00.zip", "um arquivo inteiro");
+
+    runs::removeLeftoverParts(folder, {"krv.mdb", "semregistro.zip"});
+    running.kill();
+    running.waitForFinished();
+    QStringList left = QDir(folder).entryList(QDir::Files);
+    left.sort();
+    EXPECT_EQ(left, QStringList({"krv.mdb.part", "krv.mdb.part.info", "krvsis01.32.00.zip",
+                                 "outro.zip.part", "outro.zip.part.info"}));
+}
+
+TEST_F(InternetRunWindow, ClosingDuringADownloadAsksAndYesStopsTheUpdate) {
+    // The server drips the file, so the close comes while it downloads.
+    RawHttpServer slow;
+    RawResponse drip;
+    drip.patternSize = 64 * 1024;
+    drip.dripMs = 20;
+    slow.serve("/atualsis/krv.mdb", drip);
+    // Incompressible, so that the archive too takes a while to come.
+    QByteArray module(64 * 1024, '\0');
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(module.data()), module.size() / 4);
+    makeZip(root_.path() + "/pacote.zip", {{"modulo.dll", module}});
+    RawResponse zip;
+    zip.body = readFile(root_.path() + "/pacote.zip").toStdString();
+    zip.dripMs = 20;
+    slow.serve("/atualsis/pacote.zip", zip);
+    qputenv("ZELVOR_BASE_URL", QByteArray::fromStdString(slow.url("/")));
+
+    const QString question = "Deseja interromper a atualização? O download em andamento será "
+                             "cancelado e nada mais será aplicado.";
+    struct Case {
+        const char* entry;
+        bool closeTheDownloadWindow; // else the run window
+        const char* answer;
+    };
+    for (const Case c : {Case{"krv.mdb", false, "Yes"}, Case{"krv.mdb", true, "Yes"},
+                         Case{"pacote.zip", false, "No"}}) {
+        updatekrv::reset();
+        updatekrv::DirSis = root_.path();
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            download::frmDownload* d = runs::downloadUnderWay();
+            if (!d || !d->Dl1->InDL())
+                return;
+            closer.stop();
+            EXPECT_FALSE(c.closeTheDownloadWindow ? d->close() : w_.close());
+        });
+        closer.start(20);
+        queue(QString("msgbox ") + c.answer + "\n");
+        HookTap tap;
+        w_.lstAux->clear();
+        const int code = run({c.entry});
+        const QStringList said = tap.messages();
+        ASSERT_FALSE(said.isEmpty()) << trace(tap);
+        EXPECT_EQ(said.first(), question) << trace(tap);
+        EXPECT_EQ(code, 0) << trace(tap);
+        if (QString(c.answer) == "Yes") {
+            EXPECT_TRUE(said.last().contains("interrompida")) << trace(tap);
+            EXPECT_FALSE(updatekrv::Atualizou);
+            // Nothing handed on: the database window never came; the part waits for next time.
+            EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update/krv.mdb"));
+            EXPECT_TRUE(QFileInfo::exists(root_.path() + "/update/krv.mdb.part"));
+        } else {
+            EXPECT_EQ(said.last(), "Atualização concluída com sucesso!") << trace(tap);
+            EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), module);
+        }
+    }
+    // The run over, the window closes as any other.
+    EXPECT_TRUE(w_.close());
 }

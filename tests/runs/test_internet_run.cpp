@@ -234,3 +234,75 @@ TEST_F(InternetRun, AFailedAssistantDownloadDoesNotStartMovrin) {
     EXPECT_TRUE(r.messages().last().contains("zelvor01.32.00.zip")) << shownText(r);
     EXPECT_FALSE(QFileInfo::exists(install_.updateFolder() + "/zelvor01.32.00.zip"));
 }
+
+TEST_F(InternetRun, AServerAnswerThatFailsEndsWithAClearMessageAndNothingChanged) {
+    // A whole update is due; one request of it answers an error (a well-formed XML page).
+    struct Case {
+        const char* path;
+        int status;
+        QString said; // the message names what could not be read
+    };
+    const QList<Case> cases = {
+        {"/atualsis/versao.php", 500, "lista de versões"},
+        {"/atualsis/versao.php", 503, "lista de versões"},
+        {"/atualsis/lerhistorico.php", 500, "histórico"},
+        {"/atualsis/lerhistorico.php", 302, "histórico"},
+        {"/atualsis/krv.mdb", 500, "krv.mdb"},
+        {"/atualsis/krv.mdb", 302, "krv.mdb"},
+        {"/atualsis/mnusis_cs.krv", 503, "mnusis_cs.krv"},
+        {"/atualsis/krvsis01.32.00.zip", 500, "krvsis01.32.00.zip"},
+        {"/atualsis/krvsis01.32.00.zip", 302, "krvsis01.32.00.zip"},
+        {"/atualsis/zelvor01.32.00.zip", 503, "zelvor01.32.00.zip"},
+    };
+    served_.write("atualsis/krv.mdb", "never opened: every case fails before it is applied");
+    served_.write("atualsis/mnusis_cs.krv",
+                  menuRecord("Financeiro", "010", "Contas", "mnuPagar", "1", "", "1"));
+    makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "krvsis 01.32.00"}});
+    makeZip(served("zelvor01.32.00.zip"), {{"zelvor", "assistente novo"}});
+    history(1, "000132\t2024-03-01\tNova tabela\n");
+    history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
+    const QByteArray module = readFile(module_);
+    for (const Case& c : cases) {
+        const bool self = QString(c.path).contains("zelvor");
+        // The archive comes last, so nothing is unpacked before a failing file.
+        versions(self ? "0\tzelvor\t01.32.00\n"
+                      : "1\tkrvdb\t000132\n11\tmenu\t000011\n5\tkrvsis\t01.32.00\n");
+        served_.write("falhas.txt",
+                      QString("%1\t%2\t/atualsis/outro\n").arg(c.path).arg(c.status).toUtf8());
+        const RunResult r = run(loginAndAccept());
+        const std::string what =
+            std::string(c.path) + " " + std::to_string(c.status) + "\n" + shownText(r);
+        expectCleanEnd(r, 1);
+        ASSERT_FALSE(r.messages().isEmpty()) << what;
+        const QString last = r.messages().last();
+        EXPECT_TRUE(last.contains(c.said)) << what;
+        EXPECT_TRUE(last.contains(QString("HTTP %1").arg(c.status))) << what;
+        EXPECT_FALSE(r.messages().contains(kDone)) << what;
+        EXPECT_FALSE(r.messages().contains("Seu sistema não necessita de nenhuma atualização!"))
+            << what;
+        EXPECT_TRUE(r.of("run").isEmpty()) << what; // Movrin never started
+        EXPECT_EQ(readFile(module_), module) << what;
+        EXPECT_EQ(install_.db().scalar("select ult_atualizacao from licensa"), "000131") << what;
+        EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000010") << what;
+        EXPECT_FALSE(QFileInfo::exists(install_.updateFolder() + QString(c.path).mid(9))) << what;
+        QDir(install_.updateFolder()).removeRecursively();
+    }
+}
+
+TEST_F(InternetRun, DueWorkWithAnEmptyHistoryStillShowsTheTermsAndShortRecordsAreSkipped) {
+    // Records without a version queue nothing (and write no empty version into licensa); a
+    // module without a heading and without history lines leaves the history empty.
+    makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "krvsis 01.32.00"}});
+    versions("1\tkrvdb\n11\tmenu\n12\tkrvsis\t01.32.00\n");
+    const RunResult r = run(loginAndAccept());
+    expectCleanEnd(r, 0);
+    EXPECT_TRUE(shown(r, "frmHist")) << shownText(r);
+    EXPECT_FALSE(r.messages().contains("Seu sistema não necessita de nenhuma atualização!"));
+    ASSERT_FALSE(r.messages().isEmpty());
+    EXPECT_EQ(r.messages().last(), kDone) << shownText(r);
+    EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
+    EXPECT_EQ(downloads("krv.mdb"), 0);
+    EXPECT_EQ(downloads("mnusis_cs.krv"), 0);
+    EXPECT_EQ(install_.db().scalar("select ult_atualizacao from licensa"), "000131");
+    EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000010");
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <stdexcept>
@@ -201,9 +202,18 @@ void RawHttpServer::handle(int fd) {
             limit = std::min(limit, r.dropAfter);
         if (r.stallAfter >= 0)
             limit = std::min(limit, r.stallAfter);
+        if (r.resetAfter >= 0)
+            limit = std::min(limit, r.resetAfter);
         const std::string& block = patternBlock();
+        const std::int64_t piece = r.dripMs > 0 ? 1024 : 64 * 1024;
         for (std::int64_t sent = 0; ok && sent < limit;) {
-            const std::int64_t n = std::min<std::int64_t>(64 * 1024, limit - sent);
+            if (r.dripMs > 0 && sent > 0) {
+                std::unique_lock lock(mutex_);
+                if (stopped_.wait_for(lock, std::chrono::milliseconds(r.dripMs),
+                                      [this] { return stopping_; }))
+                    break;
+            }
+            const std::int64_t n = std::min<std::int64_t>(piece, limit - sent);
             const std::int64_t at = from + sent;
             ok = r.patternSize >= 0 ? sendAll(fd, block.data() + at % Period, std::size_t(n))
                                     : sendAll(fd, r.body.data() + at, std::size_t(n));
@@ -211,6 +221,16 @@ void RawHttpServer::handle(int fd) {
         }
         if (ok && r.stallAfter >= 0 && r.stallAfter < length)
             stallUntilStopped();
+        if (ok && r.resetAfter >= 0 && r.resetAfter < length) {
+            // Closing with a zero linger time sends a reset instead of the orderly end.
+            const linger reset{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            std::lock_guard lock(mutex_);
+            connections_.erase(std::remove(connections_.begin(), connections_.end(), fd),
+                               connections_.end());
+            ::close(fd);
+            return;
+        }
     } else {
         stallUntilStopped();
     }

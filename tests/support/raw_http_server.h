@@ -32,6 +32,8 @@ struct RawResponse {
     std::string contentRange;        // with honourRange: announced instead of the true one
     std::int64_t dropAfter = -1;     // >= 0: close after this many body bytes
     std::int64_t stallAfter = -1;    // >= 0: send nothing more after this many body bytes
+    std::int64_t resetAfter = -1;    // >= 0: reset the connection after this many body bytes
+    int dripMs = 0;                  // > 0: the body goes out 1 KiB at a time, this far apart
     bool stallBeforeAnswer = false;  // read the request, then answer nothing
 };
 

@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iostream>
+#include <sys/stat.h>
 
 namespace krv::tools {
 
@@ -60,9 +63,14 @@ bool userAccepted(const fs::path& folder, const std::string& user, const std::st
 
 std::string versionList(const fs::path& folder) {
     std::string out = "<versoes>\n";
-    for (const auto& row : readTable(folder / "versoes.txt"))
-        out += "  <modulo>" + element("codigo", cell(row, 0)) + element("nome", cell(row, 1)) +
-               element("versao", cell(row, 2)) + "</modulo>\n";
+    for (const auto& row : readTable(folder / "versoes.txt")) {
+        // A line with fewer cells gives a record with fewer fields, as a faulty list would.
+        static const char* const names[] = {"codigo", "nome", "versao"};
+        std::string fields;
+        for (std::size_t i = 0; i < 3 && i < row.size(); ++i)
+            fields += element(names[i], row[i]);
+        out += "  <modulo>" + fields + "</modulo>\n";
+    }
     return out + "</versoes>\n";
 }
 
@@ -83,6 +91,42 @@ void appendLog(const fs::path& folder, const std::string& dt, const std::string&
                const std::string& modulo) {
     std::ofstream out(folder / "logcliente.txt", std::ios::binary | std::ios::app);
     out << dt << '\t' << cliente << '\t' << modulo << '\n';
+}
+
+Fault faultFor(const fs::path& folder, const std::string& path) {
+    for (const auto& row : readTable(folder / "falhas.txt"))
+        if (row.size() >= 2 && row[0] == path) {
+            Fault f;
+            try {
+                f.status = std::stoi(row[1]);
+            } catch (const std::exception&) {
+                continue;
+            }
+            f.location = cell(row, 2);
+            return f;
+        }
+    return {};
+}
+
+std::string entityTag(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return {};
+    char tag[80];
+    std::snprintf(tag, sizeof tag, "\"%llx-%llx.%lx\"", static_cast<unsigned long long>(st.st_size),
+                  static_cast<unsigned long long>(st.st_mtim.tv_sec), long(st.st_mtim.tv_nsec));
+    return tag;
+}
+
+std::string lastModified(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return {};
+    std::tm tm{};
+    gmtime_r(&st.st_mtim.tv_sec, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return text;
 }
 
 } // namespace answers
@@ -146,6 +190,20 @@ void UpdateServer::routes() {
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         note(req.method + " " + req.path + " " + std::to_string(res.status));
     });
+    // Failures asked for in falhas.txt come before any route: the protocol's requests and the
+    // files alike. The page is well-formed XML, so a client that reads it as an answer shows it.
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        const answers::Fault fault = answers::faultFor(folder_, req.path);
+        if (fault.status == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.status = fault.status;
+        if (!fault.location.empty())
+            res.set_header("Location", fault.location);
+        res.set_content("<erro><codigo>" + std::to_string(fault.status) +
+                            "</codigo><texto>falha pedida em falhas.txt</texto></erro>",
+                        "text/xml; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+    });
 
     s.Get("/atualsis/atkrv.php", [this](const httplib::Request& req, httplib::Response& res) {
         if (answers::userAccepted(folder_, req.get_param_value("id"), req.get_param_value("pwd")))
@@ -184,6 +242,18 @@ void UpdateServer::routes() {
         if (ec) {
             res.status = 404;
             return;
+        }
+        const std::string tag = answers::entityTag(file);
+        const std::string modified = answers::lastModified(file);
+        res.set_header("ETag", tag);
+        res.set_header("Last-Modified", modified);
+        // A range for another version of the file must not be sent: the whole file instead.
+        // The ranges were parsed before this handler; the request object is the server's own
+        // and not const, only the handler's view of it is.
+        if (req.has_header("If-Range")) {
+            const std::string validator = req.get_header_value("If-Range");
+            if (validator != tag && validator != modified)
+                const_cast<httplib::Request&>(req).ranges.clear();
         }
         if (!rangesSatisfiable(req.ranges, size)) {
             res.status = 416;

@@ -70,6 +70,19 @@ std::string history(const std::filesystem::path& folder, const std::string& id,
 void appendLog(const std::filesystem::path& folder, const std::string& dt,
                const std::string& cliente, const std::string& modulo);
 
+// A failure the folder asks for on a path: a line "path TAB status [TAB location]" of
+// falhas.txt. Status 0 when the path has none.
+struct Fault {
+    int status = 0;
+    std::string location;
+};
+Fault faultFor(const std::filesystem::path& folder, const std::string& path);
+
+// The validators a served file is sent with: an entity tag from its size and modification
+// time, and that time as an HTTP date.
+std::string entityTag(const std::filesystem::path& file);
+std::string lastModified(const std::filesystem::path& file);
+
 } // namespace answers
 
 } // namespace krv::tools
