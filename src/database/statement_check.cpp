@@ -244,9 +244,13 @@ template <size_t N> bool among(const QString& w, const std::array<const char*, N
 
 bool expression(Scanner& in, int depth);
 
+// "--" before a blank starts a comment to the server, which would cut the statement short:
+// two minus signs must stand apart.
 bool term(Scanner& in, int depth) {
     in.blanks();
-    if (in.accept(u'-') || in.accept(u'+'))
+    if (in.accept(u'-'))
+        return in.peek() != u'-' && term(in, depth);
+    if (in.accept(u'+'))
         return term(in, depth);
     if (isDigit(in.peek()))
         return in.number();
@@ -289,6 +293,8 @@ bool expression(Scanner& in, int depth) {
         if (op != u'+' && op != u'-' && op != u'*' && op != u'/')
             return true;
         probe.accept(op);
+        if (op == u'-' && probe.peek() == u'-')
+            return false;
         in = probe;
         if (!term(in, depth))
             return false;

@@ -140,6 +140,11 @@ const CheckCase kCases[] = {
     {Piece::Expression, "load_file('/etc/passwd')", false},
     {Piece::Expression, "now(); drop table menu", false},
     {Piece::Expression, "now() -- x", false},
+    {Piece::Expression, "concat('a'--  'b')", false}, // the rest of the line a comment
+    {Piece::Expression, "(1--  1)", false},
+    {Piece::Expression, "(--  1)", false},
+    {Piece::Expression, "(- -1)", true},
+    {Piece::Expression, "(1 - -1)", true},
     {Piece::Expression, "(((((((((((((((((((1)))))))))))))))))))", false},
     {Piece::Expression, "now(", false},
     {Piece::Expression, "current_date current_date", false},
