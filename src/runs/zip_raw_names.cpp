@@ -102,12 +102,13 @@ std::optional<CentralDirectory> readCentralDirectory(QIODevice& f) {
         cdOffset = le(rec + 48, 8);
         cdEnd = z64;
     }
+    // Zip64 sizes and offsets may be any 64-bit number: bounded before any signed sum.
+    if (cdSize > 512u * 1024 * 1024)
+        return std::nullopt;
     const qint64 cdStart = cdEnd - static_cast<qint64>(cdSize);
-    if (cdStart < 0 || cdSize > 512u * 1024 * 1024 || !f.seek(cdStart))
+    if (cdStart < 0 || cdOffset > static_cast<quint64>(cdStart) || !f.seek(cdStart))
         return std::nullopt;
     const qint64 prefix = cdStart - static_cast<qint64>(cdOffset);
-    if (prefix < 0)
-        return std::nullopt;
     const QByteArray cd = f.read(static_cast<qint64>(cdSize));
     if (cd.size() != static_cast<qsizetype>(cdSize))
         return std::nullopt;
