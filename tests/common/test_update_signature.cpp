@@ -42,7 +42,7 @@ void write(const QString& path, const QByteArray& bytes) {
 // A folder with two key pairs (ours and another maker's) and a signed archive of 200 KiB, so
 // the stream crosses several read chunks.
 class Signed : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         for (const char* k : {"ours", "theirs"}) {
@@ -184,8 +184,9 @@ TEST(TrustedKeys, CompiledInWinsThenTheFileThenNone) {
             write(pub, c.fileContent);
         const TrustedKey k = loadTrustedKey(c.compiledIn, pub);
         EXPECT_EQ(k.state, c.state);
-        if (c.keyByte)
+        if (c.keyByte) {
             EXPECT_EQ(k.key[0], static_cast<unsigned char>(c.keyByte));
+        }
     }
 }
 
