@@ -4,4 +4,5 @@ target_sources(krv_common PRIVATE
   common/file_version.cpp
   common/text.cpp
   common/arredonda.cpp
+  common/update_signature.cpp
 )

@@ -120,6 +120,13 @@ TEST(UpdateServerFiles, WholeFileAndByteRanges) {
     EXPECT_EQ(head->status, 200);
     EXPECT_EQ(head->get_header_value("Content-Length"), "300000");
 
+    // A signature beside the archive is served like any other file.
+    s.write("atualsis/control01.32.00.zip.sig", "c2lnbmF0dXJl\n");
+    auto sig = c.Get("/atualsis/control01.32.00.zip.sig");
+    ASSERT_TRUE(sig);
+    EXPECT_EQ(sig->status, 200);
+    EXPECT_EQ(sig->body, "c2lnbmF0dXJl\n");
+
     // Validators, and a range sent only for the version the client names in If-Range.
     const std::string tag = whole->get_header_value("ETag");
     const std::string modified = whole->get_header_value("Last-Modified");

@@ -1,0 +1,61 @@
+#pragma once
+// Signed updates: every file the maker publishes has a detached Ed25519 signature beside it
+// (F + ".sig", one line of base64). The signature covers the file streamed through libsodium's
+// multi-part form (Ed25519ph), so a large archive needs no memory. An installation trusts
+// one public key: the one compiled in, else the file zelvor.pub in the program folder;
+// with neither, files are taken unsigned.
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <optional>
+
+namespace krv::signature {
+
+inline constexpr int PublicKeyBytes = 32;
+inline constexpr int SecretKeyBytes = 64;
+inline constexpr int SignatureBytes = 64;
+using PublicKey = std::array<unsigned char, PublicKeyBytes>;
+
+// The signature file of a file: path + ".sig".
+QString signaturePath(const QString& file);
+
+// One line of base64 (a line end and blanks around it allowed) decoded to exactly size bytes;
+// nullopt for anything else.
+std::optional<QByteArray> decodeLine(const QByteArray& text, int size);
+// bytes as one line of base64 with its line end: the form of key and signature files.
+QByteArray encodeLine(const QByteArray& bytes);
+
+struct TrustedKey {
+    enum class State { None, Valid, Malformed };
+    State state = State::None;
+    PublicKey key{};
+    QString source; // where the key came from, for messages
+};
+
+// The key to trust: compiledIn (base64) when not empty, else keyFile when it exists.
+TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile);
+// The installation's key: the build's ZELVOR_UPDATE_KEY, else zelvor.pub in the program folder.
+TrustedKey installationKey();
+
+enum class Verdict {
+    Valid,
+    FileMissing,
+    SignatureMissing,
+    SignatureMalformed,
+    Mismatch,
+    KeyMalformed
+};
+
+struct Check {
+    Verdict verdict = Verdict::Valid;
+    QString reason; // Portuguese, names the file at fault; empty when valid
+    bool valid() const { return verdict == Verdict::Valid; }
+};
+
+// Verifies file against signatureFile with key.
+Check verifyFile(const QString& file, const QString& signatureFile, const TrustedKey& key);
+
+// Signs file with a secret key (libsodium's 64-byte form); nullopt when the file cannot be read.
+std::optional<QByteArray> signFile(const QString& file, const QByteArray& secretKey);
+
+} // namespace krv::signature
