@@ -30,6 +30,10 @@ QString trimBlanks(const QString& s) {
 }
 
 QString foldName(const QString& s) {
+    return trimBlanks(s).toCaseFolded();
+}
+
+QString lowerName(const QString& s) {
     return trimBlanks(s).toLower();
 }
 
@@ -66,7 +70,7 @@ QString createTableStatement(const QList<ReferenceColumn>& columns,
     QString s;
     for (const ReferenceColumn& c : columns) {
         if (s.isEmpty())
-            s = "create table " + quoteName(foldName(c.table)) + " (" +
+            s = "create table " + quoteName(lowerName(c.table)) + " (" +
                 columnDefinition(c, backslashEscapes);
         else
             s += "," + columnDefinition(c, backslashEscapes);

@@ -29,8 +29,12 @@ struct ReferenceIndex {
 
 // Blanks removed at both ends, as the original's Trim did (spaces only).
 QString trimBlanks(const QString& s);
-// The name used to match tables and columns: trimmed and lower case.
+// The key names are matched by, on the update file's side (the SQL function krv_fold of the
+// update file, see update_file.h) and on the live side alike: blanks removed at both ends,
+// every letter's case folded, accented ones included, as the suite's server compares names.
 QString foldName(const QString& s);
+// The name a table is created or altered under: trimmed and lower case.
+QString lowerName(const QString& s);
 
 // A name between backquotes, its surrounding blanks removed (the checker has refused any
 // name holding a backquote).

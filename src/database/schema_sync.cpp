@@ -11,22 +11,22 @@ namespace krv::database {
 
 namespace {
 
-// The update file's engine compared text without regard to case; every comparison says so.
+// Every name is matched through krv_fold, the update file's side of foldName: the two sides
+// fold alike, whatever letters the names hold.
 const QString kTabelas = "select * from tabelas order by rowid";
-const QString kDTabela = "select * from d_tabelas where [table] = ? collate nocase";
-const QString kCampos =
-    "select * from campos where lower(trim([table])) = ? collate nocase order by rowid";
-const QString kDCampo = "select * from d_campos where lower(trim([table])) = ? collate nocase "
-                        "and upper(trim(field)) = ? collate nocase";
-const QString kChaves = "select key_name from indices where lower(trim([table])) = ? collate "
-                        "nocase group by key_name collate nocase";
-const QString kColunas = "select * from indices where lower(trim([table])) = ? collate nocase "
-                         "and key_name = ? collate nocase order by cast(seq_in_index as integer)";
-const QString kDIndice = "select * from d_indices where lower(trim([table])) = ? collate nocase "
-                         "and key_name = ? collate nocase";
+const QString kDTabela = "select * from d_tabelas where krv_fold([table]) = ?";
+const QString kCampos = "select * from campos where krv_fold([table]) = ? order by rowid";
+const QString kDCampo =
+    "select * from d_campos where krv_fold([table]) = ? and krv_fold(field) = ?";
+const QString kChaves = "select key_name from indices where krv_fold([table]) = ? "
+                        "group by krv_fold(key_name)";
+const QString kColunas = "select * from indices where krv_fold([table]) = ? and krv_fold(key_name) "
+                         "= ? order by cast(seq_in_index as integer)";
+const QString kDIndice =
+    "select * from d_indices where krv_fold([table]) = ? and krv_fold(key_name) = ?";
 const QString kDIndiceColuna =
-    "select * from d_indices where lower(trim([table])) = ? collate nocase "
-    "and key_name = ? collate nocase and column_name = ? collate nocase and seq_in_index = ?";
+    "select * from d_indices where krv_fold([table]) = ? and krv_fold(key_name) = ? and "
+    "krv_fold(column_name) = ? and seq_in_index = ?";
 
 // The refusal of the whole file, before the first change.
 [[noreturn]] void refuse(const QString& where, const QString& what, const QString& value) {
@@ -86,16 +86,14 @@ bool referenceUnique(const QString& k, const UpdateRows& rows) {
 
 void prepareLookups(const UpdateFile& file) {
     file.executeScript(
-        "create index if not exists zv_campos_busca on campos "
-        "(lower(trim([table])) collate nocase);"
-        "create index if not exists zv_indices_busca on indices "
-        "(lower(trim([table])) collate nocase, key_name collate nocase);"
-        "create index if not exists zv_d_tabelas_busca on d_tabelas ([table] collate nocase);"
-        "create index if not exists zv_d_campos_busca on d_campos "
-        "(lower(trim([table])) collate nocase, upper(trim(field)) collate nocase);"
-        "create index if not exists zv_d_indices_busca on d_indices "
-        "(lower(trim([table])) collate nocase, key_name collate nocase, "
-        "column_name collate nocase);");
+        "create index if not exists zv_campos_nome on campos (krv_fold([table]));"
+        "create index if not exists zv_indices_nome on indices "
+        "(krv_fold([table]), krv_fold(key_name));"
+        "create index if not exists zv_d_tabelas_nome on d_tabelas (krv_fold([table]));"
+        "create index if not exists zv_d_campos_nome on d_campos "
+        "(krv_fold([table]), krv_fold(field));"
+        "create index if not exists zv_d_indices_nome on d_indices "
+        "(krv_fold([table]), krv_fold(key_name), krv_fold(column_name));");
 }
 
 SchemaSync::SchemaSync(const UpdateFile& file, Connection& conexao, SyncView view)
@@ -176,7 +174,7 @@ void SchemaSync::CriaTabela(const QString& t) {
     QList<ReferenceIndex> indexes;
     for (const UpdateRow key : file_.query(kChaves, {foldName(t)})) {
         const QString k = key.text("key_name");
-        const UpdateRows rows = file_.query(kColunas, {foldName(t), k});
+        const UpdateRows rows = file_.query(kColunas, {foldName(t), foldName(k)});
         indexes << ReferenceIndex{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
     }
     execute(createTableStatement(columns, indexes, conexao_.backslashEscapes()));
@@ -185,8 +183,7 @@ void SchemaSync::CriaTabela(const QString& t) {
 void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
     for (const UpdateRow row : file_.query(kCampos, {foldName(t)})) {
         const ReferenceColumn c = ReferenceColumn::fromRow(row);
-        const UpdateRows rsDCampo =
-            file_.query(kDCampo, {foldName(liveTable), trimBlanks(c.field).toUpper()});
+        const UpdateRows rsDCampo = file_.query(kDCampo, {foldName(liveTable), foldName(c.field)});
         if (rsDCampo.empty()) {
             checkTable(t);
             checkColumn(t, c);
@@ -209,16 +206,16 @@ void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
 }
 
 void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
-    const QString n = foldName(liveTable);
+    const QString n = lowerName(liveTable);
     for (const UpdateRow key : file_.query(kChaves, {foldName(t)})) {
         const QString k = key.text("key_name");
-        const UpdateRows rsDIndice = file_.query(kDIndice, {n, k});
+        const UpdateRows rsDIndice = file_.query(kDIndice, {foldName(n), foldName(k)});
         if (rsDIndice.empty()) {
             line("Criando Índice: <" + t + "-" + k + ">");
             IncluiIndice(t, n, k);
             continue;
         }
-        const UpdateRows rsColunas = file_.query(kColunas, {foldName(t), k});
+        const UpdateRows rsColunas = file_.query(kColunas, {foldName(t), foldName(k)});
         // A live index that lacks the reference's uniqueness is rebuilt too: left alone, it
         // would keep the table weaker than the reference on every run.
         bool equal = !referenceUnique(k, rsColunas) ||
@@ -227,7 +224,9 @@ void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
             if (!equal)
                 break;
             const QVariant seq = x.value("seq_in_index");
-            if (file_.query(kDIndiceColuna, {n, k, x.text("column_name"), seq.toLongLong()})
+            if (file_
+                    .query(kDIndiceColuna, {foldName(n), foldName(k),
+                                            foldName(x.text("column_name")), seq.toLongLong()})
                     .empty()) {
                 equal = false;
                 break;
@@ -246,7 +245,7 @@ void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
 
 void SchemaSync::IncluiIndice(const QString& t, const QString& n, const QString& k) {
     checkTable(t);
-    const UpdateRows rows = file_.query(kColunas, {foldName(t), k});
+    const UpdateRows rows = file_.query(kColunas, {foldName(t), foldName(k)});
     const ReferenceIndex index{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
     if (index.unique)
         checkNoDuplicates(t, n, index);
@@ -257,7 +256,7 @@ void SchemaSync::checkNoDuplicates(const QString& t, const QString& n,
                                    const ReferenceIndex& index) {
     // A column the run is still to add holds no values yet; the server judges that case.
     for (const QString& column : index.columns)
-        if (file_.query(kDCampo, {n, trimBlanks(column).toUpper()}).empty())
+        if (file_.query(kDCampo, {foldName(n), foldName(column)}).empty())
             return;
     Recordset rs;
     rs.Open(duplicateQuery(n, index.columns), conexao_);

@@ -1,6 +1,7 @@
 #include "database/update_file.h"
 
 #include "database/jet_import.h"
+#include "database/schema_statements.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +14,24 @@ namespace {
 
 QString fileText(const QString& path) {
     return "<" + path + ">";
+}
+
+// krv_fold(x): foldName of a text, null for null. The update file's queries match names
+// through it, so both sides of a comparison fold alike (SQLite's own folding knows A-Z only).
+void foldFunction(sqlite3_context* context, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const QByteArray folded =
+        foldName(QString::fromUtf8(text, sqlite3_value_bytes(argv[0]))).toUtf8();
+    sqlite3_result_text(context, folded.constData(), int(folded.size()), SQLITE_TRANSIENT);
+}
+
+void registerFunctions(sqlite3* db) {
+    sqlite3_create_function_v2(db, "krv_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                               foldFunction, nullptr, nullptr, nullptr);
 }
 
 } // namespace
@@ -129,6 +148,7 @@ void UpdateFile::openSqlite(const QString& path, const QString& /*connect*/) {
     }
     db_ = db;
     sqlite3_busy_timeout(db_, 5000);
+    registerFunctions(db_);
     // A damaged file opens fine and fails on its first read: find out now.
     if (sqlite3_exec(db_, "select count(*) from sqlite_master", nullptr, nullptr, nullptr) !=
         SQLITE_OK) {
@@ -156,6 +176,7 @@ void UpdateFile::createSqlite(const QString& path) {
     }
     db_ = db;
     sqlite3_busy_timeout(db_, 5000);
+    registerFunctions(db_);
 }
 
 UpdateFile::Prepared& UpdateFile::prepare(const QString& sql) const {

@@ -97,7 +97,8 @@ public:
     void close();
     const QString& path() const { return path_; }
 
-    // Runs a query; parameters bind to the "?" placeholders in order. Text values are
+    // Runs a query; parameters bind to the "?" placeholders in order. Queries may call
+    // krv_fold(text), the name folding of foldName (schema_statements.h). Text values are
     // bound as text, integers as integers, null QVariants as null.
     UpdateRows query(const QString& sql, const QVariantList& params = {}) const;
     // Runs one statement that returns no rows; returns the number of rows it changed.

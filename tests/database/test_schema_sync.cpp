@@ -69,6 +69,34 @@ TEST(ColumnDefinition, ExpressionDefaultsGoUnquotedEveryOtherDefaultQuoted) {
     EXPECT_EQ(defaultClause("a\\b'c", true), " default 'a\\\\b''c'");
 }
 
+// One folding for both sides: the program's and the update file's (krv_fold) agree, and
+// ignore the case of every letter and the blanks around a name.
+TEST(NameFolding, BothSidesFoldEveryLetterAlike) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {"clientes", "CLIENTES", true},    {" Produtos ", "produtos", true},
+        {"descrição", "DESCRIÇÃO", true},  {"PROMOÇÕES", "promoções", true},
+        {"Ärger", "äRGER", true},          {"ñandú", "ÑANDÚ", true},
+        {"descrição", "descricao", false}, {"a b", "ab", false},
+        {"clientes", "cliente", false},    {"ação", "açaõ", false},
+    };
+    QTemporaryDir dir;
+    UpdateFile file;
+    file.createSqlite(dir.filePath("f.mdb"));
+    for (const auto& c : cases) {
+        const QString a = QString::fromUtf8(c.a), b = QString::fromUtf8(c.b);
+        EXPECT_EQ(foldName(a) == foldName(b), c.same) << c.a << " / " << c.b;
+        const UpdateRows rows =
+            file.query("select krv_fold(?) = krv_fold(?), krv_fold(?)", {a, b, a});
+        EXPECT_EQ(rows.first().value(0).toInt() == 1, c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(rows.first().text(1), foldName(a));
+    }
+    EXPECT_TRUE(file.query("select krv_fold(null)").first().isNull("krv_fold(null)"));
+}
+
 TEST(IndexStatements, PrimaryKeyIsNamedByItsWords) {
     EXPECT_EQ(dropIndexStatement("t", "PRIMARY"), "alter table `t` drop PRIMARY KEY");
     EXPECT_EQ(dropIndexStatement("t", "Primary"), "alter table `t` drop index `Primary`");
