@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -45,7 +46,10 @@ int main(int argc, char** argv) {
         QCoreApplication app(qtArgc, argv);
         app.setApplicationName("zelvor");
         app.setOrganizationName("KrvSis");
-        return runPlanCommand(options.plan);
+        const int status = runPlanCommand(options.plan);
+        // Ended as the assistant ends: the connection's statics never outlive the application.
+        std::fflush(nullptr);
+        ::_exit(status);
     }
     krv::runmode::unattended = options.unattended;
 

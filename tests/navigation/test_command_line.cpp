@@ -99,6 +99,7 @@ public:
         env.insert("XDG_CONFIG_HOME", suite.configHome());
         p_.setProcessEnvironment(env);
         p_.start(zelvorBinary(), {});
+        p_.waitForStarted(10000);
     }
     ~Holder() {
         p_.kill();
