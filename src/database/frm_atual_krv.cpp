@@ -13,6 +13,7 @@
 #include "platform/program.h"
 #include "platform/window_support.h"
 #include "runs/limpa_temporarios.h"
+#include "runs/update_record.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -181,7 +182,9 @@ void frmAtualKRV::Atualiza() {
     SyncView view;
     view.status = [this](const QString& text) { St(text); };
     view.line = [this](const QString& text) { addLine(text); };
+    view.executed = &runs::record::statement;
     SchemaSync(dbAtual, Conexao(), view).run();
+    runs::record::statementsDone();
     dbAtual.close();
 
     // Only now: a run that stopped earlier leaves the old version, so the next one repeats.

@@ -10,6 +10,7 @@ target_sources(krv_core PRIVATE
   database/schema_statements.cpp
   database/schema_snapshot.cpp
   database/schema_sync.cpp
+  database/schema_plan.cpp
   database/frm_atual_krv.cpp
 )
 # The client library itself, for the session options Qt's driver does not offer.

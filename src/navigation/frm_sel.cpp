@@ -1,12 +1,16 @@
 #include "navigation/frm_sel.h"
 
 #include "build_info.h"
+#include "common/run_mode.h"
 #include "common/updatekrv.h"
 #include "database/abre_server.h"
+#include "navigation/command_line.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "platform/run_lock.h"
 #include "platform/settings.h"
+#include "runs/update_record.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -48,7 +52,19 @@ void frmSel::Form_Load() {
                "Aviso!");
         endProgram(0);
     }
+    // Taken before anything changes (the connection's repair of Config.BD before it is
+    // atomic and gives the same file each time); held until the process ends.
+    if (takeRunLock(updatekrv::DirSis) == RunLock::Busy) {
+        msgBox(anotherRunText(updatekrv::DirSis), Buttons::OK, Icon::Exclamation, "Aviso!");
+        endProgram(runmode::unattended ? exitcode::anotherRun : 0);
+    }
     updatekrv::Atualizou = false;
+    runs::record::begin();
+}
+
+QString frmSel::anotherRunText(const QString& folder) {
+    return "Outra atualização do sistema em " + folder +
+           " já está em andamento. Aguarde o término dela e tente novamente.";
 }
 
 void frmSel::SSCommand1_Click() {

@@ -19,6 +19,8 @@ public:
 
     // "Assistente de atualização Norvale  - V<major>.<minor>.<revision>"
     static QString versionedTitle(int major, int minor, int revision);
+    // What a second assistant on the same suite says before it ends.
+    static QString anotherRunText(const QString& folder);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

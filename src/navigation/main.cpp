@@ -1,13 +1,77 @@
 // Zelvor: the update assistant. The program starts by loading its start window.
+#include "common/run_mode.h"
+#include "navigation/command_line.h"
 #include "navigation/frm_sel.h"
+#include "navigation/plan_command.h"
+#include "navigation/unattended.h"
 #include "platform/application.h"
 #include "platform/forms.h"
 #include "platform/program.h"
 
+#include <QCoreApplication>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void print(FILE* to, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
+    std::fflush(to);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    krv::platform::Application app(argc, argv, "zelvor");
+    using namespace krv::navigation;
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const CommandLine options = parseCommandLine(args);
+    if (!options.error.isEmpty()) {
+        print(stderr, options.error + "\nUse zelvor --help para ver as opções.\n");
+        return exitcode::failed;
+    }
+    if (options.help) {
+        print(stdout, helpText());
+        return 0;
+    }
+    if (options.version) {
+        print(stdout, versionText());
+        return 0;
+    }
+    if (!options.plan.isEmpty()) {
+        // No window: the plan only reads the settings and the database.
+        int qtArgc = 1;
+        QCoreApplication app(qtArgc, argv);
+        app.setApplicationName("zelvor");
+        app.setOrganizationName("KrvSis");
+        const int status = runPlanCommand(options.plan);
+        // Ended as the assistant ends: the connection's statics never outlive the application.
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    krv::runmode::unattended = options.unattended;
+
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool hadPlatform = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    if (options.unattended)
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // nobody looks at the windows
+
+    int qtArgc = 1; // the options are ours, not Qt's
+    krv::platform::Application app(qtArgc, argv, "zelvor");
+    // Programs started from here (Movrin, which restarts the assistant) get the caller's
+    // platform, not an offscreen one where nobody could answer the assistant.
+    if (options.unattended) {
+        if (hadPlatform)
+            qputenv("QT_QPA_PLATFORM", platform);
+        else
+            qunsetenv("QT_QPA_PLATFORM");
+    }
+    if (options.unattended)
+        startUnattended(options);
     try {
-        auto& start = krv::platform::form<krv::navigation::frmSel>();
+        auto& start = krv::platform::form<frmSel>();
         start.Form_Load();
         start.show();
         start.activateWindow();

@@ -1,5 +1,8 @@
 target_sources(krv_core PRIVATE
   navigation/frm_sel.cpp
+  navigation/command_line.cpp
+  navigation/plan_command.cpp
+  navigation/unattended.cpp
   navigation/historico.cpp
   navigation/frm_hist.cpp
   navigation/frm_dir.cpp

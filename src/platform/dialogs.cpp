@@ -74,7 +74,19 @@ QString titleOrAppName(const QString& title) {
 
 } // namespace
 
+namespace {
+QString& lastText() {
+    static QString text;
+    return text;
+}
+} // namespace
+
+QString lastMessage() {
+    return lastText();
+}
+
 Answer msgBox(const QString& text, Buttons buttons, Icon icon, const QString& title) {
+    lastText() = text;
     const QString shownTitle = titleOrAppName(title);
     if (auto scripted = hook::answerMsgBox(text, buttons, icon, shownTitle))
         return *scripted;

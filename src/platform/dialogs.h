@@ -17,6 +17,9 @@ Answer msgBox(const QString& text, Buttons buttons = Buttons::OK, Icon icon = Ic
 // Shows a modal input box; returns the text typed, or empty text when cancelled.
 QString inputBox(const QString& prompt, const QString& title = {}, const QString& defaultText = {});
 
+// The text of the last message box shown (empty before the first).
+QString lastMessage();
+
 QString toString(Buttons b);
 QString toString(Icon i);
 QString toString(Answer a);

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace krv::platform {
 
@@ -17,7 +19,15 @@ std::function<void(int)>& endHandler() {
     static std::function<void(int)> handler;
     return handler;
 }
+std::vector<std::function<void(int)>>& endCallbacks() {
+    static std::vector<std::function<void(int)>> callbacks;
+    return callbacks;
+}
 } // namespace
+
+void atProgramEnd(std::function<void(int)> fn) {
+    endCallbacks().push_back(std::move(fn));
+}
 
 void yield() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -33,6 +43,8 @@ QString programFolder() {
 
 void endProgram(int code) {
     hook::record("end", {QString::number(code)});
+    for (const auto& fn : std::exchange(endCallbacks(), {}))
+        fn(code);
     if (auto& handler = endHandler())
         handler(code);
     // The original's End: windows gone and the process over, no cleanup of the caller runs.

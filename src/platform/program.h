@@ -15,6 +15,10 @@ QString programFolder();
 // Closes every window and ends the process with the given code; never returns.
 [[noreturn]] void endProgram(int code = 0);
 
+// Runs fn with the exit code when the program ends, before the ending itself (the update
+// record is written from here).
+void atProgramEnd(std::function<void(int)> fn);
+
 // Tests replace the ending with their own (typically throwing ProgramEnded) so that a flow
 // that ends the program can run inside the test runner. An empty handler restores the default.
 void setEndHandler(std::function<void(int)> handler);

@@ -4,6 +4,7 @@ target_sources(krv_platform PRIVATE
   platform/settings.cpp
   platform/paths.cpp
   platform/program.cpp
+  platform/run_lock.cpp
   platform/application.cpp
   platform/process.cpp
   platform/window_support.cpp

@@ -44,6 +44,7 @@ struct State {
     qint64 waitStarted = -1;
     bool actionQueued = false; // an action taken off the script that has not started yet
     QString shotsDir;          // ZELVOR_TEST_SHOTS: pictures of the windows as they change
+    Sink sink;                 // an unattended run's reader of the transcript
 };
 
 State& state() {
@@ -250,6 +251,23 @@ public:
     }
 };
 
+void startPump(int timeoutSeconds) {
+    auto* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    app->installEventFilter(new ShowWatcher);
+    auto* timer = new QTimer(app);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, &pump);
+    timer->start();
+    // A scripted run that never ends is a failed run, never a hung test.
+    if (timeoutSeconds > 0)
+        QTimer::singleShot(timeoutSeconds * 1000, app, [] {
+            record("timeout", {});
+            endProgram(124);
+        });
+}
+
 } // namespace
 
 void install() {
@@ -277,23 +295,21 @@ void install() {
         }
     }
     record("start", {QCoreApplication::applicationName()});
+    const int seconds = qEnvironmentVariableIsSet("ZELVOR_TEST_TIMEOUT")
+                            ? qEnvironmentVariableIntValue("ZELVOR_TEST_TIMEOUT")
+                            : 120;
+    startPump(seconds);
+}
 
-    if (auto* app = QCoreApplication::instance()) {
-        app->installEventFilter(new ShowWatcher);
-        auto* timer = new QTimer(app);
-        timer->setInterval(20);
-        QObject::connect(timer, &QTimer::timeout, &pump);
-        timer->start();
-        // A scripted run that never ends is a failed run, never a hung test.
-        const int seconds = qEnvironmentVariableIsSet("ZELVOR_TEST_TIMEOUT")
-                                ? qEnvironmentVariableIntValue("ZELVOR_TEST_TIMEOUT")
-                                : 120;
-        if (seconds > 0)
-            QTimer::singleShot(seconds * 1000, app, [] {
-                record("timeout", {});
-                endProgram(124);
-            });
-    }
+void drive(const QString& scriptText, Sink sink) {
+    State& s = state();
+    s.sink = std::move(sink);
+    queueSteps(scriptText);
+    if (s.active)
+        return;
+    s.active = true;
+    record("start", {QCoreApplication::applicationName()});
+    startPump(qEnvironmentVariableIntValue("ZELVOR_TEST_TIMEOUT"));
 }
 
 bool active() {
@@ -371,6 +387,8 @@ void status(const QString& window, const QString& text) {
 void record(const QString& kind, const QStringList& fields) {
     if (!state().active)
         return;
+    if (state().sink)
+        state().sink(kind, fields);
     QString line = kind;
     for (const QString& f : fields)
         line += '\t' + escape(f);

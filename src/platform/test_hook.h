@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace krv::platform::hook {
@@ -15,6 +16,12 @@ namespace krv::platform::hook {
 // Called once by the application after the QApplication exists.
 void install();
 bool active();
+
+// Makes the hook drive the program from scriptText (appended to any test script) even when
+// no variable is set: an unattended run. sink sees every transcript line as it is written;
+// no run time limit unless ZELVOR_TEST_TIMEOUT asks for one.
+using Sink = std::function<void(const QString& kind, const QStringList& fields)>;
+void drive(const QString& scriptText, Sink sink);
 
 // Appends script lines to the steps still to come (tests that drive windows in-process).
 void queueSteps(const QString& scriptText);

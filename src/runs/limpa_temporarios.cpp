@@ -3,6 +3,7 @@
 #include "common/updatekrv.h"
 #include "platform/dialogs.h"
 #include "platform/program.h"
+#include "runs/update_record.h"
 
 #include <QFile>
 #include <filesystem>
@@ -31,6 +32,7 @@ void LimpaTemporarios(const std::function<void(const QString&)>& status) {
     if (status)
         status("Removendo temporários");
     platform::yield();
+    record::filesFetched();
     removeUpdateFolder(updatekrv::updateFolder());
     if (updatekrv::Atualizou)
         platform::msgBox("Atualização concluída com sucesso!", platform::Buttons::OK,

@@ -280,3 +280,33 @@ TEST_F(DirectoryRunInstalled132, MediumWithUpperCaseNamesIsFoundAndApplied) {
     EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "132");
     EXPECT_EQ(suite.db().column("show tables like 'clientes'"), QStringList({"clientes"}));
 }
+
+TEST_F(DirectoryRun, UnattendedFromAFolderNeedsNoLoginAndEndsWithAStatus) {
+    struct Case {
+        const char* name;
+        QString folder; // empty: the source folder
+        bool archive;
+        int exitCode;
+        QString lastBox;
+    } cases[] = {
+        {"archive found", {}, true, 0, "Atualização concluída com sucesso!"},
+        {"nothing found", {}, false, 2, "Nenhuma atualização realizada!"},
+        {"no such folder", "/nao/existe", false, 1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(src + "/krvsis131.zip");
+        writeFile(suite.folder() + "/krvsis.exe", "old main");
+        if (c.archive)
+            makeZip(src + "/krvsis131.zip", {{"krvsis.exe", "new main"}});
+        RunOptions o = suite.options({}, 60);
+        o.arguments = {"--unattended", "--directory", c.folder.isEmpty() ? src : c.folder};
+        const RunResult r = runProgram(zelvorBinary(), o);
+        EXPECT_FALSE(r.timedOut) << r.transcriptText().toStdString();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.transcriptText().toStdString();
+        EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), c.archive ? "new main" : "old main");
+        if (!c.lastBox.isEmpty())
+            EXPECT_TRUE(r.output.contains("\tAviso!\t" + c.lastBox + "\n"))
+                << r.output.toStdString();
+    }
+}

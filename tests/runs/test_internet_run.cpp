@@ -8,7 +8,12 @@
 #include "test_db.h"
 #include "update_file_builder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace krv;
@@ -86,6 +91,20 @@ void expectCleanEnd(const RunResult& r, int code) {
     EXPECT_EQ(r.exitCode, code) << shownText(r);
 }
 
+// The update records the run wrote into the suite's folder, oldest first.
+QList<QJsonObject> records(const QString& suiteFolder) {
+    QList<QJsonObject> out;
+    const QDir dir(suiteFolder + "/atualizacoes");
+    for (const QString& name : dir.entryList({"*.json"}, QDir::Files, QDir::Name))
+        out << QJsonDocument::fromJson(readFile(dir.filePath(name))).object();
+    return out;
+}
+
+QStringList logLines(const QString& suiteFolder) {
+    return QString::fromUtf8(readFile(suiteFolder + "/atualizacoes/atualizacoes.log"))
+        .split('\n', Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheMenu) {
@@ -149,6 +168,50 @@ TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheM
         logged << l.section('\t', 2, 2);
     }
     EXPECT_EQ(logged, QStringList({"krv.mdb", "mnusis_cs.krv", "krvsis01.32.00.zip"}));
+
+    // The record: before and after of modules, database and menu, each statement, each file.
+    const auto recs = records(install_.folder());
+    ASSERT_EQ(recs.size(), 1);
+    const QJsonObject rec = recs.first();
+    EXPECT_EQ(rec["outcome"].toString(), "updated");
+    EXPECT_EQ(rec["reached"].toString(), "end");
+    EXPECT_EQ(rec["user"].toString(), "ana");
+    EXPECT_EQ(rec["message"].toString(), kDone);
+    EXPECT_EQ(rec["modules"].toArray(),
+              QJsonArray({QJsonObject{
+                  {"name", "krvsis"}, {"before", "01.31.00"}, {"after", QJsonValue()}}}));
+    const QJsonObject db = rec["database"].toObject();
+    EXPECT_EQ(db["ult_atualizacao"].toObject(),
+              (QJsonObject{{"before", "000131"}, {"after", "000132"}}));
+    EXPECT_EQ(db["atmenu"].toObject(), (QJsonObject{{"before", "000010"}, {"after", "000011"}}));
+    EXPECT_EQ(rec["menu_rows"].toObject(), (QJsonObject{{"before", "1"}, {"after", "2"}}));
+    QStringList sql;
+    for (const QJsonValue st : db["statements"].toArray()) {
+        sql << st["sql"].toString();
+        EXPECT_EQ(st["result"].toString(), "ok");
+        EXPECT_GE(st["duration_ms"].toInteger(-1), 0);
+    }
+    ASSERT_EQ(sql.size(), 2) << sql.join('\n').toStdString();
+    EXPECT_TRUE(sql[0].contains("clientes") && sql[0].contains("nome")) << sql[0].toStdString();
+    EXPECT_TRUE(sql[1].startsWith("create table", Qt::CaseInsensitive) &&
+                sql[1].contains("produtos"));
+    // Only clientes was altered; its definition before the change.
+    const QJsonObject before = db["tables_before"].toObject();
+    EXPECT_EQ(before.keys(), QStringList({"clientes"}));
+    EXPECT_FALSE(before["clientes"].toString().contains("nome"));
+    QStringList files;
+    for (const QJsonValue f : rec["files"].toArray()) {
+        files << f["name"].toString();
+        const QByteArray served = readFile(this->served(f["name"].toString()));
+        EXPECT_EQ(f["size"].toInteger(), served.size());
+        EXPECT_EQ(f["sha256"].toString(),
+                  QString::fromLatin1(
+                      QCryptographicHash::hash(served, QCryptographicHash::Sha256).toHex()));
+    }
+    EXPECT_EQ(files, QStringList({"krv.mdb", "krvsis01.32.00.zip", "mnusis_cs.krv"}));
+    const QStringList log = logLines(install_.folder());
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log.first().split('\t').mid(2, 3), QStringList({"updated", "end", "ana"}));
 }
 
 TEST_F(InternetRun, NothingToUpdateSaysSoAndEnds) {
@@ -179,6 +242,7 @@ TEST_F(InternetRun, TermsNotAcceptedThenCancelChangesNothing) {
     EXPECT_NE(readFile(module_), "nova");
     EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
     EXPECT_FALSE(r.messages().contains(kDone));
+    EXPECT_TRUE(records(install_.folder()).isEmpty());
 }
 
 TEST_F(InternetRun, ARefusedDownloadEndsInTheFatalReportAndIsNotApplied) {
@@ -198,6 +262,12 @@ TEST_F(InternetRun, ARefusedDownloadEndsInTheFatalReportAndIsNotApplied) {
     EXPECT_TRUE(report.contains("caixa01.32.00.zip")) << report.toStdString();
     EXPECT_FALSE(r.messages().contains(kDone));
     EXPECT_EQ(served_.answered("GET /atualsis/caixa01.32.00.zip 404"), 1);
+    // A failed run's record says how far it got and why it stopped.
+    const auto recs = records(install_.folder());
+    ASSERT_EQ(recs.size(), 1);
+    EXPECT_EQ(recs.first()["outcome"].toString(), "failed");
+    EXPECT_EQ(recs.first()["exit_code"].toInt(), 1);
+    EXPECT_TRUE(recs.first()["message"].toString().contains("caixa01.32.00.zip"));
     // The first file went through; the refused one is neither logged nor left behind.
     EXPECT_EQ(readFile(module_), "nova");
     const QString log = QString::fromUtf8(served_.read("logcliente.txt"));
@@ -305,4 +375,108 @@ TEST_F(InternetRun, DueWorkWithAnEmptyHistoryStillShowsTheTermsAndShortRecordsAr
     EXPECT_EQ(downloads("mnusis_cs.krv"), 0);
     EXPECT_EQ(install_.db().scalar("select ult_atualizacao from licensa"), "000131");
     EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000010");
+}
+
+// zelvor --unattended on the same installation: the stored login, no person, an exit status.
+TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
+    struct Case {
+        const char* name;
+        QString user, password;
+        QStringList args;
+        bool serverHasArchive, due;
+        int exitCode;
+        QString lastLine; // the last box or message written on standard output
+        bool moduleReplaced;
+    } cases[] = {
+        {"due update",
+         "ana",
+         "segredo",
+         {"--unattended", "--accept-terms"},
+         true,
+         true,
+         0,
+         "Aviso!\t" + kDone,
+         true},
+        {"nothing to do",
+         "ana",
+         "segredo",
+         {"--unattended", "--accept-terms"},
+         true,
+         false,
+         2,
+         "Aviso!\tSeu sistema não necessita de nenhuma atualização!",
+         false},
+        {"wrong password",
+         "ana",
+         "errada",
+         {"--unattended", "--accept-terms"},
+         true,
+         true,
+         4,
+         "Aviso!\tOcorreu um erro ao consultar o servidor, verifique se o usuário e a senha estão "
+         "corretos e tente novamente!",
+         false},
+        {"no stored login",
+         "",
+         "",
+         {"--unattended", "--accept-terms"},
+         true,
+         true,
+         4,
+         "zelvor\tNenhum usuário gravado",
+         false},
+        {"terms not accepted",
+         "ana",
+         "segredo",
+         {"--unattended"},
+         true,
+         true,
+         3,
+         "zelvor\tTermos da atualização não aceitos",
+         false},
+        {"server error",
+         "ana",
+         "segredo",
+         {"--unattended", "--accept-terms"},
+         false,
+         true,
+         1,
+         "Erro inesperado no sistema\t",
+         false},
+    };
+    history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(module_);
+        ASSERT_TRUE(QFile::copy(zelvorBinary(), module_));
+        QFile::remove(served("krvsis01.32.00.zip"));
+        if (c.serverHasArchive)
+            makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "nova"}});
+        versions(c.due ? "5\tkrvsis\t01.32.00\n" : "5\tkrvsis\t01.31.00\n");
+        install_.setSetting("atuser", c.user);
+        install_.setSetting("atpwd", c.password);
+        RunOptions o = install_.options({}, 90);
+        o.env["ZELVOR_BASE_URL"] = served_.baseUrl();
+        o.arguments = c.args;
+        const RunResult r = runProgram(zelvor_, o);
+        EXPECT_FALSE(r.timedOut) << shownText(r);
+        EXPECT_FALSE(r.crashed) << shownText(r);
+        EXPECT_EQ(r.exitCode, c.exitCode) << shownText(r);
+        EXPECT_EQ(readFile(module_) == "nova", c.moduleReplaced) << shownText(r);
+        if (c.exitCode != 1) // a failed run leaves what it fetched
+            EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
+        // Every line: time, title or window, text; the box before the closing line.
+        QStringList lines = r.output.split('\n', Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 2) << r.output.toStdString();
+        const QString closing = lines.takeLast();
+        EXPECT_TRUE(closing.endsWith(QString("código %1").arg(c.exitCode)))
+            << closing.toStdString();
+        const QRegularExpression stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\t)");
+        for (const QString& l : lines)
+            EXPECT_TRUE(stamp.match(l).hasMatch()) << l.toStdString();
+        EXPECT_TRUE(lines.last().mid(20).startsWith(c.lastLine)) << r.output.toStdString();
+        if (c.exitCode == 0)
+            EXPECT_TRUE(r.output.contains("\tfrmProc\tDescompactando arquivo\n"))
+                << r.output.toStdString();
+    }
 }

@@ -1,0 +1,65 @@
+#include "navigation/command_line.h"
+
+#include "build_info.h"
+
+namespace krv::navigation {
+
+CommandLine parseCommandLine(const QStringList& args) {
+    CommandLine c;
+    for (qsizetype i = 0; i < args.size() && c.error.isEmpty(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString& into) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
+                c.error = "A opção " + a + " precisa de um valor.";
+            else
+                into = args[++i];
+        };
+        if (a == "--help" || a == "-h")
+            c.help = true;
+        else if (a == "--version")
+            c.version = true;
+        else if (a == "--unattended")
+            c.unattended = true;
+        else if (a == "--accept-terms")
+            c.acceptTerms = true;
+        else if (a == "--directory")
+            value(c.directory);
+        else if (a == "--plan")
+            value(c.plan);
+        else
+            c.error = "Opção desconhecida: " + a;
+    }
+    if (!c.error.isEmpty())
+        return c;
+    if (!c.unattended && (c.acceptTerms || !c.directory.isEmpty()))
+        c.error = "As opções --accept-terms e --directory só valem com --unattended.";
+    else if (c.unattended && !c.plan.isEmpty())
+        c.error = "As opções --plan e --unattended não podem ser usadas juntas.";
+    return c;
+}
+
+QString helpText() {
+    return "Uso: zelvor [opções]\n"
+           "Assistente de atualização do sistema KRV. Sem opções, abre o assistente.\n"
+           "\n"
+           "  --unattended         atualiza pela Internet sem ninguém na tela, com o usuário\n"
+           "                       e a senha gravados no login (\"Gravar\")\n"
+           "  --accept-terms       aceita os termos da atualização (com --unattended)\n"
+           "  --directory PASTA    atualiza a partir de PASTA em vez da Internet\n"
+           "                       (com --unattended)\n"
+           "  --plan ARQUIVO       mostra o que a atualização do banco de dados faria com\n"
+           "                       ARQUIVO, sem alterar nada\n"
+           "  --version            mostra a versão e termina\n"
+           "  --help               mostra esta ajuda e termina\n"
+           "\n"
+           "Códigos de saída de --unattended: 0 atualizado, 1 falha, 2 nada a atualizar,\n"
+           "3 termos não aceitos, 4 login recusado ou sem usuário gravado, 5 outra\n"
+           "atualização em andamento.\n"
+           "Códigos de saída de --plan: 0 nada a fazer, 10 há alterações, 1 erro.\n";
+}
+
+QString versionText() {
+    return QString("zelvor %1.%2.%3\n").arg(build::major).arg(build::minor).arg(build::revision);
+}
+
+} // namespace krv::navigation

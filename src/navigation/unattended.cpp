@@ -1,0 +1,140 @@
+#include "navigation/unattended.h"
+
+#include "platform/program.h"
+#include "platform/settings.h"
+#include "platform/test_hook.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace krv::navigation {
+
+namespace {
+
+const QString kDone = "Atualização concluída com sucesso!";
+const QString kNothing = "Nenhuma atualização realizada!";
+const QString kUpToDate = "Seu sistema não necessita de nenhuma atualização!";
+const QString kLoginRefused = "Ocorreu um erro ao consultar o servidor, verifique se o usuário";
+const QString kNoStoredLogin = "Nenhum usuário gravado para o servidor de atualização. Entre uma "
+                               "vez pelo assistente com \"Gravar\" marcado.";
+const QString kTermsRefused = "Termos da atualização não aceitos: use --accept-terms para "
+                              "aceitá-los.";
+
+// The boxes after which the window waits for another try that nobody will make.
+const char* const kStuck[] = {
+    "A porta de conexão configurada",
+    "Arquivos de atualização não encontrados no diretório informado!",
+    "A unidade ",
+};
+
+void writeOut(const QString& line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString now() {
+    return QDateTime::currentDateTime().toString(Qt::ISODate);
+}
+
+void closingLine(int status) {
+    writeOut(now() + "\tzelvor\t" +
+             QString("Fim da execução sem assistência: código %1").arg(status));
+}
+
+// Ends before the first window: says why, then the closing line.
+[[noreturn]] void endBeforeStart(int status, const QString& why) {
+    writeOut(now() + "\tzelvor\t" + why);
+    closingLine(status);
+    ::_exit(status);
+}
+
+} // namespace
+
+bool UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
+    if (kind == "show" && fields.value(0) == "frmHist" && !acceptTerms_) {
+        outcome_ = exitcode::termsNotAccepted;
+        return false;
+    }
+    if (kind != "msgbox")
+        return false;
+    const QString text = fields.value(3);
+    if (text == kDone)
+        outcome_ = exitcode::updated;
+    else if (text == kNothing || text == kUpToDate)
+        outcome_ = exitcode::nothingToDo;
+    else if (text.startsWith(kLoginRefused)) {
+        outcome_ = exitcode::loginRefused;
+        return true;
+    } else {
+        for (const char* stuck : kStuck)
+            if (text.startsWith(QString::fromUtf8(stuck))) {
+                outcome_ = exitcode::failed;
+                return true;
+            }
+    }
+    return false;
+}
+
+int UnattendedOutcome::status(int endCode) const {
+    // A program end that says something went wrong (the fatal report, a timeout, another
+    // run) keeps its own code; an ordinary end is read from what the run showed.
+    if (endCode != 0)
+        return endCode;
+    return outcome_.value_or(exitcode::failed);
+}
+
+QString unattendedScript(const CommandLine& options) {
+    if (!options.directory.isEmpty())
+        return "click frmSel.SSCommand2\ntype frmDir.txtDir " +
+               platform::hook::escape(options.directory) + "\nclick frmDir.cmdOK\n";
+    QString script = "click frmSel.SSCommand1\nclick frmInicio.cmdContinua\n";
+    if (options.acceptTerms)
+        script += "check frmHist.optTermos(1) 1\nclick frmHist.SSCommand1\n";
+    else
+        script += "click frmHist.cmdCanc\n";
+    return script;
+}
+
+QString unattendedLine(const QString& time, const QString& kind, const QStringList& fields) {
+    using platform::hook::escape;
+    if (kind == "msgbox")
+        return time + '\t' + escape(fields.value(0)) + '\t' + escape(fields.value(3));
+    if (kind == "status")
+        return time + '\t' + escape(fields.value(0)) + '\t' + escape(fields.value(1));
+    return {};
+}
+
+void startUnattended(const CommandLine& options) {
+    if (!options.directory.isEmpty() && !QFileInfo(options.directory).isDir()) {
+        endBeforeStart(exitcode::failed,
+                       "Pasta de atualização não encontrada: " + options.directory);
+    }
+    if (options.directory.isEmpty() && platform::getSetting("atuser").isEmpty()) {
+        endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
+    }
+    auto outcome = std::make_shared<UnattendedOutcome>(options.acceptTerms);
+    platform::setEndHandler([outcome](int code) {
+        const int status = outcome->status(code);
+        if (status == exitcode::termsNotAccepted)
+            writeOut(now() + "\tzelvor\t" + kTermsRefused);
+        closingLine(status);
+        std::fflush(nullptr);
+        ::_exit(status);
+    });
+    platform::hook::drive(unattendedScript(options),
+                          [outcome](const QString& kind, const QStringList& fields) {
+                              const QString line = unattendedLine(now(), kind, fields);
+                              if (!line.isEmpty())
+                                  writeOut(line);
+                              if (outcome->see(kind, fields))
+                                  // After the box returns: its window would wait for another try.
+                                  QTimer::singleShot(0, [] { platform::endProgram(0); });
+                          });
+}
+
+} // namespace krv::navigation

@@ -1,0 +1,41 @@
+#pragma once
+// zelvor --unattended: the interactive program driven without a person. The windows exist
+// (offscreen) and the same handlers run; the buttons a person would press are pressed by the
+// test hook's driver, every message box is answered with its default button, and every box
+// and status text is written to standard output. The exit status tells how the run ended.
+#include "navigation/command_line.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace krv::navigation {
+
+// Reads the transcript of an unattended run and works out its exit status.
+class UnattendedOutcome {
+public:
+    explicit UnattendedOutcome(bool acceptTerms) : acceptTerms_(acceptTerms) {}
+
+    // One transcript line. True when the run cannot go on by itself (a box after which the
+    // window would wait for a person) and must end with status().
+    bool see(const QString& kind, const QStringList& fields);
+    // The exit status for a program end with the given code.
+    int status(int endCode) const;
+
+private:
+    bool acceptTerms_;
+    std::optional<int> outcome_;
+};
+
+// The steps a person would take: the Internet path with the stored login, or the folder.
+QString unattendedScript(const CommandLine& options);
+
+// One line of standard output for a transcript line (time, title or window, text); empty for
+// the lines not shown.
+QString unattendedLine(const QString& time, const QString& kind, const QStringList& fields);
+
+// Makes this run unattended; call after the application exists and before the start window
+// loads. Ends the program (status 4) when no login is stored for the Internet path.
+void startUnattended(const CommandLine& options);
+
+} // namespace krv::navigation

@@ -1,0 +1,178 @@
+// The dry run of the database update: which column changes can lose data, and zelvor --plan
+// against the real program, compared with the statements a real update then executes.
+#include "database/schema_plan.h"
+#include "run_program.h"
+#include "suite_install.h"
+#include "test_schema_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace krv;
+using namespace krv::database;
+using namespace krv::test;
+
+namespace {
+
+TEST(PlanDataLoss, NarrowerTypesAreFlaggedAndWiderOnesAreNot) {
+    struct Case {
+        QString live, next;
+        bool loses;
+    } cases[] = {
+        {"varchar(40)", "varchar(10)", true},
+        {"varchar(40)", "varchar(60)", false},
+        {"char(5)", "VARCHAR(5)", false},
+        {"text", "varchar(200)", true},
+        {"varchar(10)", "text", false},
+        {"int(11)", "smallint(6)", true},
+        {"smallint(6)", "int(11)", false},
+        {"int(10) unsigned", "int(11)", true},
+        {"int(11)", "int(10) unsigned", true},
+        {"tinyint(3) unsigned", "smallint(6)", false},
+        {"bigint(20)", "int(11)", true},
+        {"decimal(10,2)", "decimal(8,2)", true},
+        {"decimal(10,2)", "decimal(10,1)", true},
+        {"decimal(8,2)", "decimal(12,4)", false},
+        {"varchar(20)", "int(11)", true},
+        {"varbinary(16)", "varbinary(8)", true},
+        {"date", "datetime", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(canLoseData(c.live, c.next), c.loses)
+            << c.live.toStdString() << " -> " << c.next.toStdString();
+}
+
+TEST(PlanDataLoss, RowsThatDoNotFitArePickedByTheNewTypesBounds) {
+    struct Case {
+        QString type;
+        std::optional<QString> condition;
+    } cases[] = {
+        {"varchar(10)", "char_length(`c`) > 10"},
+        {"char(3) character set utf8mb4", "char_length(`c`) > 3"},
+        {"binary(4)", "length(`c`) > 4"},
+        {"tinyint(4)", "`c` < -128 or `c` > 127"},
+        {"smallint(5) unsigned", "`c` < 0 or `c` > 65535"},
+        {"int(11)", "`c` < -2147483648 or `c` > 2147483647"},
+        {"decimal(5,2)", "abs(`c`) >= 1000"},
+        {"decimal", "abs(`c`) >= 10000000000"},
+        {"text", std::nullopt},
+        {"datetime", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(notFitting("`c`", c.type), c.condition) << c.type.toStdString();
+}
+
+// The statements of a printed plan, without their ";".
+QStringList planStatements(const QString& output) {
+    QStringList out;
+    for (const QString& line : output.split('\n', Qt::SkipEmptyParts))
+        if (!line.startsWith("-- ") && line.endsWith(';'))
+            out << line.chopped(1);
+    return out;
+}
+
+class PlanCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(suite.db().ok() && reference.ok());
+        // Three names longer than the narrowed column, two that fit.
+        suite.db().exec(
+            {"create table clientes (id int primary key, nome varchar(40), "
+             "cidade varchar(30)) engine=InnoDB",
+             "insert into clientes values (1,'Ana',null),(2,'Bartolomeu Dias',null),"
+             "(3,'Catarina Eufemia',null),(4,'Duarte',null),(5,'Eduarda Pimentel',null)"});
+        reference.exec({"create table clientes (id int primary key, nome varchar(10), "
+                        "cidade varchar(60), email varchar(120), key idx_nome (nome)) "
+                        "engine=InnoDB",
+                        "create table produtos (codigo varchar(20) not null primary key, "
+                        "preco decimal(10,2)) engine=InnoDB"});
+        path = dir.filePath("krv.mdb");
+        tools::BuildOptions o;
+        o.codAtu = "000132";
+        tools::buildUpdateFile(path, reference.db(), o);
+    }
+
+    RunResult plan(const QString& file) {
+        RunOptions o = suite.options({}, 60);
+        o.arguments = {"--plan", file};
+        return runProgram(zelvorBinary(), o);
+    }
+
+    QStringList liveStructure() {
+        QStringList out;
+        for (const QString& t : suite.db().column("show tables")) {
+            QSqlQuery q(suite.db().db());
+            q.exec("show create table " + t);
+            out << (q.next() ? q.value(1).toString() : "? " + t);
+        }
+        return out;
+    }
+
+    SuiteInstall suite;
+    ScratchDatabase reference;
+    QTemporaryDir dir;
+    QString path;
+};
+
+TEST_F(PlanCommand, PrintsWhatARealRunThenExecutesFlagsTheNarrowingAndChangesNothing) {
+    const QStringList before = liveStructure();
+    const RunResult r = plan(path);
+    ASSERT_EQ(r.exitCode, 10) << r.output.toStdString();
+    EXPECT_EQ(liveStructure(), before);
+    const QStringList planned = planStatements(r.output);
+    EXPECT_TRUE(r.output.contains("-- Criando Tabela <produtos>")) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains("-- Alterando Campo: <clientes-nome>"));
+    EXPECT_TRUE(r.output.contains("-- ATENÇÃO: clientes.nome passa de varchar(40) para "
+                                  "varchar(10) e pode perder dados: 3 linha(s) não cabem"))
+        << r.output.toStdString();
+    // Lengthening cidade loses nothing and is not flagged.
+    EXPECT_EQ(r.output.count("ATENÇÃO"), 1) << r.output.toStdString();
+    // The user's file is left as it was: the snapshot went into a copy.
+    EXPECT_TRUE(openUpdateFile(path).query("select * from d_tabelas").empty());
+
+    // With the long names shortened the real update goes through; it executes the plan.
+    suite.db().exec("update clientes set nome = left(nome, 10)");
+    Conexao().Open(1, suite.db().connectionString());
+    QStringList executed;
+    SyncView view;
+    view.executed = [&](const QString& s) { executed << s; };
+    const UpdateFile file = openUpdateFile(path);
+    LerEstrutura(file, Conexao());
+    prepareLookups(file);
+    SchemaSync(file, Conexao(), view).run();
+    Conexao().close();
+    EXPECT_EQ(planned, executed) << r.output.toStdString();
+    EXPECT_GE(executed.size(), 4);
+
+    // Now nothing is left to do.
+    const RunResult again = plan(path);
+    EXPECT_EQ(again.exitCode, 0) << again.output.toStdString();
+    EXPECT_TRUE(planStatements(again.output).isEmpty()) << again.output.toStdString();
+}
+
+TEST_F(PlanCommand, RefusedOrMissingFilesAndAnUnreachableDatabaseEndInError) {
+    // A type that would carry a second statement is refused before anything is planned.
+    {
+        const UpdateFile f = openUpdateFile(path);
+        f.execute("update campos set type = 'int; drop table clientes' where field = 'preco'");
+    }
+    struct Case {
+        QString file;
+        QString output;
+    } cases[] = {
+        {path, "-- RECUSADO: Arquivo de atualização recusado: tabela <produtos>"},
+        {dir.filePath("nenhum.mdb"), "Arquivo de atualização não encontrado"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = plan(c.file);
+        EXPECT_EQ(r.exitCode, 1) << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains(c.output)) << r.output.toStdString();
+    }
+    writeConfigBD(suite.folder(), {"1", "Driver={X};Server=127.0.0.1:1;Database=x;Uid=u;Pwd=p;", "",
+                                   "", "", "", "X"});
+    const RunResult r = plan(path);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.output.contains("Não foi possível estabelecer conexão"))
+        << r.output.toStdString();
+}
+
+} // namespace
