@@ -4,4 +4,5 @@ target_sources(krv_core PRIVATE
   runs/limpa_temporarios.cpp
   runs/dir_run.cpp
   runs/frm_proc_dir.cpp
+  runs/signed_files.cpp
 )
