@@ -16,6 +16,7 @@
 #include "platform/program.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
+#include "runs/signed_files.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -74,15 +75,20 @@ QString installedModuleVersion(const QString& path) {
     if (!QFileInfo(folder).isDir())
         QDir().mkpath(folder);
     const QString archive = baseName + offered + ".zip";
+    const QString path = winJoin(updatekrv::DirSis, "\\update\\" + archive);
     const runs::FetchOutcome got =
-        runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive),
-                              winJoin(updatekrv::DirSis, "\\update\\" + archive));
+        runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive), path);
     if (got.cancelled)
         runs::updateStopped();
-    if (!got.whole) {
-        QString caller = "Programa: frmInicio\r\nRotina: Modulos";
+    QString caller = "Programa: frmInicio\r\nRotina: Modulos";
+    if (!got.whole)
         ErroFatal(caller, KrvError(err::Download,
                                    "O arquivo " + archive + " não foi baixado: " + got.reason));
+    // Movrin runs whatever the archive holds: it is started only for a file the maker signed.
+    try {
+        runs::requireFetchedSignature(&w, archive, protocol::fileUrl(archive), path);
+    } catch (const KrvError& e) {
+        ErroFatal(caller, e);
     }
     const QString movrin = programFolder() + "/movrin";
     if (!startDetached(movrin, {"-/update/" + archive}))

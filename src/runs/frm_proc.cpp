@@ -13,6 +13,7 @@
 #include "runs/leftovers.h"
 #include "runs/limpa_temporarios.h"
 #include "runs/mod_add_zip.h"
+#include "runs/signed_files.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -79,6 +80,8 @@ void frmProc::Processa() {
         for (int i = 0; i < lstAux->count(); ++i)
             entries << lstAux->item(i)->text();
         removeLeftoverParts(folder, entries);
+        dropUncheckedMenuFile(folder, entries);
+        QStringList verifiedArchives;
 
         for (int i = 0; i < lstAux->count(); ++i) {
             const QString entry = lstAux->item(i)->text();
@@ -91,10 +94,17 @@ void frmProc::Processa() {
             if (!got.whole)
                 throw KrvError(err::Download,
                                "O arquivo " + entry + " não foi baixado: " + got.reason);
+            requireFetchedSignature(this, entry, protocol::fileUrl(entry), path);
             protocol::sendClientLog(updatekrv::UsuarioAtual, entry);
             updatekrv::Atualizou = true;
             switch (entryKind(entry)) {
             case EntryKind::Archive:
+                // Signed updates unpack only once every file has passed its check, so a
+                // refused file later in the list leaves the suite as it was.
+                if (signaturesRequired()) {
+                    verifiedArchives << path;
+                    break;
+                }
                 St(lblStatus, "Descompactando arquivo");
                 Descompacta(path, "*.*", updatekrv::DirSis, 0);
                 break;
@@ -107,6 +117,10 @@ void frmProc::Processa() {
             case EntryKind::Other:
                 break;
             }
+        }
+        for (const QString& path : verifiedArchives) {
+            St(lblStatus, "Descompactando arquivo");
+            Descompacta(path, "*.*", updatekrv::DirSis, 0);
         }
         unsetCursor();
 

@@ -13,6 +13,7 @@
 #include "runs/dir_run.h"
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
+#include "runs/signed_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,6 +66,13 @@ void copyReplacing(const QString& from, const QString& to) {
                                             source.errorString());
 }
 
+// The signature beside a medium's file, its name found with case ignored as the file's was;
+// the expected name when there is none, so the refusal names it.
+QString mediumSignature(const QString& folder, const QString& name) {
+    const QString found = firstMatch(folder, "\\" + name + ".sig");
+    return winJoin(folder, "\\" + (found.isEmpty() ? name + ".sig" : found));
+}
+
 } // namespace
 
 void frmProcDir::Processa() {
@@ -72,17 +80,32 @@ void frmProcDir::Processa() {
     try {
         setCursor(Qt::WaitCursor);
         clearLeftovers(updatekrv::DirSis);
+        // Every file of the medium is checked before the first one is applied, so a refused
+        // file leaves the suite as it was; the medium's files are never removed.
+        QList<std::pair<const ModuleArchive*, QString>> archives;
         for (const ModuleArchive& row : kModuleArchives) {
             const QString found = firstMatch(updatekrv::DirOrigem, row.mask);
-            if (found.isEmpty())
-                continue;
-            St(lblStatus, row.status);
+            if (!found.isEmpty())
+                archives.append({&row, found});
+        }
+        // The medium may come from a system that ignores case: "KRV.MDB" is the same file.
+        const QString mdbName = firstMatch(updatekrv::DirOrigem, "\\krv.mdb");
+        if (signaturesRequired()) {
+            QStringList names;
+            for (const auto& a : archives)
+                names << a.second;
+            if (!mdbName.isEmpty())
+                names << mdbName;
+            for (const QString& name : names)
+                requireSignature(name, winJoin(updatekrv::DirOrigem, "\\" + name),
+                                 mediumSignature(updatekrv::DirOrigem, name), false);
+        }
+        for (const auto& [row, found] : archives) {
+            St(lblStatus, row->status);
             Descompacta(winJoin(updatekrv::DirOrigem, "\\" + found), "*.*", updatekrv::DirSis, 0);
             updatekrv::Atualizou = true;
         }
 
-        // The medium may come from a system that ignores case: "KRV.MDB" is the same file.
-        const QString mdbName = firstMatch(updatekrv::DirOrigem, "\\krv.mdb");
         if (!mdbName.isEmpty()) {
             const QString mdb = winJoin(updatekrv::DirOrigem, "\\" + mdbName);
             database::UpdateFile file = database::openUpdateFile(mdb, database::kUpdateFileConnect);
@@ -101,6 +124,7 @@ void frmProcDir::Processa() {
                 if (!QFileInfo(folder).isDir())
                     QDir().mkpath(folder); // a failure shows in the copy below
                 file.close();
+                dropUncheckedMenuFile(folder, {});
                 copyReplacing(mdb, winJoin(updatekrv::DirSis, "\\update\\krv.mdb"));
                 auto& next = form<database::frmAtualKRV>();
                 setOwner(&next, this);

@@ -5,4 +5,5 @@ target_sources(krv_core PRIVATE
   runs/update_record.cpp
   runs/dir_run.cpp
   runs/frm_proc_dir.cpp
+  runs/signed_files.cpp
 )

@@ -1,5 +1,6 @@
 // The directory update run: its decisions in-process, and whole runs of the real zelvor
 // from the start window's "Diretório" button against a throwaway suite.
+#include "common/update_signature.h"
 #include "common/updatekrv.h"
 #include "database/frm_atual_krv.h"
 #include "make_zip.h"
@@ -13,7 +14,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 using namespace krv;
 using namespace krv::test;
@@ -308,5 +311,67 @@ TEST_F(DirectoryRun, UnattendedFromAFolderNeedsNoLoginAndEndsWithAStatus) {
         if (!c.lastBox.isEmpty())
             EXPECT_TRUE(r.output.contains("\tAviso!\t" + c.lastBox + "\n"))
                 << r.output.toStdString();
+    }
+}
+
+// A medium for an installation that holds the maker's key: each file needs its signature
+// beside it (case ignored as for the file). A refused file leaves the suite as it was and the
+// medium untouched.
+TEST_F(DirectoryRunInstalled132, SignedMediumAppliesAndARefusedFileChangesNothing) {
+    reference.exec("create table clientes (id int, nome varchar(40))");
+    QByteArray pk(signature::PublicKeyBytes, '\0'), sk(signature::SecretKeyBytes, '\0');
+    crypto_sign_keypair(reinterpret_cast<unsigned char*>(pk.data()),
+                        reinterpret_cast<unsigned char*>(sk.data()));
+    // The program folder holds the key: zelvor runs from the suite's folder.
+    const QString zelvor = suite.folder() + "/zelvor";
+    ASSERT_TRUE(QFile::copy(zelvorBinary(), zelvor));
+    QFile::setPermissions(zelvor, QFile::permissions(zelvorBinary()));
+    writeFile(suite.folder() + "/zelvor.pub", signature::encodeLine(pk));
+    const QString archive = src + "/KRVSIS0131.ZIP", mdb = src + "/KRV.MDB";
+    struct Case {
+        const char* name;
+        std::function<void()> spoil; // after signing
+        QString refused;             // empty: the medium applies
+    };
+    const QList<Case> cases = {
+        {"update file altered after the archive", [&] { writeFile(mdb, readFile(mdb) + "x"); },
+         "KRV.MDB"},
+        {"archive without its signature", [&] { QFile::remove(archive + ".sig"); },
+         "KRVSIS0131.ZIP.sig"},
+        {"signature of another file", [&] { QFile::copy(mdb + ".sig", archive + ".sig"); },
+         "KRVSIS0131.ZIP"},
+        {"signed medium, signature names in other case", [] {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(src).removeRecursively();
+        QDir().mkpath(src);
+        writeFile(suite.folder() + "/krvsis.exe", "old main");
+        makeZip(archive, {{"krvsis.exe", "new main"}});
+        updateFile("133", "KRV.MDB");
+        writeFile(archive + ".sig", signature::encodeLine(*signature::signFile(archive, sk)));
+        writeFile(src + "/krv.mdb.SIG", signature::encodeLine(*signature::signFile(mdb, sk)));
+        c.spoil();
+        const QByteArray archiveBytes = readFile(archive), mdbBytes = readFile(mdb);
+        RunOptions o = suite.options(
+            "click frmSel.SSCommand2\ntype frmDir.txtDir " + src + "\nclick frmDir.cmdOK\n", 60);
+        const RunResult r = runProgram(zelvor, o);
+        const std::string t = r.transcriptText().toStdString();
+        ASSERT_FALSE(r.messages().isEmpty()) << t;
+        if (c.refused.isEmpty()) {
+            EXPECT_EQ(r.messages().last(), "Atualização concluída com sucesso!") << t;
+            EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
+            EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "133");
+            EXPECT_EQ(r.exitCode, 0) << t;
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 1) << t;
+        EXPECT_TRUE(r.messages().last().contains(c.refused)) << t;
+        EXPECT_TRUE(r.messages().last().contains("assinatura")) << t;
+        EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "old main");
+        EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "132");
+        EXPECT_TRUE(suite.db().column("show tables like 'clientes'").isEmpty());
+        EXPECT_EQ(readFile(archive), archiveBytes); // the medium is never touched
+        EXPECT_EQ(readFile(mdb), mdbBytes);
     }
 }

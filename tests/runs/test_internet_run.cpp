@@ -3,6 +3,7 @@
 // server on loopback and the real MariaDB.
 #include "../navigation/served_folder.h"
 #include "common/text.h"
+#include "common/update_signature.h"
 #include "make_zip.h"
 #include "suite_install.h"
 #include "test_db.h"
@@ -14,7 +15,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 using namespace krv;
 using namespace krv::test;
@@ -478,5 +481,109 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         if (c.exitCode == 0)
             EXPECT_TRUE(r.output.contains("\tfrmProc\tDescompactando arquivo\n"))
                 << r.output.toStdString();
+    }
+}
+
+// Signed updates: the maker's key as zelvor.pub in the program folder and every served file
+// signed. A file that fails its check ends the run naming it, with nothing applied.
+TEST_F(InternetRun, SignedFilesApplyAndARefusedOneEndsTheRunWithNothingChanged) {
+    ASSERT_TRUE(QFile::copy(zelvorBinary(), install_.folder() + "/caixa"));
+    install_.db().exec(
+        {"create table menu (Sistema varchar(50), sequencia varchar(3), Menu "
+         "varchar(30), NomeInter varchar(20), Nivel int, NivelAnterior "
+         "varchar(50), Programa int)",
+         "insert into menu values ('Antigo', '001', 'Velho', 'mnuVelho', 1, '', 0)"});
+    QByteArray pk(signature::PublicKeyBytes, '\0'), sk(signature::SecretKeyBytes, '\0');
+    crypto_sign_keypair(reinterpret_cast<unsigned char*>(pk.data()),
+                        reinterpret_cast<unsigned char*>(sk.data()));
+    const QByteArray menu = menuRecord("Financeiro", "010", "Contas", "mnuPagar", "1", "", "1") +
+                            menuRecord("Estoque", "020", "Entradas", "mnuEntradas", "2", "", "0");
+    history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
+    const QStringList files = {"mnusis_cs.krv", "krvsis01.32.00.zip", "caixa01.32.00.zip",
+                               "zelvor01.32.00.zip"};
+    const auto tamper = [this](const QString& name) {
+        QByteArray b = readFile(served(name));
+        b[b.size() / 2] = char(b[b.size() / 2] ^ 0x20);
+        served_.write("atualsis/" + name, b);
+    };
+    struct Case {
+        const char* name;
+        bool key;
+        bool self;                   // the assistant itself is due
+        std::function<void()> spoil; // after signing
+        QString refused;             // empty: the update applies
+    };
+    const QList<Case> cases = {
+        {"signed update applies", true, false, [] {}, ""},
+        {"no key: an unsigned server works as before", false, false,
+         [&] {
+             for (const QString& f : files)
+                 QFile::remove(signature::signaturePath(served(f)));
+         },
+         ""},
+        {"tampered archive after a good one", true, false, [&] { tamper("caixa01.32.00.zip"); },
+         "caixa01.32.00.zip"},
+        {"missing signature", true, false,
+         [&] { QFile::remove(signature::signaturePath(served("krvsis01.32.00.zip"))); },
+         "krvsis01.32.00.zip.sig"},
+        // What a server declaring a short Content-Length delivers: the file's first part,
+        // arriving as whole.
+        {"menu file cut short", true, false,
+         [&] { served_.write("atualsis/mnusis_cs.krv", menu.left(menu.size() - 7)); },
+         "mnusis_cs.krv"},
+        {"tampered assistant archive", true, true, [&] { tamper("zelvor01.32.00.zip"); },
+         "zelvor01.32.00.zip"},
+    };
+    const QByteArray module = readFile(module_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        served_.write("atualsis/mnusis_cs.krv", menu);
+        makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "krvsis 01.32.00"}});
+        makeZip(served("caixa01.32.00.zip"), {{"caixa", "caixa 01.32.00"}});
+        makeZip(served("zelvor01.32.00.zip"), {{"zelvor", "assistente novo"}});
+        for (const QString& f : files)
+            served_.write("atualsis/" + f + ".sig",
+                          signature::encodeLine(*signature::signFile(served(f), sk)));
+        QFile::remove(install_.folder() + "/zelvor.pub");
+        if (c.key) {
+            QFile pub(install_.folder() + "/zelvor.pub");
+            ASSERT_TRUE(pub.open(QIODevice::WriteOnly));
+            pub.write(signature::encodeLine(pk));
+        }
+        c.spoil();
+        versions(c.self ? "0\tzelvor\t01.32.00\n"
+                        : "11\tmenu\t000011\n5\tkrvsis\t01.32.00\n6\tcaixa\t01.32.00\n");
+        const RunResult r = run(loginAndAccept());
+        const std::string what = shownText(r);
+        ASSERT_FALSE(r.messages().isEmpty()) << what;
+        if (c.refused.isEmpty()) {
+            expectCleanEnd(r, 0);
+            EXPECT_EQ(r.messages().last(), kDone) << what;
+            EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
+            EXPECT_EQ(readFile(install_.folder() + "/caixa"), "caixa 01.32.00");
+            EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000011");
+            ASSERT_TRUE(QFile::copy(zelvorBinary(), install_.folder() + "/caixa.tmp"));
+            QFile::remove(install_.folder() + "/caixa");
+            QFile::rename(install_.folder() + "/caixa.tmp", install_.folder() + "/caixa");
+            QFile::remove(module_);
+            QFile::copy(zelvorBinary(), module_);
+            install_.db().exec({"update licensa set atmenu = 10", "delete from menu",
+                                "insert into menu values ('Antigo', '001', 'Velho', "
+                                "'mnuVelho', 1, '', 0)"});
+            continue;
+        }
+        expectCleanEnd(r, 1);
+        const QString last = r.messages().last();
+        EXPECT_TRUE(last.contains(c.refused)) << what;
+        EXPECT_TRUE(last.contains("assinatura")) << what;
+        EXPECT_FALSE(r.messages().contains(kDone)) << what;
+        EXPECT_TRUE(r.of("run").isEmpty()) << what; // Movrin never started
+        EXPECT_EQ(readFile(module_), module) << what;
+        EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000010") << what;
+        EXPECT_EQ(install_.db().column("select trim(NomeInter) from menu"),
+                  QStringList({"mnuVelho"}));
+        const QString refusedFile = QString(c.refused).remove(QRegularExpression("\\.sig$"));
+        EXPECT_FALSE(QFileInfo::exists(install_.updateFolder() + "/" + refusedFile)) << what;
+        QDir(install_.updateFolder()).removeRecursively();
     }
 }
