@@ -567,7 +567,7 @@ TEST_F(InternetRun, SignedFilesApplyAndARefusedOneEndsTheRunWithNothingChanged) 
             QFile::rename(install_.folder() + "/caixa.tmp", install_.folder() + "/caixa");
             QFile::remove(module_);
             QFile::copy(zelvorBinary(), module_);
-            install_.db().exec({"update licensa set atmenu = 10", "delete from menu",
+            install_.db().exec({"update licensa set atmenu = '000010'", "delete from menu",
                                 "insert into menu values ('Antigo', '001', 'Velho', "
                                 "'mnuVelho', 1, '', 0)"});
             continue;
