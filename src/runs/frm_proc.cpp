@@ -14,6 +14,7 @@
 #include "runs/limpa_temporarios.h"
 #include "runs/mod_add_zip.h"
 #include "runs/signed_files.h"
+#include "runs/update_record.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -122,6 +123,7 @@ void frmProc::Processa() {
             St(lblStatus, "Descompactando arquivo");
             Descompacta(path, "*.*", updatekrv::DirSis, 0);
         }
+        record::filesFetched();
         unsetCursor();
 
         if (database) {

@@ -37,6 +37,7 @@ struct Statement {
 
 struct State {
     bool begun = false;
+    bool filesHashed = false;
     QDateTime start;
     QElapsedTimer clock;
     Snapshot before;
@@ -139,8 +140,10 @@ void statementsDone() {
 
 void filesFetched() {
     State& s = state();
-    if (!s.begun)
+    // Hashed once, as fetched: the database update later writes its snapshot into krv.mdb.
+    if (!s.begun || s.filesHashed)
         return;
+    s.filesHashed = true;
     const QDir dir(updatekrv::updateFolder());
     for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
         QFile file(f.filePath());

@@ -16,7 +16,8 @@ void begin();
 void statement(const QString& sql);
 void statementsDone();
 
-// The files of the update folder, hashed before the folder is removed.
+// The files of the update folder, hashed once: right after the downloads, else before the
+// folder is removed.
 void filesFetched();
 
 // The record as it would be written for a program end with that code; for tests and for the

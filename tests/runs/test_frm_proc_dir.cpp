@@ -293,7 +293,11 @@ TEST_F(DirectoryRun, UnattendedFromAFolderNeedsNoLoginAndEndsWithAStatus) {
         QString lastBox;
     } cases[] = {
         {"archive found", {}, true, 0, "Atualização concluída com sucesso!"},
-        {"nothing found", {}, false, 2, "Nenhuma atualização realizada!"},
+        {"nothing found",
+         {},
+         false,
+         1,
+         "Arquivos de atualização não encontrados no diretório informado!"},
         {"no such folder", "/nao/existe", false, 1, {}},
     };
     for (const auto& c : cases) {
@@ -308,9 +312,10 @@ TEST_F(DirectoryRun, UnattendedFromAFolderNeedsNoLoginAndEndsWithAStatus) {
         EXPECT_FALSE(r.timedOut) << r.transcriptText().toStdString();
         EXPECT_EQ(r.exitCode, c.exitCode) << r.transcriptText().toStdString();
         EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), c.archive ? "new main" : "old main");
-        if (!c.lastBox.isEmpty())
+        if (!c.lastBox.isEmpty()) {
             EXPECT_TRUE(r.output.contains("\tAviso!\t" + c.lastBox + "\n"))
                 << r.output.toStdString();
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace krv;
+using namespace krv::test;
 
 namespace {
 
