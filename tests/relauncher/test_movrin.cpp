@@ -146,13 +146,18 @@ TEST_F(Movrin, GivesUpOnTheSeventhTickWhileTheOldAssistantRuns) {
     EXPECT_FALSE(QFile::exists(marker_));
 }
 
+// The one message of an attempt whose archive could not be unpacked.
+void expectUnpackFailure(const RunResult& r, const QString& suite) {
+    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite +
+                                         "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
+        << r.transcriptText().toStdString();
+}
+
 TEST_F(Movrin, ADamagedArchiveRestoresTheOldAssistant) {
     writeFile(suite_ + "/zelvor", "velho");
     writeFile(suite_ + "/update/zelvor0132.zip", "PK\x03\x04 isto nao e um zip");
     const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
-    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite_ +
-                                         "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
-        << r.transcriptText().toStdString();
+    expectUnpackFailure(r, suite_);
     EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
     EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
     EXPECT_FALSE(r.crashed);
@@ -163,9 +168,7 @@ TEST_F(Movrin, PlacedOutsideTheSuiteFolderUnpacksBesideItselfAndFails) {
     makeArchive();
     const QString elsewhere = root_.path() + "/outra";
     const RunResult r = runMovrin(elsewhere, {"-/update/zelvor0132.zip"});
-    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite_ +
-                                         "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
-        << r.transcriptText().toStdString();
+    expectUnpackFailure(r, suite_);
     EXPECT_TRUE(QFile::exists(elsewhere + "/zelvor"));
     EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
 }
@@ -174,9 +177,7 @@ TEST_F(Movrin, AnAssistantSetAsideByAnEarlierAttemptIsPutBack) {
     writeFile(suite_ + "/zelvor.old", "velho");
     writeFile(suite_ + "/update/zelvor0132.zip", "PK\x03\x04 isto nao e um zip");
     const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip"});
-    EXPECT_EQ(r.messages(), QStringList({kUnpackFailure + suite_ +
-                                         "/update/zelvor0132.zip\r\nProcesso cancelado!"}))
-        << r.transcriptText().toStdString();
+    expectUnpackFailure(r, suite_);
     EXPECT_EQ(readFile(suite_ + "/zelvor"), "velho");
     EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
 }
