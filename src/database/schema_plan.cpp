@@ -161,22 +161,20 @@ PlanResult planUpdate(const QString& updateFilePath, Connection& conexao) {
 
     LerEstrutura(file, conexao);
     prepareLookups(file);
-    QList<SyncStep> steps;
-    try {
-        steps = SchemaSync(file, conexao).plan();
-    } catch (const KrvError& e) {
-        if (e.number() != err::BadFileFormat)
-            throw;
-        result.refusal = e.description();
-        result.output << "-- RECUSADO: " + e.description();
-        return result;
-    }
+    SchemaSync sync(file, conexao);
+    sync.collectRefusals(true);
+    const QList<SyncStep> steps = sync.plan();
 
     static const QRegularExpression altered(R"(^Alterando Campo: <([^-]*)-(.*)>$)");
     std::optional<Change> pending;
     for (const SyncStep& step : steps) {
         if (step.kind == SyncStep::Status)
             continue;
+        if (step.kind == SyncStep::Refusal) {
+            result.refusals << step.text;
+            result.output << "-- RECUSADO: " + step.text;
+            continue;
+        }
         if (step.kind == SyncStep::Line) {
             result.output << "-- " + step.text;
             const auto m = altered.match(step.text);

@@ -35,7 +35,7 @@ struct PlanResult {
     QStringList output;   // the lines to print
     int statements = 0;   // statements the update would execute
     int lossWarnings = 0; // column changes flagged
-    QString refusal;      // not empty: the input checks refuse the file; why
+    QStringList refusals; // each refusal the input checks raise; any one refuses the file
 };
 
 // Plans the update of conexao's database with the update file at path. The file is copied

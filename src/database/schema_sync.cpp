@@ -28,10 +28,12 @@ const QString kDIndiceColuna =
     "select * from d_indices where krv_fold([table]) = ? and krv_fold(key_name) = ? and "
     "krv_fold(column_name) = ? and seq_in_index = ?";
 
+// Every refusal's message starts so; the dry run tells refusals from other failures by it.
+const QString kRefused = "Arquivo de atualização recusado: ";
+
 // The refusal of the whole file, before the first change.
 [[noreturn]] void refuse(const QString& where, const QString& what, const QString& value) {
-    throw KrvError(err::BadFileFormat, "Arquivo de atualização recusado: " + where + ", " + what +
-                                           " inválido: <" + value +
+    throw KrvError(err::BadFileFormat, kRefused + where + ", " + what + " inválido: <" + value +
                                            ">. Nenhuma alteração foi feita no banco de dados.");
 }
 
@@ -115,7 +117,24 @@ void SchemaSync::run() {
     apply(plan());
 }
 
+void SchemaSync::piece(const std::function<void()>& work) {
+    if (!collectRefusals_)
+        return work();
+    const qsizetype mark = steps_.size();
+    try {
+        work();
+    } catch (const KrvError& e) {
+        if (!e.description().startsWith(kRefused))
+            throw;
+        steps_.resize(mark);
+        steps_ << SyncStep{SyncStep::Refusal, e.description()};
+    }
+}
+
 void SchemaSync::apply(const QList<SyncStep>& steps) {
+    for (const SyncStep& step : steps)
+        if (step.kind == SyncStep::Refusal)
+            throw KrvError(err::BadFileFormat, step.text);
     for (const SyncStep& step : steps) {
         switch (step.kind) {
         case SyncStep::Status:
@@ -131,6 +150,8 @@ void SchemaSync::apply(const QList<SyncStep>& steps) {
                 view_.executed(step.text);
             conexao_.Execute(step.text);
             break;
+        case SyncStep::Refusal:
+            break;
         }
     }
 }
@@ -145,12 +166,12 @@ QList<SyncStep> SchemaSync::plan() {
         const UpdateRows rsDTabela = file_.query(kDTabela, {foldName(t)});
         status("Verificando " + t);
         if (rsDTabela.empty()) {
-            CriaTabela(t);
+            piece([&] { CriaTabela(t); });
             continue;
         }
         const QString live = rsDTabela.first().text("table");
         if (foldName(live) != foldName(t)) {
-            CriaTabela(t);
+            piece([&] { CriaTabela(t); });
         } else {
             AcertaCampos(t, live);
             AcertaIndices(t, live);
@@ -181,66 +202,70 @@ void SchemaSync::CriaTabela(const QString& t) {
 }
 
 void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
-    for (const UpdateRow row : file_.query(kCampos, {foldName(t)})) {
-        const ReferenceColumn c = ReferenceColumn::fromRow(row);
-        const UpdateRows rsDCampo = file_.query(kDCampo, {foldName(liveTable), foldName(c.field)});
-        if (rsDCampo.empty()) {
-            checkTable(t);
-            checkColumn(t, c);
-            checkAuto(t, c);
-            line("Criando Campo: <" + t + "-" + c.field + ">");
-            execute(addColumnStatement(t, c, conexao_.backslashEscapes()));
-            continue;
-        }
-        const UpdateRow l = rsDCampo.first();
-        const bool typeDiffers =
-            trimBlanks(l.text("type")).toUpper() != trimBlanks(c.type).toUpper();
-        const bool keyDiffers = trimBlanks(l.text("key")).toUpper() != trimBlanks(c.key).toUpper();
-        if (typeDiffers || keyDiffers) {
-            checkTable(t);
-            checkColumn(t, c);
-            line("Alterando Campo: <" + t + "-" + c.field + ">");
-            execute(modifyColumnStatement(t, c, conexao_.backslashEscapes()));
-        }
+    for (const UpdateRow row : file_.query(kCampos, {foldName(t)}))
+        piece([&] { AcertaCampo(t, liveTable, row); });
+}
+
+void SchemaSync::AcertaCampo(const QString& t, const QString& liveTable, const UpdateRow& row) {
+    const ReferenceColumn c = ReferenceColumn::fromRow(row);
+    const UpdateRows rsDCampo = file_.query(kDCampo, {foldName(liveTable), foldName(c.field)});
+    if (rsDCampo.empty()) {
+        checkTable(t);
+        checkColumn(t, c);
+        checkAuto(t, c);
+        line("Criando Campo: <" + t + "-" + c.field + ">");
+        execute(addColumnStatement(t, c, conexao_.backslashEscapes()));
+        return;
+    }
+    const UpdateRow l = rsDCampo.first();
+    const bool typeDiffers = trimBlanks(l.text("type")).toUpper() != trimBlanks(c.type).toUpper();
+    const bool keyDiffers = trimBlanks(l.text("key")).toUpper() != trimBlanks(c.key).toUpper();
+    if (typeDiffers || keyDiffers) {
+        checkTable(t);
+        checkColumn(t, c);
+        line("Alterando Campo: <" + t + "-" + c.field + ">");
+        execute(modifyColumnStatement(t, c, conexao_.backslashEscapes()));
     }
 }
 
 void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
     const QString n = lowerName(liveTable);
-    for (const UpdateRow key : file_.query(kChaves, {foldName(t)})) {
-        const QString k = key.text("key_name");
-        const UpdateRows rsDIndice = file_.query(kDIndice, {foldName(n), foldName(k)});
-        if (rsDIndice.empty()) {
-            line("Criando Índice: <" + t + "-" + k + ">");
-            IncluiIndice(t, n, k);
-            continue;
-        }
-        const UpdateRows rsColunas = file_.query(kColunas, {foldName(t), foldName(k)});
-        // A live index that lacks the reference's uniqueness is rebuilt too: left alone, it
-        // would keep the table weaker than the reference on every run.
-        bool equal = !referenceUnique(k, rsColunas) ||
-                     trimBlanks(rsDIndice.first().text("non_unique")) == "0";
-        for (const UpdateRow x : rsColunas) {
-            if (!equal)
-                break;
-            const QVariant seq = x.value("seq_in_index");
-            if (file_
-                    .query(kDIndiceColuna, {foldName(n), foldName(k),
-                                            foldName(x.text("column_name")), seq.toLongLong()})
-                    .empty()) {
-                equal = false;
-                break;
-            }
-        }
-        if (equal)
-            continue;
-        checkTable(t);
-        if (!isPlainIdentifier(k))
-            refuse(tableWhere(t), "nome de índice", k);
-        line("Alterando Índice: <" + t + "-" + k + ">");
-        execute(dropIndexStatement(n, k));
+    for (const UpdateRow key : file_.query(kChaves, {foldName(t)}))
+        piece([&] { AcertaIndice(t, n, key.text("key_name")); });
+}
+
+void SchemaSync::AcertaIndice(const QString& t, const QString& n, const QString& k) {
+    const UpdateRows rsDIndice = file_.query(kDIndice, {foldName(n), foldName(k)});
+    if (rsDIndice.empty()) {
+        line("Criando Índice: <" + t + "-" + k + ">");
         IncluiIndice(t, n, k);
+        return;
     }
+    const UpdateRows rsColunas = file_.query(kColunas, {foldName(t), foldName(k)});
+    // A live index that lacks the reference's uniqueness is rebuilt too: left alone, it
+    // would keep the table weaker than the reference on every run.
+    bool equal =
+        !referenceUnique(k, rsColunas) || trimBlanks(rsDIndice.first().text("non_unique")) == "0";
+    for (const UpdateRow x : rsColunas) {
+        if (!equal)
+            break;
+        const QVariant seq = x.value("seq_in_index");
+        if (file_
+                .query(kDIndiceColuna, {foldName(n), foldName(k), foldName(x.text("column_name")),
+                                        seq.toLongLong()})
+                .empty()) {
+            equal = false;
+            break;
+        }
+    }
+    if (equal)
+        return;
+    checkTable(t);
+    if (!isPlainIdentifier(k))
+        refuse(tableWhere(t), "nome de índice", k);
+    line("Alterando Índice: <" + t + "-" + k + ">");
+    execute(dropIndexStatement(n, k));
+    IncluiIndice(t, n, k);
 }
 
 void SchemaSync::IncluiIndice(const QString& t, const QString& n, const QString& k) {

@@ -25,7 +25,8 @@ struct SyncView {
 
 // One thing the run shows or does, in the order the comparison meets it.
 struct SyncStep {
-    enum Kind { Status, Line, Statement };
+    // Refusal: only when refusals are collected; the text is the refusal's message.
+    enum Kind { Status, Line, Statement, Refusal };
     Kind kind;
     QString text;
     bool operator==(const SyncStep&) const = default;
@@ -43,6 +44,10 @@ public:
     // (BadFileFormat) naming table, column and value when a piece of the update file that
     // would enter a statement is not of an accepted form.
     QList<SyncStep> plan();
+    // With refusals collected, plan() goes on past a refused table, column or index: that
+    // piece's steps are left out and one Refusal step stands in their place. For the dry run,
+    // which shows every refusal at once; apply() refuses such a plan whole.
+    void collectRefusals(bool on) { collectRefusals_ = on; }
     // Shows and executes the steps in order; stops at the first statement the server refuses.
     void apply(const QList<SyncStep>& steps);
 
@@ -51,12 +56,17 @@ public:
     // liveTable is the matched d_tabelas row's table.
     void AcertaCampos(const QString& t, const QString& liveTable);
     void AcertaIndices(const QString& t, const QString& liveTable);
+    // One reference column row of t, and one reference index k of t (n: the live name).
+    void AcertaCampo(const QString& t, const QString& liveTable, const UpdateRow& row);
+    void AcertaIndice(const QString& t, const QString& n, const QString& k);
     // n is the folded live name used in the statements.
     void IncluiIndice(const QString& t, const QString& n, const QString& k);
 
 private:
     // Refuses the file when the live columns of a unique index to be added hold a value
     // twice.
+    // Runs one piece of the plan, turning its refusal into a Refusal step when collecting.
+    void piece(const std::function<void()>& work);
     void checkNoDuplicates(const QString& t, const QString& n, const ReferenceIndex& index);
     void status(const QString& text);
     void execute(const QString& sql);
@@ -66,6 +76,7 @@ private:
     Connection& conexao_;
     SyncView view_;
     QList<SyncStep> steps_;
+    bool collectRefusals_ = false;
 };
 
 // Adds the lookups the comparison runs once per column and index column; the results are

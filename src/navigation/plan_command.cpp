@@ -35,14 +35,16 @@ int runPlanCommand(const QString& updateFile) {
         const database::PlanResult plan = database::planUpdate(updateFile, database::Conexao());
         for (const QString& line : plan.output)
             print(stdout, line);
-        if (!plan.refusal.isEmpty()) {
-            database::Conexao().close();
-            return exitcode::failed;
-        }
         print(stdout, QString("-- %1 comando(s); %2 alteração(ões) que podem perder dados")
                           .arg(plan.statements)
                           .arg(plan.lossWarnings));
         database::Conexao().close();
+        if (!plan.refusals.isEmpty()) {
+            print(stdout, QString("-- %1 recusa(s): o arquivo seria recusado inteiro e nada "
+                                  "seria alterado")
+                              .arg(plan.refusals.size()));
+            return exitcode::failed;
+        }
         return plan.statements == 0 ? 0 : exitcode::planHasWork;
     } catch (const KrvError& e) {
         print(stderr, e.description());
