@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
         ::_exit(status);
     }
     krv::runmode::unattended = options.unattended;
+    krv::runmode::arguments = args;
 
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     const bool hadPlatform = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");

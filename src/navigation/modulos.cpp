@@ -2,6 +2,7 @@
 
 #include "common/erro_fatal.h"
 #include "common/file_version.h"
+#include "common/run_mode.h"
 #include "common/text.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
@@ -14,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/program.h"
+#include "platform/test_hook.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
 #include "runs/signed_files.h"
@@ -70,7 +72,19 @@ QString installedModuleVersion(const QString& path) {
     return VersaoArquivo(fi.fileName(), fi.path() + "/");
 }
 
+// Set for the assistant an unattended self-update started: the version it was replaced with.
+const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
+
 [[noreturn]] void selfUpdate(frmInicio& w, const QString& baseName, const QString& offered) {
+    QString caller = "Programa: frmInicio\r\nRotina: Modulos";
+    // An assistant that still sorts before what the server offers right after replacing
+    // itself would replace itself for ever, with nobody there to notice.
+    if (runmode::unattended && qEnvironmentVariableIsSet(kReplacedWith))
+        ErroFatal(caller,
+                  KrvError(err::Download, "O assistente acabou de ser substituído pela versão " +
+                                              qEnvironmentVariable(kReplacedWith) +
+                                              ", mas o servidor ainda oferece a versão " + offered +
+                                              ". A atualização do assistente foi interrompida."));
     const QString folder = updatekrv::updateFolder();
     if (!QFileInfo(folder).isDir())
         QDir().mkpath(folder);
@@ -80,7 +94,6 @@ QString installedModuleVersion(const QString& path) {
         runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive), path);
     if (got.cancelled)
         runs::updateStopped();
-    QString caller = "Programa: frmInicio\r\nRotina: Modulos";
     if (!got.whole)
         ErroFatal(caller, KrvError(err::Download,
                                    "O arquivo " + archive + " não foi baixado: " + got.reason));
@@ -91,6 +104,15 @@ QString installedModuleVersion(const QString& path) {
         ErroFatal(caller, e);
     }
     const QString movrin = programFolder() + "/movrin";
+    if (runmode::unattended) {
+        // Movrin takes this process over and hands it to the new assistant: whoever waits
+        // for this run gets the exit status of the run that finishes the update.
+        qputenv(kReplacedWith, offered.toUtf8());
+        hook::status("frmInicio",
+                     "Atualizando o assistente para a versão " + offered + " (movrin)");
+        endProgramAs(movrin,
+                     QStringList{"-/update/" + archive, "--unattended"} + runmode::arguments);
+    }
     if (!startDetached(movrin, {"-/update/" + archive}))
         msgBox("Não foi possível iniciar " + movrin + " para concluir a atualização do assistente.",
                Buttons::OK, Icon::Critical, "Aviso!");

@@ -4,9 +4,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QWidget>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 #include <utility>
@@ -53,6 +56,29 @@ void endProgram(int code) {
             w->hide();
     std::fflush(nullptr);
     ::_exit(code);
+}
+
+void endProgramAs(const QString& program, const QStringList& arguments) {
+    hook::record("exec", QStringList{program} + arguments);
+    const QByteArray path = QFile::encodeName(program);
+    if (::access(path.constData(), X_OK) != 0) {
+        std::fprintf(stderr, "%s: %s\n", path.constData(), std::strerror(errno));
+        endProgram(1);
+    }
+    for (const auto& fn : std::exchange(endCallbacks(), {}))
+        fn(0);
+    std::vector<QByteArray> owned{path};
+    for (const QString& a : arguments)
+        owned.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : owned)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    ::execv(path.constData(), argv.data());
+    std::fprintf(stderr, "%s: %s\n", path.constData(), std::strerror(errno));
+    std::fflush(nullptr);
+    ::_exit(1);
 }
 
 void setEndHandler(std::function<void(int)> handler) {

@@ -19,6 +19,7 @@ public:
 
     QTimer* Timer1;
     const Relauncher& relauncher() const { return relauncher_; }
+    Relauncher& relauncher() { return relauncher_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -72,7 +72,7 @@ void Relauncher::Processar() {
     const QString assistant = winJoin(dirSis, "\\zelvor");
     if (attempts_ > 5) {
         notice("Ocorreu um erro ao excluir o arquivo " + assistant + "\r\nProcesso cancelado!");
-        endProgram(0);
+        endProgram(unattended_ ? 1 : 0);
     }
     ++attempts_;
     runs::clearLeftovers(dirSis);
@@ -97,11 +97,13 @@ void Relauncher::Processar() {
     const std::optional<FileId> after = fileId(assistant);
     if (!unpacked || !after || after == before || !ordinaryFileExists(assistant)) {
         notice("Ocorreu um erro ao descompactar o arquivo " + archive + "\r\nProcesso cancelado!");
-        endProgram(0);
+        endProgram(unattended_ ? 1 : 0);
     }
     makeExecutable(assistant);
     notice("A nova versão do assistente de atualização KRV instalada com sucesso!\r\n"
            "O assistente será reiniciado!");
+    if (unattended_)
+        endProgramAs(assistant, assistantArguments_);
     startDetached(assistant);
     endProgram(0);
 }

@@ -3,6 +3,7 @@
 // old executable, the new one is unpacked from the archive Zelvor downloaded and renamed
 // over it in one step: at every moment the suite folder holds an assistant, old or new.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace krv::relauncher {
@@ -13,6 +14,12 @@ public:
     // Movrin lies, which is where the archive is unpacked.
     Relauncher(const QString& argument, const QString& ownFolder);
 
+    // Started by an unattended assistant: a failure ends with status 1, and success turns
+    // this process into the new assistant, run with assistantArguments.
+    void setUnattended(const QStringList& assistantArguments) {
+        unattended_ = true;
+        assistantArguments_ = assistantArguments;
+    }
     // Back to the first attempt (the timer was started).
     void reset() { attempts_ = 0; }
     // One attempt: returns when the old executable is still in use; otherwise shows the
@@ -28,6 +35,8 @@ private:
     QString argument_;
     QString ownFolder_;
     std::int16_t attempts_ = 0;
+    bool unattended_ = false;
+    QStringList assistantArguments_;
 };
 
 } // namespace krv::relauncher
