@@ -9,6 +9,7 @@
 #include "platform/program.h"
 #include "platform/window_support.h"
 #include "runs/limpa_temporarios.h"
+#include "runs/update_record.h"
 
 #include <QCloseEvent>
 #include <QSqlError>
@@ -61,6 +62,7 @@ void frmAtualMenu::Processa() {
     QString caller = "Programa: frmAtualMenu\r\nRotina: Processa";
     try {
         reload();
+        runs::record::menuReloaded();
     } catch (const KrvError& e) {
         ErroFatal(caller, e);
     } catch (const std::exception& e) {

@@ -19,6 +19,7 @@
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
 #include "runs/signed_files.h"
+#include "runs/update_record.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -103,6 +104,7 @@ const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
     } catch (const KrvError& e) {
         ErroFatal(caller, e);
     }
+    runs::record::filesFetched();
     const QString movrin = programFolder() + "/movrin";
     if (runmode::unattended) {
         // Movrin takes this process over and hands it to the new assistant: whoever waits

@@ -4,8 +4,10 @@
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "runs/update_record.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -186,6 +188,10 @@ void updateStopped() {
 
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
                              const QString& path) {
+    // Timed here rather than read from the component: its rate is for the window's caption and
+    // does not know what a resume saved.
+    QElapsedTimer clock;
+    clock.start();
     auto& w = platform::form<download::frmDownload>();
     underWay() = &w;
     w.Label1->setText(heading);
@@ -193,6 +199,7 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     // The file is written as a part beside its place and renamed there once whole, so that
     // a file cut off is never taken for the file, and the next run can go on from it.
     const QString part = partFile(path);
+    qint64 resumedFrom = 0;
     w.running = true;
     w.Dl1->setUrl(url);
     w.Dl1->setSaveLocation(part);
@@ -203,11 +210,13 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     if (w.lastErrorCode() == 0) {
         bool resumed = false;
         if (resumable(path, url, *w.Dl1)) {
+            resumedFrom = QFileInfo(part).size();
             w.Dl1->setIfRange(w.Dl1->ETag().isEmpty() ? w.Dl1->LastModified() : w.Dl1->ETag());
             w.Dl1->DLResume();
             // Anything but the rest of the same file ("Resume Failed."): start over.
             resumed = w.completed() || w.lastErrorCode() != 0;
             if (!resumed) {
+                resumedFrom = 0;
                 w.Dl1->GetFileInformation();
                 size = w.Dl1->FileSize();
                 w.pb1->setMaximum(static_cast<int>(size));
@@ -231,6 +240,11 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
             0)
             outcome = {false, false, "não foi possível gravar " + path};
         QFile::remove(partRecord(path));
+        if (outcome.whole) {
+            outcome.received = QFileInfo(path).size() - resumedFrom;
+            outcome.elapsedNs = clock.nsecsElapsed();
+            record::downloaded(QFileInfo(path).fileName(), outcome.received, outcome.elapsedNs);
+        }
     } else if (!keepsThePart(failure) || QFileInfo(part).size() == 0) {
         removePart(path);
     }

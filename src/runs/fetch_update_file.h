@@ -19,6 +19,9 @@ struct FetchOutcome {
     bool whole = false;
     bool cancelled = false; // the user stopped it
     QString reason;         // why it is not whole, for the user
+    // A whole file: the bytes this fetch received (a resumed one: only the rest) and the
+    // nanoseconds it took.
+    qint64 received = 0, elapsedNs = 0;
 };
 
 // Why a download failed, as the user reads it (Portuguese).

@@ -13,16 +13,16 @@ namespace krv::runs {
 
 namespace {
 
-bool processRuns(pid_t pid) {
-    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
 bool isRegular(const QString& path) {
     struct stat st;
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 } // namespace
+
+bool processRuns(qint64 pid) {
+    return pid == ::getpid() || ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
 
 void removeEndedExtractions(const QString& folder) {
     const QString prefix = QString::fromLatin1(kExtractionPrefix);
@@ -32,7 +32,7 @@ void removeEndedExtractions(const QString& folder) {
         // Names without a process id come from before ids were recorded: their writer is gone.
         bool ok = false;
         const qint64 pid = name.mid(prefix.size()).section('-', 0, 0).toLongLong(&ok);
-        if (ok && pid > 0 && processRuns(static_cast<pid_t>(pid)))
+        if (ok && pid > 0 && processRuns(pid))
             continue;
         const QString path = folder + "/" + name;
         if (isRegular(path))

@@ -2,8 +2,10 @@
 
 #include "common/krv_error.h"
 #include "runs/fetch_update_file.h"
+#include "runs/update_record.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace krv::runs {
 
@@ -32,8 +34,10 @@ void requireSignature(const QString& shownName, const QString& file, const QStri
     if (!signaturesRequired())
         return;
     const signature::Check check = signature::verifyFile(file, signatureFile, updateKey());
-    if (check.valid())
+    if (check.valid()) {
+        record::signatureVerified(QFileInfo(file).fileName());
         return;
+    }
     if (removeRefused) {
         QFile::remove(file);
         QFile::remove(signatureFile);

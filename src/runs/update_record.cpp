@@ -6,6 +6,7 @@
 #include "navigation/protocol.h"
 #include "platform/dialogs.h"
 #include "platform/program.h"
+#include "runs/leftovers.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -16,6 +17,8 @@
 #include <QJsonDocument>
 #include <QMap>
 #include <QSaveFile>
+#include <QSet>
+#include <unistd.h>
 
 namespace krv::runs::record {
 
@@ -35,6 +38,19 @@ struct Statement {
     qint64 startMs = 0, ms = -1; // -1: never ended (the run stopped in it)
 };
 
+struct FileEntry {
+    QString name;
+    qint64 size = 0;
+    QString sha256;
+};
+
+struct Download {
+    qint64 bytes = 0, ns = 0;
+};
+
+// How far a run got, in order; the record says the furthest.
+const QStringList kMilestones = {"start", "files", "database", "menu", "end"};
+
 struct State {
     bool begun = false;
     bool filesHashed = false;
@@ -43,7 +59,10 @@ struct State {
     Snapshot before;
     QList<Statement> statements;
     bool statementsDone = false;
-    QJsonArray files;
+    QList<FileEntry> files;
+    QMap<QString, Download> downloads; // by file name: this run's bytes and time
+    QSet<QString> verified;            // file names whose signature held
+    QString milestone = "start";
 };
 
 State& state() {
@@ -100,6 +119,90 @@ QString stamp(const QDateTime& t) {
     return t.toString(Qt::ISODateWithMs);
 }
 
+void hash(State& s, const QString& path) {
+    const QFileInfo f(path);
+    for (const FileEntry& e : s.files)
+        if (e.name == f.fileName())
+            return;
+    QFile file(path);
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !sha.addData(&file))
+        return;
+    s.files << FileEntry{f.fileName(), f.size(), QString::fromLatin1(sha.result().toHex())};
+}
+
+QJsonArray filesJson(const State& s) {
+    QJsonArray out;
+    for (const FileEntry& f : s.files) {
+        // A signature carries none of its own; a file found on a medium has no download.
+        const bool isSignature = f.name.endsWith(".sig", Qt::CaseInsensitive);
+        const auto dl = s.downloads.constFind(f.name);
+        const bool got = dl != s.downloads.cend();
+        out.append(QJsonObject{
+            {"name", f.name},
+            {"size", f.size},
+            {"sha256", f.sha256},
+            {"signature_verified",
+             isSignature ? QJsonValue() : QJsonValue(s.verified.contains(f.name))},
+            {"download_ms", got ? QJsonValue(dl->ns / 1000000) : QJsonValue()},
+            {"download_bytes", got ? QJsonValue(dl->bytes) : QJsonValue()},
+            {"rate_bytes_per_s",
+             got ? QJsonValue(qRound64(double(dl->bytes) * 1e9 / double(qMax<qint64>(dl->ns, 1))))
+                 : QJsonValue()}});
+    }
+    return out;
+}
+
+QString recordName(const QJsonObject& record) {
+    const QDateTime start = QDateTime::fromString(record["start"].toString(), Qt::ISODateWithMs);
+    return start.toString("yyyyMMdd-HHmmss-zzz") + ".json";
+}
+
+bool save(const QString& path, const QJsonObject& record) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(record).toJson(QJsonDocument::Indented));
+    return file.commit();
+}
+
+void appendLog(const QString& dir, const QString& name, const QJsonObject& record) {
+    QFile log(dir + "/atualizacoes.log");
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    QString message = record["message"].toString();
+    message.replace("\r\n", " ").replace('\n', ' ').replace('\t', ' ');
+    const QStringList fields = {record["start"].toString(),
+                                record["end"].toString(),
+                                record["outcome"].toString(),
+                                record["reached"].toString(),
+                                record["user"].toString(),
+                                record["source"].toString(),
+                                message,
+                                name};
+    log.write((fields.join('\t') + '\n').toUtf8());
+}
+
+QJsonObject buildAt(bool running, int endCode);
+
+// Rewrites the record of a run still under way, so that a run cut off (killed, power lost)
+// leaves it saying how far it got.
+void checkpoint(const QString& milestone = {}) {
+    State& s = state();
+    if (!s.begun)
+        return;
+    if (kMilestones.indexOf(milestone) > kMilestones.indexOf(s.milestone))
+        s.milestone = milestone;
+    try {
+        const QJsonObject record = buildAt(true, 0);
+        const QString dir = updatekrv::DirSis + "/atualizacoes";
+        QDir().mkpath(dir);
+        save(dir + '/' + recordName(record), record);
+    } catch (const std::exception&) {
+        // The record never stands in the way of the update.
+    }
+}
+
 } // namespace
 
 void begin() {
@@ -110,6 +213,8 @@ void begin() {
     s.start = QDateTime::currentDateTime();
     s.clock.start();
     s.before = take();
+    markInterrupted(updatekrv::DirSis);
+    checkpoint();
     platform::atProgramEnd([](int code) {
         try {
             write(updatekrv::DirSis, build(code));
@@ -127,6 +232,8 @@ void statement(const QString& sql) {
     if (!s.statements.isEmpty() && s.statements.last().ms < 0)
         s.statements.last().ms = now - s.statements.last().startMs;
     s.statements << Statement{sql, QDateTime::currentDateTime(), now};
+    if (s.statements.size() == 1)
+        checkpoint("database");
 }
 
 void statementsDone() {
@@ -136,6 +243,36 @@ void statementsDone() {
     s.statementsDone = true;
     if (!s.statements.isEmpty() && s.statements.last().ms < 0)
         s.statements.last().ms = s.clock.elapsed() - s.statements.last().startMs;
+    checkpoint("database");
+}
+
+void menuReloaded() {
+    checkpoint("menu");
+}
+
+void downloaded(const QString& name, qint64 bytes, qint64 ns) {
+    State& s = state();
+    if (s.begun)
+        s.downloads[name] = Download{bytes, ns};
+}
+
+void signatureVerified(const QString& name) {
+    State& s = state();
+    if (s.begun)
+        s.verified << name;
+}
+
+void filesFound(const QString& folder, const QStringList& names) {
+    State& s = state();
+    if (!s.begun)
+        return;
+    // The medium's files stand for the update folder's: a copy there is not hashed again.
+    s.filesHashed = true;
+    if (names.isEmpty())
+        return;
+    for (const QString& name : names)
+        hash(s, folder + '/' + name);
+    checkpoint("files");
 }
 
 void filesFetched() {
@@ -145,27 +282,18 @@ void filesFetched() {
         return;
     s.filesHashed = true;
     const QDir dir(updatekrv::updateFolder());
-    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
-        QFile file(f.filePath());
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-            continue;
-        // Download time, rate and signature are not known to the folder; null says so.
-        s.files.append(QJsonObject{{"name", f.fileName()},
-                                   {"size", f.size()},
-                                   {"sha256", QString::fromLatin1(hash.result().toHex())},
-                                   {"signature_verified", QJsonValue()},
-                                   {"download_ms", QJsonValue()},
-                                   {"rate_bytes_per_s", QJsonValue()}});
-    }
+    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+        hash(s, f.filePath());
+    checkpoint("files");
 }
 
-QJsonObject build(int endCode) {
+namespace {
+
+// running: the record of a run still under way (rewritten at each milestone).
+QJsonObject buildAt(bool running, int endCode) {
     State& s = state();
-    if (!s.begun)
-        return {};
     const Snapshot after = take();
-    const bool failed = endCode != 0;
+    const bool failed = running || endCode != 0;
 
     // A module that appeared, changed, or lost its version information (null on that side).
     QJsonArray modules;
@@ -185,12 +313,16 @@ QJsonObject build(int endCode) {
     for (qsizetype i = 0; i < s.statements.size(); ++i) {
         const Statement& st = s.statements[i];
         const bool last = i + 1 == s.statements.size();
-        // The statement a failed run was in when it stopped is the one the server refused.
-        const bool refused = last && failed && !s.statementsDone;
+        // The statement a failed run was in when it stopped is the one the server refused;
+        // a run under way is still in it.
+        const bool unfinished = last && failed && !s.statementsDone;
+        QString result = "ok";
+        if (unfinished)
+            result = running ? "running" : "error";
         statements.append(QJsonObject{{"sql", st.sql},
                                       {"started", stamp(st.started)},
                                       {"duration_ms", st.ms < 0 ? QJsonValue() : st.ms},
-                                      {"result", refused ? "error" : "ok"}});
+                                      {"result", result}});
     }
     QJsonObject altered;
     for (auto it = s.before.tables.begin(); it != s.before.tables.end(); ++it)
@@ -206,13 +338,17 @@ QJsonObject build(int endCode) {
         reached = "database";
     if (menuChanged)
         reached = "menu";
+    if (kMilestones.indexOf(s.milestone) > kMilestones.indexOf(reached))
+        reached = s.milestone;
     if (!failed)
         reached = "end";
 
     const QString source =
         !updatekrv::DirOrigem.isEmpty() ? updatekrv::DirOrigem : protocol::baseUrl();
     QString outcome = "failed";
-    if (!failed)
+    if (running)
+        outcome = "running";
+    else if (!failed)
         outcome = updatekrv::Atualizou ? "updated" : "nothing to update";
     return QJsonObject{
         {"start", stamp(s.start)},
@@ -220,10 +356,11 @@ QJsonObject build(int endCode) {
         {"user", updatekrv::UsuarioAtual},
         {"source", source},
         {"outcome", outcome},
-        {"exit_code", endCode},
+        {"exit_code", running ? QJsonValue() : QJsonValue(endCode)},
+        {"pid", qint64(::getpid())},
         {"message", platform::lastMessage()},
         {"reached", reached},
-        {"files", s.files},
+        {"files", filesJson(s)},
         {"modules", modules},
         {"database", QJsonObject{{"ult_atualizacao",
                                   beforeAfter(s.before.ultAtualizacao, after.ultAtualizacao)},
@@ -232,6 +369,12 @@ QJsonObject build(int endCode) {
                                  {"tables_before", altered}}},
         {"menu_rows", beforeAfter(s.before.menuRows, after.menuRows)},
     };
+}
+
+} // namespace
+
+QJsonObject build(int endCode) {
+    return state().begun ? buildAt(false, endCode) : QJsonObject();
 }
 
 QString write(const QString& folder, const QJsonObject& record) {
@@ -244,34 +387,49 @@ QString write(const QString& folder, const QJsonObject& record) {
         db["ult_atualizacao"].toObject()["before"] != db["ult_atualizacao"].toObject()["after"] ||
         db["atmenu"].toObject()["before"] != db["atmenu"].toObject()["after"] ||
         record["menu_rows"].toObject()["before"] != record["menu_rows"].toObject()["after"];
-    // A run that changed nothing and ended normally (cancelled, nothing due) leaves no record.
-    if (!changed && record["exit_code"].toInt() == 0)
-        return {};
     const QString dir = folder + "/atualizacoes";
-    QDir().mkpath(dir);
-    const QDateTime start = QDateTime::fromString(record["start"].toString(), Qt::ISODateWithMs);
-    const QString name = start.toString("yyyyMMdd-HHmmss-zzz") + ".json";
-    QSaveFile file(dir + '/' + name);
-    if (!file.open(QIODevice::WriteOnly))
+    const QString name = recordName(record);
+    // A run that changed nothing and ended normally (cancelled, nothing due) leaves no record:
+    // the one written while it ran goes.
+    if (!changed && record["exit_code"].toInt() == 0) {
+        QFile::remove(dir + '/' + name);
+        QDir().rmdir(dir);
         return {};
-    file.write(QJsonDocument(record).toJson(QJsonDocument::Indented));
-    if (!file.commit())
-        return {};
-    QFile log(dir + "/atualizacoes.log");
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        QString message = record["message"].toString();
-        message.replace("\r\n", " ").replace('\n', ' ').replace('\t', ' ');
-        const QStringList fields = {record["start"].toString(),
-                                    record["end"].toString(),
-                                    record["outcome"].toString(),
-                                    record["reached"].toString(),
-                                    record["user"].toString(),
-                                    record["source"].toString(),
-                                    message,
-                                    name};
-        log.write((fields.join('\t') + '\n').toUtf8());
     }
+    QDir().mkpath(dir);
+    if (!save(dir + '/' + name, record))
+        return {};
+    appendLog(dir, name, record);
     return dir + '/' + name;
+}
+
+void markInterrupted(const QString& folder) {
+    const QDir dir(folder + "/atualizacoes");
+    for (const QString& name : dir.entryList({"*.json"}, QDir::Files, QDir::Name)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        const qint64 pid = record["pid"].toInteger();
+        if (record["outcome"] != "running" || (pid > 0 && processRuns(pid)))
+            continue;
+        // Kept as it was last written: how far the run got, and the statement it was in.
+        record["outcome"] = "interrupted";
+        QJsonObject db = record["database"].toObject();
+        QJsonArray statements = db["statements"].toArray();
+        for (qsizetype i = 0; i < statements.size(); ++i) {
+            QJsonObject st = statements[i].toObject();
+            if (st["result"] == "running") {
+                st["result"] = "interrupted";
+                statements[i] = st;
+            }
+        }
+        db["statements"] = statements;
+        record["database"] = db;
+        if (save(dir.filePath(name), record))
+            appendLog(dir.path(), name, record);
+    }
 }
 
 } // namespace krv::runs::record

@@ -2,23 +2,39 @@
 // The record of an update: what the suite looked like before and after a run, the files
 // the run fetched or found, and the statements it executed on the database. Written as
 // DirSis + "/atualizacoes/<timestamp>.json" (atomically) with one summary line appended to
-// "atualizacoes.log" beside it, whenever a run changed anything or failed on the way.
+// "atualizacoes.log" beside it, whenever a run changed anything or failed on the way. While
+// the run goes on, the record is rewritten at each milestone with the outcome "running" and
+// the writer's process id, so that a run cut off leaves one saying how far it got.
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 namespace krv::runs::record {
 
-// Takes the state before anything changes; the suite's database must be open. Registers the
-// writing of the record at the program's end.
+// Takes the state before anything changes; the suite's database must be open. Marks the
+// records of earlier runs cut off as interrupted, writes this run's first one and registers
+// the writing of the record at the program's end.
 void begin();
 
 // A statement about to be executed on the suite's database, and the end of those statements.
 void statement(const QString& sql);
 void statementsDone();
 
+// The menu reloaded from the update's menu file.
+void menuReloaded();
+
+// A file downloaded into the update folder: the bytes this run received (a resumed download
+// counts only the rest it fetched) and the nanoseconds it took.
+void downloaded(const QString& name, qint64 bytes, qint64 ns);
+// A file, by name, whose signature was checked and held.
+void signatureVerified(const QString& name);
+
 // The files of the update folder, hashed once: right after the downloads, else before the
 // folder is removed.
 void filesFetched();
+// The files (names in folder) a directory run applies from its medium, hashed there; the
+// update folder is then not hashed.
+void filesFound(const QString& folder, const QStringList& names);
 
 // The record as it would be written for a program end with that code; for tests and for the
 // program end. Empty when begin() was not called.
@@ -27,5 +43,9 @@ QJsonObject build(int endCode);
 // Writes the record into folder + "/atualizacoes" unless nothing happened; returns the
 // record's path (empty when not written).
 QString write(const QString& folder, const QJsonObject& record);
+
+// The records in folder + "/atualizacoes" still "running" whose writer has ended become
+// "interrupted", each with its log line.
+void markInterrupted(const QString& folder);
 
 } // namespace krv::runs::record

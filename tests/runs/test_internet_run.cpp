@@ -210,6 +210,11 @@ TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheM
         EXPECT_EQ(f["sha256"].toString(),
                   QString::fromLatin1(
                       QCryptographicHash::hash(served, QCryptographicHash::Sha256).toHex()));
+        // Downloaded whole by this run; no key in the installation, so nothing was checked.
+        EXPECT_EQ(f["download_bytes"].toInteger(), served.size());
+        EXPECT_GE(f["download_ms"].toInteger(-1), 0);
+        EXPECT_GT(f["rate_bytes_per_s"].toInteger(), 0);
+        EXPECT_EQ(f["signature_verified"], false);
     }
     EXPECT_EQ(files, QStringList({"krv.mdb", "krvsis01.32.00.zip", "mnusis_cs.krv"}));
     const QStringList recordLog = logLines(install_.folder());
@@ -565,6 +570,20 @@ TEST_F(InternetRun, SignedFilesApplyAndARefusedOneEndsTheRunWithNothingChanged) 
             EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
             EXPECT_EQ(readFile(install_.folder() + "/caixa"), "caixa 01.32.00");
             EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000011");
+            // Each file's signature checked; the signatures listed, downloaded too.
+            QMap<QString, QJsonValue> verified;
+            for (const QJsonValue f : records(install_.folder()).last()["files"].toArray()) {
+                verified[f["name"].toString()] = f["signature_verified"];
+                EXPECT_FALSE(f["download_ms"].isNull()) << f["name"].toString().toStdString();
+            }
+            QMap<QString, QJsonValue> expected;
+            for (const QString& f :
+                 QStringList{"mnusis_cs.krv", "krvsis01.32.00.zip", "caixa01.32.00.zip"}) {
+                expected[f] = c.key;
+                if (c.key)
+                    expected[f + ".sig"] = QJsonValue();
+            }
+            EXPECT_EQ(verified, expected) << what;
             ASSERT_TRUE(QFile::copy(zelvorBinary(), install_.folder() + "/caixa.tmp"));
             QFile::remove(install_.folder() + "/caixa");
             QFile::rename(install_.folder() + "/caixa.tmp", install_.folder() + "/caixa");

@@ -2,7 +2,9 @@
 #include "make_zip.h"
 #include "runs/update_record.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -52,6 +54,9 @@ TEST(UpdateRecord, WrittenWhenTheRunChangedSomethingOrFailedWithOneLogLine) {
         SCOPED_TRACE(c.name);
         QTemporaryDir suite;
         const QJsonObject rec = recordOf(c.exitCode, c.changes);
+        // What the run wrote of itself while it went on.
+        QDir().mkpath(suite.path() + "/atualizacoes");
+        writeFile(suite.path() + "/atualizacoes/20260301-023000-125.json", "{}");
         const QString path = runs::record::write(suite.path(), rec);
         EXPECT_EQ(!path.isEmpty(), c.written);
         if (!c.written) {
@@ -70,6 +75,57 @@ TEST(UpdateRecord, WrittenWhenTheRunChangedSomethingOrFailedWithOneLogLine) {
                       .toUtf8());
     }
     EXPECT_TRUE(runs::record::write("/tmp", {}).isEmpty());
+}
+
+TEST(UpdateRecord, ARunCutOffIsMarkedInterruptedKeepingHowFarItGot) {
+    // Beyond any process id the kernel hands out: a writer that has ended.
+    const qint64 ended = 0x7ffffff0;
+    struct Case {
+        const char* name;
+        QString outcome;
+        qint64 pid;
+        bool marked;
+    } cases[] = {
+        {"running, writer ended", "running", ended, true},
+        {"running, without a writer's id", "running", 0, true},
+        {"running, writer still at work", "running", QCoreApplication::applicationPid(), false},
+        {"ended normally", "updated", ended, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir suite;
+        QJsonObject rec = recordOf(0, {{"outcome", c.outcome},
+                                       {"exit_code", QJsonValue()},
+                                       {"reached", "database"},
+                                       {"pid", c.pid}});
+        const QJsonArray statements = {
+            QJsonObject{{"sql", "alter table a add b int"}, {"result", "ok"}},
+            QJsonObject{{"sql", "create table c (d int)"}, {"result", "running"}}};
+        QJsonObject db = rec["database"].toObject();
+        db["statements"] = statements;
+        rec["database"] = db;
+        const QString dir = suite.path() + "/atualizacoes";
+        QDir().mkpath(dir);
+        writeFile(dir + "/20260301-023000-125.json", QJsonDocument(rec).toJson());
+        runs::record::markInterrupted(suite.path());
+        runs::record::markInterrupted(suite.path()); // once marked, never again
+        const QJsonObject now =
+            QJsonDocument::fromJson(readFile(dir + "/20260301-023000-125.json")).object();
+        if (!c.marked) {
+            EXPECT_EQ(now, rec);
+            EXPECT_FALSE(QFileInfo::exists(dir + "/atualizacoes.log"));
+            continue;
+        }
+        EXPECT_EQ(now["outcome"], "interrupted");
+        EXPECT_EQ(now["reached"], "database");
+        const QJsonArray after = now["database"].toObject()["statements"].toArray();
+        ASSERT_EQ(after.size(), 2);
+        EXPECT_EQ(after[0].toObject(), statements[0].toObject());
+        EXPECT_EQ(after[1]["result"], "interrupted");
+        EXPECT_EQ(readFile(dir + "/atualizacoes.log"),
+                  "2026-03-01T02:30:00.125\t2026-03-01T02:31:00.000\tinterrupted\tdatabase\tana\t"
+                  "http://x/\tlinha 1 linha 2\t20260301-023000-125.json\n");
+    }
 }
 
 } // namespace
