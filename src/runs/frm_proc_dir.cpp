@@ -14,6 +14,7 @@
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 #include "runs/signed_files.h"
+#include "runs/update_record.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,6 +74,25 @@ QString mediumSignature(const QString& folder, const QString& name) {
     return winJoin(folder, "\\" + (found.isEmpty() ? name + ".sig" : found));
 }
 
+QStringList archiveNames(const QList<std::pair<const ModuleArchive*, QString>>& archives) {
+    QStringList names;
+    for (const auto& a : archives)
+        names << a.second;
+    return names;
+}
+
+// names and, when signatures are checked, the signature found beside each.
+QStringList withSignatures(const QStringList& names) {
+    QStringList out;
+    for (const QString& name : names) {
+        out << name;
+        const QFileInfo sig(mediumSignature(updatekrv::DirOrigem, name));
+        if (signaturesRequired() && sig.isFile())
+            out << sig.fileName();
+    }
+    return out;
+}
+
 } // namespace
 
 void frmProcDir::Processa() {
@@ -90,10 +110,10 @@ void frmProcDir::Processa() {
         }
         // The medium may come from a system that ignores case: "KRV.MDB" is the same file.
         const QString mdbName = firstMatch(updatekrv::DirOrigem, "\\krv.mdb");
+        // The archives are applied whatever else the medium holds: recorded before the first.
+        record::filesFound(updatekrv::DirOrigem, withSignatures(archiveNames(archives)));
         if (signaturesRequired()) {
-            QStringList names;
-            for (const auto& a : archives)
-                names << a.second;
+            QStringList names = archiveNames(archives);
             if (!mdbName.isEmpty())
                 names << mdbName;
             for (const QString& name : names)
@@ -119,6 +139,7 @@ void frmProcDir::Processa() {
             updatekrv::VersaoBD = numero.first().text("CodAtu");
             if (databaseUpdateDue(updatekrv::VersaoBD, installedVersion())) {
                 updatekrv::Atualizou = true;
+                record::filesFound(updatekrv::DirOrigem, withSignatures({mdbName}));
                 St(lblStatus, "Atualizando Banco de Dados");
                 const QString folder = updatekrv::updateFolder();
                 if (!QFileInfo(folder).isDir())

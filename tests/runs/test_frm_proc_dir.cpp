@@ -11,8 +11,12 @@
 #include "suite_install.h"
 #include "update_file_builder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -204,7 +208,7 @@ TEST_F(DirectoryRun, DamagedArchiveIsAFatalErrorNotASuccess) {
 }
 
 // A run killed while it unpacks, then run again: the second run clears what the first left
-// and applies every member.
+// and applies every member, and marks the first one's record interrupted.
 class DirectoryRunKilled : public DirectoryRun,
                            public ::testing::WithParamInterface<const char*> {};
 
@@ -218,6 +222,30 @@ TEST_P(DirectoryRunKilled, RerunLeavesNoTemporaryAndEveryMemberNew) {
     ASSERT_TRUE(killed.killed) << killed.transcriptText().toStdString();
     EXPECT_FALSE(temporaries().isEmpty());
     EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "old caixa");
+    // The killed run's record: under way, past the medium's files, each hashed.
+    const QDir records(suite.folder() + "/atualizacoes");
+    const QStringList names = records.entryList({"*.json"}, QDir::Files);
+    ASSERT_EQ(names.size(), 1);
+    const auto record = [&] {
+        return QJsonDocument::fromJson(readFile(records.filePath(names.first()))).object();
+    };
+    QJsonObject cut = record();
+    EXPECT_EQ(cut["outcome"], "running");
+    EXPECT_EQ(cut["reached"], "files");
+    EXPECT_GT(cut["pid"].toInteger(), 0);
+    EXPECT_TRUE(cut["exit_code"].isNull());
+    const QJsonArray files = cut["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    for (const QJsonValue f : files) {
+        const QByteArray bytes = readFile(src + "/" + f["name"].toString());
+        EXPECT_EQ(f["size"].toInteger(), bytes.size());
+        EXPECT_EQ(f["sha256"].toString(),
+                  QString::fromLatin1(
+                      QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+        EXPECT_TRUE(f["download_ms"].isNull()); // found, not downloaded
+        EXPECT_EQ(f["signature_verified"], false);
+    }
+    EXPECT_FALSE(QFileInfo::exists(records.filePath("atualizacoes.log")));
 
     const RunResult r = run();
     EXPECT_EQ(r.messages(), QStringList({kWarning, "Atualização concluída com sucesso!"}))
@@ -226,6 +254,13 @@ TEST_P(DirectoryRunKilled, RerunLeavesNoTemporaryAndEveryMemberNew) {
     EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
     EXPECT_EQ(readFile(suite.folder() + "/krvsis.cfg"), "new cfg");
     EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "new caixa");
+    cut["outcome"] = "interrupted";
+    EXPECT_EQ(record(), cut);
+    const QStringList log = QString::fromUtf8(readFile(records.filePath("atualizacoes.log")))
+                                .split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0].split('\t').mid(2, 2), QStringList({"interrupted", "files"}));
+    EXPECT_EQ(log[1].split('\t').mid(2, 2), QStringList({"updated", "end"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Extraction, DirectoryRunKilled,
@@ -368,6 +403,20 @@ TEST_F(DirectoryRunInstalled132, SignedMediumAppliesAndARefusedFileChangesNothin
             EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
             EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "133");
             EXPECT_EQ(r.exitCode, 0) << t;
+            // The record: each medium file checked, its signature listed beside it.
+            const QDir records(suite.folder() + "/atualizacoes");
+            const QJsonObject rec =
+                QJsonDocument::fromJson(
+                    readFile(records.filePath(records.entryList({"*.json"}, QDir::Files).last())))
+                    .object();
+            QMap<QString, QJsonValue> verified;
+            for (const QJsonValue f : rec["files"].toArray())
+                verified[f["name"].toString()] = f["signature_verified"];
+            EXPECT_EQ(verified, (QMap<QString, QJsonValue>{{"KRVSIS0131.ZIP", true},
+                                                           {"KRVSIS0131.ZIP.sig", QJsonValue()},
+                                                           {"KRV.MDB", true},
+                                                           {"krv.mdb.SIG", QJsonValue()}}))
+                << t;
             continue;
         }
         EXPECT_EQ(r.exitCode, 1) << t;
