@@ -183,6 +183,13 @@ void appendLog(const QString& dir, const QString& name, const QJsonObject& recor
     log.write((fields.join('\t') + '\n').toUtf8());
 }
 
+void hashUpdateFolder(State& s) {
+    s.filesHashed = true;
+    const QDir dir(updatekrv::updateFolder());
+    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+        hash(s, f.filePath());
+}
+
 QJsonObject buildAt(bool running, int endCode);
 
 // Rewrites the record of a run still under way, so that a run cut off (killed, power lost)
@@ -217,6 +224,9 @@ void begin() {
     checkpoint();
     platform::atProgramEnd([](int code) {
         try {
+            // A run that failed while fetching: what it fetched so far stays in the folder.
+            if (code != 0 && !state().filesHashed)
+                hashUpdateFolder(state());
             write(updatekrv::DirSis, build(code));
         } catch (const std::exception&) {
             // The record never stands in the way of the program's end.
@@ -280,10 +290,7 @@ void filesFetched() {
     // Hashed once, as fetched: the database update later writes its snapshot into krv.mdb.
     if (!s.begun || s.filesHashed)
         return;
-    s.filesHashed = true;
-    const QDir dir(updatekrv::updateFolder());
-    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
-        hash(s, f.filePath());
+    hashUpdateFolder(s);
     checkpoint("files");
 }
 

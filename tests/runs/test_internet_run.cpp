@@ -276,6 +276,12 @@ TEST_F(InternetRun, ARefusedDownloadEndsInTheFatalReportAndIsNotApplied) {
     EXPECT_EQ(recs.first()["outcome"].toString(), "failed");
     EXPECT_EQ(recs.first()["exit_code"].toInt(), 1);
     EXPECT_TRUE(recs.first()["message"].toString().contains("caixa01.32.00.zip"));
+    EXPECT_EQ(recs.first()["reached"], "files");
+    const QJsonArray fetched = recs.first()["files"].toArray();
+    ASSERT_EQ(fetched.size(), 1);
+    EXPECT_EQ(fetched[0]["name"], "krvsis01.32.00.zip");
+    EXPECT_EQ(fetched[0]["download_bytes"].toInteger(),
+              readFile(served("krvsis01.32.00.zip")).size());
     // The first file went through; the refused one is neither logged nor left behind.
     EXPECT_EQ(readFile(module_), "nova");
     const QString log = QString::fromUtf8(served_.read("logcliente.txt"));
@@ -297,6 +303,11 @@ TEST_F(InternetRun, ANewerAssistantIsDownloadedAndMovrinStarted) {
               QStringList({install_.folder() + "/movrin", "-/update/zelvor01.32.00.zip"}));
     EXPECT_EQ(readFile(install_.updateFolder() + "/zelvor01.32.00.zip"),
               readFile(served("zelvor01.32.00.zip")));
+    // The record names the assistant's archive handed to Movrin.
+    const auto recs = records(install_.folder());
+    ASSERT_EQ(recs.size(), 1);
+    ASSERT_EQ(recs.first()["files"].toArray().size(), 1);
+    EXPECT_EQ(recs.first()["files"][0]["name"], "zelvor01.32.00.zip");
     // Earlier entries were examined, later ones never; no history window.
     EXPECT_EQ(served_.answered("GET /atualsis/lerhistorico.php"), 1);
     EXPECT_FALSE(shown(r, "frmHist"));
