@@ -6,6 +6,7 @@
 #include "navigation/protocol.h"
 #include "platform/dialogs.h"
 #include "platform/program.h"
+#include "platform/test_hook.h"
 #include "runs/leftovers.h"
 
 #include <QCryptographicHash>
@@ -242,8 +243,10 @@ void statement(const QString& sql) {
     if (!s.statements.isEmpty() && s.statements.last().ms < 0)
         s.statements.last().ms = now - s.statements.last().startMs;
     s.statements << Statement{sql, QDateTime::currentDateTime(), now};
-    if (s.statements.size() == 1)
+    if (s.statements.size() == 1) {
         checkpoint("database");
+        platform::hook::pausePoint("statement-first");
+    }
 }
 
 void statementsDone() {

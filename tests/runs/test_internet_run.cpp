@@ -55,9 +55,14 @@ protected:
     }
     QString served(const QString& name) const { return served_.path() + "/atualsis/" + name; }
 
-    RunResult run(const QString& script) {
+    // With pausePoint, the run is killed (signal 9) when it gets there.
+    RunResult run(const QString& script, const char* pausePoint = nullptr) {
         RunOptions o = install_.options(script, 90);
         o.env["ZELVOR_BASE_URL"] = served_.baseUrl();
+        if (pausePoint) {
+            o.env["ZELVOR_TEST_PAUSE"] = pausePoint;
+            o.killAtPause = true;
+        }
         return runProgram(zelvor_, o);
     }
     static QString login() {
@@ -220,6 +225,55 @@ TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheM
     const QStringList recordLog = logLines(install_.folder());
     ASSERT_EQ(recordLog.size(), 1);
     EXPECT_EQ(recordLog.first().split('\t').mid(2, 3), QStringList({"updated", "end", "ana"}));
+}
+
+// A run killed as it begins to change the database leaves its record saying so; the next run
+// marks it interrupted and does the update.
+TEST_F(InternetRun, AKilledRunLeavesARecordTheNextRunMarksInterrupted) {
+    ScratchDatabase reference;
+    reference.exec("create table produtos (codigo int)");
+    tools::BuildOptions options;
+    options.codAtu = "000132";
+    tools::buildUpdateFile(served("krv.mdb"), reference.db(), options);
+    versions("1\tkrvdb\t000132\n");
+    history(1, "000132\t2024-03-01\tNova tabela de produtos\n");
+
+    const RunResult killed = run(loginAndAccept(), "statement-first");
+    ASSERT_TRUE(killed.killed) << shownText(killed);
+    auto recs = records(install_.folder());
+    ASSERT_EQ(recs.size(), 1);
+    QJsonObject cut = recs.first();
+    EXPECT_EQ(cut["outcome"], "running");
+    EXPECT_EQ(cut["reached"], "database");
+    EXPECT_TRUE(cut["exit_code"].isNull());
+    EXPECT_EQ(std::as_const(cut)["files"][0]["name"], "krv.mdb");
+    const QJsonArray begun = std::as_const(cut)["database"]["statements"].toArray();
+    ASSERT_EQ(begun.size(), 1);
+    EXPECT_TRUE(begun[0]["sql"].toString().contains("produtos"));
+    EXPECT_EQ(begun[0]["result"], "running");
+    EXPECT_TRUE(begun[0]["duration_ms"].isNull());
+    EXPECT_FALSE(QFileInfo::exists(install_.folder() + "/atualizacoes/atualizacoes.log"));
+    EXPECT_TRUE(install_.db().column("show tables like 'produtos'").isEmpty());
+
+    const RunResult again = run(loginAndAccept());
+    expectCleanEnd(again, 0);
+    EXPECT_EQ(install_.db().column("show tables like 'produtos'").size(), 1);
+    recs = records(install_.folder());
+    ASSERT_EQ(recs.size(), 2);
+    QJsonObject database = cut["database"].toObject();
+    QJsonArray statements = database["statements"].toArray();
+    QJsonObject statement = statements[0].toObject();
+    statement["result"] = "interrupted";
+    statements[0] = statement;
+    database["statements"] = statements;
+    cut["database"] = database;
+    cut["outcome"] = "interrupted";
+    EXPECT_EQ(recs[0], cut);
+    EXPECT_EQ(recs[1]["outcome"], "updated");
+    const QStringList log = logLines(install_.folder());
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0].split('\t').mid(2, 2), QStringList({"interrupted", "database"}));
+    EXPECT_EQ(log[1].split('\t').mid(2, 2), QStringList({"updated", "end"}));
 }
 
 TEST_F(InternetRun, NothingToUpdateSaysSoAndEnds) {
