@@ -13,8 +13,12 @@ using krv::test::ServedFolder;
 
 namespace {
 
+// One connection for all of a test's requests: the server notes each request once its answer
+// is written, so only on one connection is an earlier request noted before a later is read.
 httplib::Client client(const ServedFolder& s) {
-    return httplib::Client("127.0.0.1", s.port());
+    httplib::Client c("127.0.0.1", s.port());
+    c.set_keep_alive(true);
+    return c;
 }
 
 std::string body(httplib::Result r) {
