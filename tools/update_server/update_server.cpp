@@ -197,7 +197,9 @@ std::string UpdateServer::baseUrl() const {
 
 void UpdateServer::routes() {
     auto& s = *http_;
-    s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    // Noted before the answer goes out (httplib's logger runs after it), so a client that has
+    // its answer finds the request in requests().
+    s.set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         note(req.method + " " + req.path + " " + std::to_string(res.status));
     });
     // Failures asked for in falhas.txt come before any route: the protocol's requests and the
