@@ -1,6 +1,8 @@
 #include "../navigation/served_folder.h"
+#include "download/download_control.h"
 #include "platform/inet_transfer.h"
 #include "raw_http_server.h"
+#include "runs/fetch_update_file.h"
 #include "throwaway_ca.h"
 
 #include <gtest/gtest.h>
@@ -142,6 +144,7 @@ TEST_F(InetTransferTest, HttpsServersAreVerifiedAgainstTheCaFileSettingOnBothPat
     served.write("atualsis/a.txt", "conteúdo");
     served.serveOverTls(authority.certificate(), authority.key());
     const QString url = served.baseUrl() + "atualsis/a.txt";
+    QTemporaryDir target;
     struct Case {
         const char* name;
         QString caFile; // empty: the system's store
@@ -180,6 +183,15 @@ TEST_F(InetTransferTest, HttpsServersAreVerifiedAgainstTheCaFileSettingOnBothPat
         const QString said = describeFault(t.fault(), t.errorText());
         EXPECT_TRUE(said.contains(c.said)) << said.toStdString();
         EXPECT_TRUE(said.contains(t.errorText())) << said.toStdString();
+        // The download component, as a run's fetch asks it, says the same of the file.
+        krv::download::DownLoad dl;
+        dl.setUrl(c.url);
+        dl.setSaveLocation(target.filePath("a.txt"));
+        dl.GetFileInformation();
+        EXPECT_EQ(dl.Failure().fault, c.fault);
+        const QString fetchSaid = krv::runs::describeFailure(dl.Failure(), 1);
+        EXPECT_TRUE(fetchSaid.contains(c.said)) << fetchSaid.toStdString();
+        EXPECT_FALSE(QFile::exists(target.filePath("a.txt")));
     }
     qunsetenv("ZELVOR_CA_FILE");
     // A handshake that fails (no TLS at the other end, no common protocol) says so too.
