@@ -414,6 +414,13 @@ void DownLoad::abortOnError(TargetFile& file, const std::exception& error,
         case platform::TransportFault::CutShort:
             cause = "Connection Closed Before The End Of The File";
             break;
+        case platform::TransportFault::Untrusted:
+            cause = "Server Certificate Not Trusted";
+            break;
+        case platform::TransportFault::NoCaFile:
+        case platform::TransportFault::TlsFailed:
+            cause = "Secure Connection Failed";
+            break;
         default:
             cause = "Connection Failed";
         }

@@ -62,8 +62,10 @@ void frmInicio::Form_Load() {
 }
 
 bool frmInicio::VerUsuario() {
-    const QString body = Inet1.OpenURL(protocol::loginUrl(txtUsuario->text(), txtSenha->text()));
-    return protocol::isWellFormed(body);
+    const protocol::ServerAnswer answer =
+        Inet1.Request(protocol::loginUrl(txtUsuario->text(), txtSenha->text()));
+    tlsFailure = answer.tlsFailure ? answer.failure : QString();
+    return protocol::isWellFormed(answer.body);
 }
 
 namespace {
@@ -93,6 +95,11 @@ void frmInicio::cmdContinua_Click() {
     setEnabled(false);
     const bool ok = VerUsuario();
     setEnabled(true);
+    if (!ok && !tlsFailure.isEmpty()) {
+        // Not the user's name or password: checking them again cannot help.
+        msgBox(kNoSecureConnection + tlsFailure + ".", Buttons::OK, Icon::Critical, "Aviso!");
+        return;
+    }
     if (!ok) {
         msgBox("Ocorreu um erro ao consultar o servidor, verifique se o usuário e a senha estão "
                "corretos e tente novamente!",

@@ -11,6 +11,11 @@
 
 namespace krv::navigation {
 
+// The start of the box shown when the login could not reach the server securely; the cause
+// follows.
+inline const QString kNoSecureConnection =
+    "Não foi possível conectar com segurança ao servidor de atualização: ";
+
 class frmInicio : public QWidget {
     Q_OBJECT
 public:
@@ -21,6 +26,8 @@ public:
 
     // Sends the login request; true when the answer is a well-formed XML document.
     bool VerUsuario();
+    // Why the last login could not reach the server securely; empty when it could.
+    QString tlsFailure;
 
     QLineEdit* txtUsuario;
     QLineEdit* txtSenha;

@@ -72,6 +72,7 @@ ServerAnswer Inet::Request(const QString& url) const {
         break;
     case platform::HttpAnswer::Failure::Transport:
         out.failure = platform::describeFault(a.fault, a.detail);
+        out.tlsFailure = platform::isTlsFault(a.fault);
         break;
     }
     return out;

@@ -35,8 +35,9 @@ inline constexpr qint64 MaxAnswerBytes = 16 * 1024 * 1024;
 // the body stayed within MaxAnswerBytes.
 struct ServerAnswer {
     bool received = false;
-    QString body;    // decoded text; empty unless received
-    QString failure; // why it was not received, as the user reads it (Portuguese)
+    QString body;            // decoded text; empty unless received
+    QString failure;         // why it was not received, as the user reads it (Portuguese)
+    bool tlsFailure = false; // the secure connection failed: its certificate, its handshake
 };
 
 // A window's transfer control for the protocol's requests (the login window's Inet1).

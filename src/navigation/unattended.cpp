@@ -1,5 +1,7 @@
 #include "navigation/unattended.h"
 
+#include "navigation/frm_inicio.h"
+
 #include "platform/program.h"
 #include "platform/settings.h"
 #include "platform/test_hook.h"
@@ -69,6 +71,9 @@ bool UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
         outcome_ = exitcode::nothingToDo;
     else if (text.startsWith(kLoginRefused)) {
         outcome_ = exitcode::loginRefused;
+        return true;
+    } else if (text.startsWith(kNoSecureConnection)) {
+        outcome_ = exitcode::failed;
         return true;
     } else {
         for (const char* stuck : kStuck)

@@ -1,5 +1,7 @@
 #include "platform/http_get.h"
 
+#include "platform/transfer_policy.h"
+
 #include <QByteArray>
 #include <curl/curl.h>
 #include <memory>
@@ -64,12 +66,36 @@ TransportFault transportFault(int curlCode) {
         return TransportFault::CutShort;
     case CURLE_GOT_NOTHING:
         return TransportFault::NoAnswer;
+    case CURLE_PEER_FAILED_VERIFICATION: // an unknown authority, an expired or wrong name
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_ISSUER_ERROR:
+        return TransportFault::Untrusted;
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+        return TransportFault::NoCaFile;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CLIENTCERT:
+    case CURLE_USE_SSL_FAILED:
+        return TransportFault::TlsFailed;
     default:
         return TransportFault::Other;
     }
 }
 
+bool isTlsFault(TransportFault fault) {
+    return fault == TransportFault::Untrusted || fault == TransportFault::NoCaFile ||
+           fault == TransportFault::TlsFailed;
+}
+
 QString describeFault(TransportFault fault, const QString& detail) {
+    const QString words = detail.isEmpty() ? QString() : " (" + detail + ")";
     switch (fault) {
     case TransportFault::None:
         return {};
@@ -85,11 +111,17 @@ QString describeFault(TransportFault fault, const QString& detail) {
         return "a conexão foi encerrada antes do fim do arquivo";
     case TransportFault::NoAnswer:
         return "o servidor encerrou a conexão sem responder";
+    case TransportFault::Untrusted:
+        return "o certificado do servidor não é confiável" + words;
+    case TransportFault::NoCaFile:
+        return "as autoridades certificadoras para verificar o servidor não puderam ser lidas" +
+               words;
+    case TransportFault::TlsFailed:
+        return "a conexão segura (HTTPS) com o servidor falhou" + words;
     case TransportFault::Other:
         break;
     }
-    return detail.isEmpty() ? QString("falha de comunicação")
-                            : "falha de comunicação (" + detail + ")";
+    return "falha de comunicação" + words;
 }
 
 HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options) {
@@ -118,7 +150,7 @@ HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options) {
     curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
     // Direct access, as the original control was set up: no proxy from the environment.
     curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    applyTransferPolicy(c);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &r);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &onHeader);

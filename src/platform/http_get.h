@@ -17,12 +17,18 @@ enum class TransportFault {
     Reset,        // the connection was cut by the other side or the network
     CutShort,     // the answer ended before the length it announced
     NoAnswer,     // the server closed the connection without answering
+    Untrusted,    // HTTPS: the server's certificate (or its name in it) failed verification
+    NoCaFile,     // HTTPS: the certificate authorities to verify against could not be read
+    TlsFailed,    // HTTPS: the secure connection could not be set up
     Other,
 };
 
 // A libcurl result code as a fault.
 TransportFault transportFault(int curlCode);
-// The fault as a user reads it (Portuguese), with the library's own words for Other.
+// A fault of the secure connection: retrying or another password cannot mend it.
+bool isTlsFault(TransportFault fault);
+// The fault as a user reads it (Portuguese), with the library's own words for Other and the
+// secure connection's faults.
 QString describeFault(TransportFault fault, const QString& detail = {});
 
 struct HttpGetOptions {

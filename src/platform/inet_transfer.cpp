@@ -1,6 +1,7 @@
 #include "platform/inet_transfer.h"
 
 #include "platform/program.h"
+#include "platform/transfer_policy.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -186,6 +187,7 @@ void InetTransfer::execute(const QStringList& requestHeaders) {
     const QByteArray url = d->url.toUtf8();
     curl_easy_setopt(e, CURLOPT_URL, url.constData());
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    applyTransferPolicy(e);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     // Fewer, larger reads from the socket; deliveries to us stay at most 16 KiB.

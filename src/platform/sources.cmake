@@ -10,4 +10,5 @@ target_sources(krv_platform PRIVATE
   platform/window_support.cpp
   platform/inet_transfer.cpp
   platform/http_get.cpp
+  platform/transfer_policy.cpp
 )

@@ -1,5 +1,9 @@
+#include "../navigation/served_folder.h"
+#include "download/download_control.h"
 #include "platform/inet_transfer.h"
 #include "raw_http_server.h"
+#include "runs/fetch_update_file.h"
+#include "throwaway_ca.h"
 
 #include <gtest/gtest.h>
 
@@ -128,4 +132,70 @@ TEST_F(InetTransferTest, DeadAndRefusingServersEndWithoutAnswer) {
     waitHeaders(t);
     EXPECT_FALSE(t.hasAnswer());
     EXPECT_TRUE(t.failed());
+}
+
+// HTTPS on both transfer paths (the downloads' and the protocol requests'), against the
+// reference server with a certificate of a throwaway authority: trusted only through the
+// CA-file setting, never by turning verification off.
+TEST_F(InetTransferTest, HttpsServersAreVerifiedAgainstTheCaFileSettingOnBothPaths) {
+    using krv::platform::TransportFault;
+    const krv::test::ThrowawayCa authority, stranger;
+    krv::test::ServedFolder served;
+    served.write("atualsis/a.txt", "conteúdo");
+    served.serveOverTls(authority.certificate(), authority.key());
+    const QString url = served.baseUrl() + "atualsis/a.txt";
+    QTemporaryDir target;
+    struct Case {
+        const char* name;
+        QString caFile; // empty: the system's store
+        QString url;
+        TransportFault fault;
+        QString said; // part of what the user reads
+    };
+    const QList<Case> cases = {
+        {"the server's authority", authority.caFile(), url, TransportFault::None, ""},
+        {"the system's store", "", url, TransportFault::Untrusted,
+         "o certificado do servidor não é confiável ("},
+        {"another authority", stranger.caFile(), url, TransportFault::Untrusted, "não é confiável"},
+        {"a name the certificate does not hold", authority.caFile(),
+         QString(url).replace("127.0.0.1", "localhost"), TransportFault::Untrusted,
+         "não é confiável"},
+        {"a CA file that is not there", authority.caFile() + ".nada", url, TransportFault::NoCaFile,
+         "autoridades certificadoras"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qputenv("ZELVOR_CA_FILE", c.caFile.toLocal8Bit());
+        InetTransfer t;
+        t.setUrl(c.url);
+        t.execute();
+        waitHeaders(t);
+        const auto answer = krv::platform::httpRequest(c.url);
+        EXPECT_EQ(t.fault(), c.fault) << t.errorText().toStdString();
+        EXPECT_EQ(answer.fault, c.fault) << answer.detail.toStdString();
+        if (c.fault == TransportFault::None) {
+            EXPECT_EQ(readAll(t, {3}), "conteúdo");
+            EXPECT_EQ(answer.body, "conteúdo");
+            continue;
+        }
+        EXPECT_FALSE(t.hasAnswer());
+        EXPECT_FALSE(answer.received());
+        const QString said = describeFault(t.fault(), t.errorText());
+        EXPECT_TRUE(said.contains(c.said)) << said.toStdString();
+        EXPECT_TRUE(said.contains(t.errorText())) << said.toStdString();
+        // The download component, as a run's fetch asks it, says the same of the file.
+        krv::download::DownLoad dl;
+        dl.setUrl(c.url);
+        dl.setSaveLocation(target.filePath("a.txt"));
+        dl.GetFileInformation();
+        EXPECT_EQ(dl.Failure().fault, c.fault);
+        const QString fetchSaid = krv::runs::describeFailure(dl.Failure(), 1);
+        EXPECT_TRUE(fetchSaid.contains(c.said)) << fetchSaid.toStdString();
+        EXPECT_FALSE(QFile::exists(target.filePath("a.txt")));
+    }
+    qunsetenv("ZELVOR_CA_FILE");
+    // A handshake that fails (no TLS at the other end, no common protocol) says so too.
+    EXPECT_EQ(krv::platform::transportFault(35), TransportFault::TlsFailed);
+    EXPECT_EQ(describeFault(TransportFault::TlsFailed, "wrong version number"),
+              "a conexão segura (HTTPS) com o servidor falhou (wrong version number)");
 }

@@ -13,12 +13,18 @@ namespace krv::test {
 
 class ServedFolder {
 public:
-    ServedFolder() : server_(std::make_unique<tools::UpdateServer>(dir_.path().toStdString())) {
+    ServedFolder() {
         QDir(dir_.path()).mkpath("atualsis");
         QDir(dir_.path()).mkpath("historico");
-        if (!server_->bind("127.0.0.1", 0))
-            throw std::runtime_error("cannot bind the update server");
-        server_->start();
+        listen(std::make_unique<tools::UpdateServer>(dir_.path().toStdString()));
+    }
+
+    // From now on the same folder is served over HTTPS with this certificate and key (the
+    // base address changes; the requests answered so far are forgotten).
+    void serveOverTls(const QString& certificate, const QString& key) {
+        server_.reset();
+        listen(std::make_unique<tools::UpdateServer>(dir_.path().toStdString(),
+                                                     certificate.toStdString(), key.toStdString()));
     }
 
     QString path() const { return dir_.path(); }
@@ -48,6 +54,13 @@ public:
     }
 
 private:
+    void listen(std::unique_ptr<tools::UpdateServer> server) {
+        server_ = std::move(server);
+        if (!server_->bind("127.0.0.1", 0))
+            throw std::runtime_error("cannot bind the update server");
+        server_->start();
+    }
+
     QTemporaryDir dir_;
     std::unique_ptr<tools::UpdateServer> server_;
 };

@@ -3,6 +3,7 @@
 #include "served_folder.h"
 
 #include "run_program.h"
+#include "throwaway_ca.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -214,9 +215,41 @@ TEST(UpdateServerCommand, PrintsItsAddressAndServesTheFolder) {
     p.terminate();
     EXPECT_TRUE(p.waitForFinished(10000));
 
-    QProcess bad;
-    bad.start(KRV_BINARY_DIR "/tools/krv-update-server", {"--folder", dir.path() + "/none"});
-    ASSERT_TRUE(bad.waitForFinished(10000));
-    EXPECT_NE(bad.exitCode(), 0);
-    EXPECT_TRUE(bad.readAllStandardError().contains("not a folder"));
+    // Over HTTPS with a certificate and its key: a client that trusts the authority reads it.
+    const krv::test::ThrowawayCa authority, stranger;
+    QProcess tls;
+    tls.start(
+        KRV_BINARY_DIR "/tools/krv-update-server",
+        {"--folder", dir.path(), "--cert", authority.certificate(), "--key", authority.key()});
+    ASSERT_TRUE(tls.waitForStarted());
+    ASSERT_TRUE(tls.waitForReadyRead(20000)) << tls.readAllStandardError().toStdString();
+    const QString tlsLine = QString::fromUtf8(tls.readLine()).trimmed();
+    const auto t = QRegularExpression("^https://127\\.0\\.0\\.1:(\\d+)/$").match(tlsLine);
+    ASSERT_TRUE(t.hasMatch()) << tlsLine.toStdString();
+    httplib::SSLClient sc("127.0.0.1", t.captured(1).toInt());
+    sc.set_ca_cert_path(authority.caFile().toLocal8Bit().constData());
+    sc.enable_server_certificate_verification(true);
+    EXPECT_EQ(body(sc.Get("/atualsis/a.txt")), "conteudo");
+    tls.terminate();
+    EXPECT_TRUE(tls.waitForFinished(10000));
+
+    struct Bad {
+        QStringList args;
+        int exitCode;
+        QByteArray said;
+    };
+    const QList<Bad> bads = {
+        {{"--folder", dir.path() + "/none"}, 1, "not a folder"},
+        {{"--folder", dir.path(), "--cert", authority.certificate()}, 2, "usage"},
+        {{"--folder", dir.path(), "--cert", authority.certificate(), "--key", stranger.key()},
+         1,
+         "cannot load the certificate"},
+    };
+    for (const Bad& b : bads) {
+        QProcess bad;
+        bad.start(KRV_BINARY_DIR "/tools/krv-update-server", b.args);
+        ASSERT_TRUE(bad.waitForFinished(10000)) << b.args.join(' ').toStdString();
+        EXPECT_EQ(bad.exitCode(), b.exitCode) << b.args.join(' ').toStdString();
+        EXPECT_TRUE(bad.readAllStandardError().contains(b.said)) << b.said.toStdString();
+    }
 }

@@ -7,6 +7,7 @@
 #include "make_zip.h"
 #include "suite_install.h"
 #include "test_db.h"
+#include "throwaway_ca.h"
 #include "update_file_builder.h"
 
 #include <QCryptographicHash>
@@ -63,6 +64,8 @@ protected:
             o.env["ZELVOR_TEST_PAUSE"] = pausePoint;
             o.killAtPause = true;
         }
+        if (!caFile_.isEmpty())
+            o.env["ZELVOR_CA_FILE"] = caFile_;
         return runProgram(zelvor_, o);
     }
     static QString login() {
@@ -86,6 +89,7 @@ protected:
     SuiteInstall install_;
     ServedFolder served_;
     QString zelvor_, module_;
+    QString caFile_; // ZELVOR_CA_FILE of the runs; empty: unset
 };
 
 std::string shownText(const RunResult& r) {
@@ -672,5 +676,91 @@ TEST_F(InternetRun, SignedFilesApplyAndARefusedOneEndsTheRunWithNothingChanged) 
         const QString refusedFile = QString(c.refused).remove(QRegularExpression("\\.sig$"));
         EXPECT_FALSE(QFileInfo::exists(install_.updateFolder() + "/" + refusedFile)) << what;
         QDir(install_.updateFolder()).removeRecursively();
+    }
+}
+
+// HTTPS end to end: the reference server with a certificate of a throwaway authority, a
+// signed update. Trusted through the CA-file setting it applies as over HTTP; a certificate
+// the assistant cannot trust stops the run at the login, saying why, with nothing changed.
+TEST_F(InternetRun, OverHttpsASignedUpdateAppliesOnlyWhenTheCertificateIsTrusted) {
+    const ThrowawayCa authority, stranger;
+    served_.serveOverTls(authority.certificate(), authority.key());
+    install_.db().exec(QString(
+        "create table menu (Sistema varchar(50), sequencia varchar(3), Menu "
+        "varchar(30), NomeInter varchar(20), Nivel int, NivelAnterior varchar(50), Programa int)"));
+    QByteArray pk(signature::PublicKeyBytes, '\0'), sk(signature::SecretKeyBytes, '\0');
+    crypto_sign_keypair(reinterpret_cast<unsigned char*>(pk.data()),
+                        reinterpret_cast<unsigned char*>(sk.data()));
+    served_.write("atualsis/mnusis_cs.krv",
+                  menuRecord("Financeiro", "010", "Contas", "mnuPagar", "1", "", "1"));
+    makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "krvsis 01.32.00"}});
+    for (const QString f : {"mnusis_cs.krv", "krvsis01.32.00.zip"})
+        served_.write("atualsis/" + f + ".sig",
+                      signature::encodeLine(*signature::signFile(served(f), sk)));
+    writeFile(install_.folder() + "/zelvor.pub", signature::encodeLine(pk));
+    versions("11\tmenu\t000011\n5\tkrvsis\t01.32.00\n");
+    history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
+    install_.setSetting("atuser", "ana");
+    install_.setSetting("atpwd", "segredo");
+
+    struct Case {
+        const char* name;
+        QString caFile; // empty: the system's store only
+        bool unattended;
+        bool trusted;
+    };
+    const QList<Case> cases = {
+        {"the system's store", "", false, false},
+        {"another authority", stranger.caFile(), false, false},
+        {"another authority, unattended", stranger.caFile(), true, false},
+        {"the server's authority", authority.caFile(), false, true},
+    };
+    const QByteArray module = readFile(module_);
+    // The suite folder's entries but the run lock, which every run leaves.
+    const auto suiteFiles = [this] {
+        QStringList names =
+            QDir(install_.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        names.removeAll("zelvor.lock");
+        return names;
+    };
+    const QStringList before = suiteFiles();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        caFile_ = c.caFile;
+        RunResult r;
+        if (c.unattended) {
+            RunOptions o = install_.options({}, 90);
+            o.env["ZELVOR_BASE_URL"] = served_.baseUrl();
+            o.env["ZELVOR_CA_FILE"] = c.caFile;
+            o.arguments = QStringList{"--unattended", "--accept-terms"};
+            r = runProgram(zelvor_, o);
+        } else {
+            r = run(c.trusted ? loginAndAccept() : login() + "close frmInicio\n");
+        }
+        const std::string what = shownText(r) + r.output.toStdString();
+        if (c.trusted) {
+            expectCleanEnd(r, 0);
+            ASSERT_FALSE(r.messages().isEmpty()) << what;
+            EXPECT_EQ(r.messages().last(), kDone) << what;
+            EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
+            EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000011");
+            // Each file was checked against its signature, fetched over HTTPS as well.
+            EXPECT_EQ(served_.answered("GET /atualsis/krvsis01.32.00.zip.sig 200"), 1) << what;
+            EXPECT_EQ(served_.answered("GET /atualsis/mnusis_cs.krv.sig 200"), 1) << what;
+            continue;
+        }
+        expectCleanEnd(r, c.unattended ? 1 : 0);
+        const QString said =
+            "Não foi possível conectar com segurança ao servidor de atualização: o certificado "
+            "do servidor não é confiável (";
+        if (c.unattended)
+            EXPECT_TRUE(r.output.contains(said)) << what;
+        else
+            EXPECT_TRUE(r.messages().value(r.messages().size() - 1).startsWith(said)) << what;
+        // No request was answered: the connection ends in the handshake.
+        EXPECT_TRUE(served_.server().requests().empty()) << what;
+        EXPECT_EQ(readFile(module_), module) << what;
+        EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000010") << what;
+        EXPECT_EQ(suiteFiles(), before) << what;
     }
 }

@@ -164,6 +164,16 @@ UpdateServer::UpdateServer(fs::path folder)
     routes();
 }
 
+UpdateServer::UpdateServer(fs::path folder, const fs::path& certificate, const fs::path& key)
+    : folder_(std::move(folder)),
+      http_(std::make_unique<httplib::SSLServer>(certificate.c_str(), key.c_str())), tls_(true) {
+    routes();
+}
+
+bool UpdateServer::ready() const {
+    return http_->is_valid();
+}
+
 UpdateServer::~UpdateServer() {
     stop();
 }
@@ -182,12 +192,14 @@ std::vector<std::string> UpdateServer::requests() const {
 }
 
 std::string UpdateServer::baseUrl() const {
-    return "http://" + address_ + ":" + std::to_string(port_) + "/";
+    return (tls_ ? "https://" : "http://") + address_ + ":" + std::to_string(port_) + "/";
 }
 
 void UpdateServer::routes() {
     auto& s = *http_;
-    s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    // Noted before the answer goes out (httplib's logger runs after it), so a client that has
+    // its answer finds the request in requests().
+    s.set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         note(req.method + " " + req.path + " " + std::to_string(res.status));
     });
     // Failures asked for in falhas.txt come before any route: the protocol's requests and the
@@ -279,6 +291,8 @@ void UpdateServer::routes() {
 
 bool UpdateServer::bind(const std::string& address, int port) {
     address_ = address;
+    if (!ready())
+        return false;
     if (port == 0) {
         port_ = http_->bind_to_any_port(address);
         return port_ > 0;

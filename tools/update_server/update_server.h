@@ -18,14 +18,20 @@ namespace krv::tools {
 class UpdateServer {
 public:
     explicit UpdateServer(std::filesystem::path folder);
+    // Over HTTPS with the certificate (PEM, chain allowed) and its private key (PEM).
+    // ready() tells whether both could be loaded.
+    UpdateServer(std::filesystem::path folder, const std::filesystem::path& certificate,
+                 const std::filesystem::path& key);
     ~UpdateServer();
     UpdateServer(const UpdateServer&) = delete;
     UpdateServer& operator=(const UpdateServer&) = delete;
 
+    // False when the certificate or key of an HTTPS server could not be loaded.
+    bool ready() const;
     // Binds address and port (0: any free port); false when that fails.
     bool bind(const std::string& address = "127.0.0.1", int port = 0);
     int port() const { return port_; }
-    // "http://address:port/": the base address a client is given.
+    // "http://address:port/" ("https://" over TLS): the base address a client is given.
     std::string baseUrl() const;
 
     // Serves on the calling thread until stop().
@@ -46,6 +52,7 @@ private:
 
     std::filesystem::path folder_;
     std::unique_ptr<httplib::Server> http_;
+    bool tls_ = false;
     std::string address_;
     int port_ = 0;
     std::thread thread_;
