@@ -28,13 +28,13 @@ const QString kDIndiceColuna =
     "select * from d_indices where krv_fold([table]) = ? and krv_fold(key_name) = ? and "
     "krv_fold(column_name) = ? and seq_in_index = ?";
 
-// Every refusal's message starts so; the dry run tells refusals from other failures by it.
 const QString kRefused = "Arquivo de atualização recusado: ";
 
 // The refusal of the whole file, before the first change.
 [[noreturn]] void refuse(const QString& where, const QString& what, const QString& value) {
-    throw KrvError(err::BadFileFormat, kRefused + where + ", " + what + " inválido: <" + value +
-                                           ">. Nenhuma alteração foi feita no banco de dados.");
+    throw UpdateFileRefused(err::BadFileFormat,
+                            kRefused + where + ", " + what + " inválido: <" + value +
+                                ">. Nenhuma alteração foi feita no banco de dados.");
 }
 
 QString tableWhere(const QString& t) {
@@ -123,9 +123,7 @@ void SchemaSync::piece(const std::function<void()>& work) {
     const qsizetype mark = steps_.size();
     try {
         work();
-    } catch (const KrvError& e) {
-        if (!e.description().startsWith(kRefused))
-            throw;
+    } catch (const UpdateFileRefused& e) {
         steps_.resize(mark);
         steps_ << SyncStep{SyncStep::Refusal, e.description()};
     }
@@ -290,11 +288,11 @@ void SchemaSync::checkNoDuplicates(const QString& t, const QString& n,
     QStringList values;
     for (int i = 0; i < rs.fieldCount(); ++i)
         values << rs.text(i);
-    throw KrvError(err::Database,
-                   "Arquivo de atualização recusado: tabela <" + t + ">, índice único <" +
-                       index.keyName + ">: as colunas <" + index.columns.join(',') +
-                       "> já têm valores repetidos, por exemplo <" + values.join(',') +
-                       ">. Nenhuma alteração foi feita no banco de dados.");
+    throw UpdateFileRefused(err::Database,
+                            kRefused + "tabela <" + t + ">, índice único <" + index.keyName +
+                                ">: as colunas <" + index.columns.join(',') +
+                                "> já têm valores repetidos, por exemplo <" + values.join(',') +
+                                ">. Nenhuma alteração foi feita no banco de dados.");
 }
 
 } // namespace krv::database

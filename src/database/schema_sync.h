@@ -5,6 +5,8 @@
 //
 // The work is planned whole first, with every piece of the update file that enters a
 // statement checked, and only then applied: a file with one bad piece changes nothing.
+#include "common/krv_error.h"
+
 #include <QList>
 #include <QString>
 #include <functional>
@@ -30,6 +32,13 @@ struct SyncStep {
     Kind kind;
     QString text;
     bool operator==(const SyncStep&) const = default;
+};
+
+// The update file refused as a whole before any change, naming what and where; a KrvError
+// with its usual number, told apart so that the dry run can list every refusal.
+class UpdateFileRefused : public KrvError {
+public:
+    using KrvError::KrvError;
 };
 
 class SchemaSync {
