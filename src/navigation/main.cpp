@@ -54,21 +54,8 @@ int main(int argc, char** argv) {
     krv::runmode::unattended = options.unattended;
     krv::runmode::arguments = args;
 
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    const bool hadPlatform = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
-    if (options.unattended)
-        qputenv("QT_QPA_PLATFORM", "offscreen"); // nobody looks at the windows
-
     int qtArgc = 1; // the options are ours, not Qt's
-    krv::platform::Application app(qtArgc, argv, "zelvor");
-    // Programs started from here (Movrin, which restarts the assistant) get the caller's
-    // platform, not an offscreen one where nobody could answer the assistant.
-    if (options.unattended) {
-        if (hadPlatform)
-            qputenv("QT_QPA_PLATFORM", platform);
-        else
-            qunsetenv("QT_QPA_PLATFORM");
-    }
+    krv::platform::Application app(qtArgc, argv, "zelvor", options.unattended);
     if (options.unattended)
         startUnattended(options);
     try {

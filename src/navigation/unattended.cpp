@@ -5,11 +5,10 @@
 #include "platform/program.h"
 #include "platform/settings.h"
 #include "platform/test_hook.h"
+#include "platform/unattended_output.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 #include <QTimer>
-#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -33,24 +32,14 @@ const char* const kStuck[] = {
     "A unidade ",
 };
 
-void writeOut(const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
-QString now() {
-    return QDateTime::currentDateTime().toString(Qt::ISODate);
-}
-
 void closingLine(int status) {
-    writeOut(now() + "\tzelvor\t" +
-             QString("Fim da execução sem assistência: código %1").arg(status));
+    platform::printUnattendedNote(
+        "zelvor", QString("Fim da execução sem assistência: código %1").arg(status));
 }
 
 // Ends before the first window: says why, then the closing line.
 [[noreturn]] void endBeforeStart(int status, const QString& why) {
-    writeOut(now() + "\tzelvor\t" + why);
+    platform::printUnattendedNote("zelvor", why);
     closingLine(status);
     ::_exit(status);
 }
@@ -105,15 +94,6 @@ QString unattendedScript(const CommandLine& options) {
     return script;
 }
 
-QString unattendedLine(const QString& time, const QString& kind, const QStringList& fields) {
-    using platform::hook::escape;
-    if (kind == "msgbox")
-        return time + '\t' + escape(fields.value(0)) + '\t' + escape(fields.value(3));
-    if (kind == "status")
-        return time + '\t' + escape(fields.value(0)) + '\t' + escape(fields.value(1));
-    return {};
-}
-
 void startUnattended(const CommandLine& options) {
     if (!options.directory.isEmpty() && !QFileInfo(options.directory).isDir()) {
         endBeforeStart(exitcode::failed,
@@ -126,16 +106,14 @@ void startUnattended(const CommandLine& options) {
     platform::setEndHandler([outcome](int code) {
         const int status = outcome->status(code);
         if (status == exitcode::termsNotAccepted)
-            writeOut(now() + "\tzelvor\t" + kTermsRefused);
+            platform::printUnattendedNote("zelvor", kTermsRefused);
         closingLine(status);
         std::fflush(nullptr);
         ::_exit(status);
     });
     platform::hook::drive(unattendedScript(options),
                           [outcome](const QString& kind, const QStringList& fields) {
-                              const QString line = unattendedLine(now(), kind, fields);
-                              if (!line.isEmpty())
-                                  writeOut(line);
+                              platform::printUnattended(kind, fields);
                               if (outcome->see(kind, fields))
                                   // After the box returns: its window would wait for another try.
                                   QTimer::singleShot(0, [] { platform::endProgram(0); });

@@ -30,10 +30,6 @@ private:
 // The steps a person would take: the Internet path with the stored login, or the folder.
 QString unattendedScript(const CommandLine& options);
 
-// One line of standard output for a transcript line (time, title or window, text); empty for
-// the lines not shown.
-QString unattendedLine(const QString& time, const QString& kind, const QStringList& fields);
-
 // Makes this run unattended; call after the application exists and before the start window
 // loads. Ends the program (status 4) when no login is stored for the Internet path.
 void startUnattended(const CommandLine& options);

@@ -9,7 +9,29 @@
 
 namespace krv::platform {
 
-Application::Application(int& argc, char** argv, const QString& name) : QApplication(argc, argv) {
+namespace detail {
+
+PlatformChoice::PlatformChoice(bool offscreen)
+    : offscreen(offscreen), hadPlatform(qEnvironmentVariableIsSet("QT_QPA_PLATFORM")),
+      callersPlatform(qgetenv("QT_QPA_PLATFORM")) {
+    if (offscreen)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void PlatformChoice::restoreCallersPlatform() const {
+    if (!offscreen)
+        return;
+    if (hadPlatform)
+        qputenv("QT_QPA_PLATFORM", callersPlatform);
+    else
+        qunsetenv("QT_QPA_PLATFORM");
+}
+
+} // namespace detail
+
+Application::Application(int& argc, char** argv, const QString& name, bool offscreen)
+    : detail::PlatformChoice(offscreen), QApplication(argc, argv) {
+    restoreCallersPlatform();
     // A closed output pipe must end a write with an error, not the program.
     std::signal(SIGPIPE, SIG_IGN);
     setApplicationName(name);

@@ -6,9 +6,23 @@
 
 namespace krv::platform {
 
-class Application : public QApplication {
+namespace detail {
+// Chosen before the QApplication reads it: the offscreen platform for a run nobody watches.
+struct PlatformChoice {
+    explicit PlatformChoice(bool offscreen);
+    // Puts the caller's platform back in the environment.
+    void restoreCallersPlatform() const;
+    bool offscreen, hadPlatform;
+    QByteArray callersPlatform;
+};
+} // namespace detail
+
+class Application : private detail::PlatformChoice, public QApplication {
 public:
-    Application(int& argc, char** argv, const QString& name);
+    // offscreen: nobody looks at the windows (an unattended run). Programs started from here,
+    // or that this process becomes, still get the caller's platform, where a person can answer
+    // them.
+    Application(int& argc, char** argv, const QString& name, bool offscreen = false);
     bool notify(QObject* receiver, QEvent* event) override;
 };
 

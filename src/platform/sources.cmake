@@ -11,4 +11,5 @@ target_sources(krv_platform PRIVATE
   platform/inet_transfer.cpp
   platform/http_get.cpp
   platform/transfer_policy.cpp
+  platform/unattended_output.cpp
 )
