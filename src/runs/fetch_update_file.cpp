@@ -4,6 +4,7 @@
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "runs/leftovers.h"
 #include "runs/update_record.h"
 
 #include <QDir>
@@ -13,8 +14,6 @@
 #include <QPointer>
 #include <QSaveFile>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -79,9 +78,7 @@ bool writeRecord(const QString& path, const PartRecord& r) {
 
 // Another process that is still running writes the part.
 bool writtenByAnother(const PartRecord& r) {
-    if (r.pid <= 0 || r.pid == ::getpid())
-        return false;
-    return ::kill(pid_t(r.pid), 0) == 0 || errno == EPERM;
+    return r.pid > 0 && r.pid != ::getpid() && processRuns(r.pid);
 }
 
 void removePart(const QString& path) {

@@ -154,6 +154,11 @@ QJsonArray filesJson(const State& s) {
     return out;
 }
 
+// Where the records of the suite in folder lie.
+QString recordsFolder(const QString& folder) {
+    return folder + "/atualizacoes";
+}
+
 QString recordName(const QJsonObject& record) {
     const QDateTime start = QDateTime::fromString(record["start"].toString(), Qt::ISODateWithMs);
     return start.toString("yyyyMMdd-HHmmss-zzz") + ".json";
@@ -203,7 +208,7 @@ void checkpoint(const QString& milestone = {}) {
         s.milestone = milestone;
     try {
         const QJsonObject record = buildAt(true, 0);
-        const QString dir = updatekrv::DirSis + "/atualizacoes";
+        const QString dir = recordsFolder(updatekrv::DirSis);
         QDir().mkpath(dir);
         save(dir + '/' + recordName(record), record);
     } catch (const std::exception&) {
@@ -397,7 +402,7 @@ QString write(const QString& folder, const QJsonObject& record) {
         db["ult_atualizacao"].toObject()["before"] != db["ult_atualizacao"].toObject()["after"] ||
         db["atmenu"].toObject()["before"] != db["atmenu"].toObject()["after"] ||
         record["menu_rows"].toObject()["before"] != record["menu_rows"].toObject()["after"];
-    const QString dir = folder + "/atualizacoes";
+    const QString dir = recordsFolder(folder);
     const QString name = recordName(record);
     // A run that changed nothing and ended normally (cancelled, nothing due) leaves no record:
     // the one written while it ran goes.
@@ -414,7 +419,7 @@ QString write(const QString& folder, const QJsonObject& record) {
 }
 
 void markInterrupted(const QString& folder) {
-    const QDir dir(folder + "/atualizacoes");
+    const QDir dir(recordsFolder(folder));
     for (const QString& name : dir.entryList({"*.json"}, QDir::Files, QDir::Name)) {
         QFile file(dir.filePath(name));
         if (!file.open(QIODevice::ReadOnly))
