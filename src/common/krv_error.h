@@ -31,6 +31,7 @@ inline constexpr int FileAccess = 75;     // path/file access error
 inline constexpr int BadFileFormat = 321; // invalid file format
 inline constexpr int Download = 35750;    // a download that did not complete
 inline constexpr int Archive = 35760;     // an archive that could not be extracted
+inline constexpr int TableInUse = 35780;  // another connection held a table past the wait
 } // namespace err
 
 } // namespace krv

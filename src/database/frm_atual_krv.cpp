@@ -5,6 +5,8 @@
 #include "database/frm_atual_menu.h"
 #include "database/schema_snapshot.h"
 #include "database/schema_statements.h"
+#include "database/rehearsal.h"
+#include "database/safe_update.h"
 #include "database/schema_sync.h"
 #include "platform/application.h"
 #include "platform/dialogs.h"
@@ -172,18 +174,31 @@ void frmAtualKRV::Atualiza() {
         platform::endProgram(0);
     }
 
+    // Copies a killed run left would otherwise stay in the suite's database for good.
+    dropLeftoverShadows(Conexao());
     LerEstrutura();
 
     Lista->clear();
     setHeightTwips(kFullHeight);
     platform::yield();
 
-    prepareLookups(dbAtual);
     SyncView view;
     view.status = [this](const QString& text) { St(text); };
     view.line = [this](const QString& text) { addLine(text); };
     view.executed = &runs::record::statement;
-    SchemaSync(dbAtual, Conexao(), view).run();
+    SafeUpdateOptions options;
+    options.policy = dataChangePolicy();
+    options.ask = [](const QList<ColumnLoss>& losses) {
+        return platform::msgBox(lossQuestion(losses), platform::Buttons::YesNo,
+                                platform::Icon::Question, "Atenção!",
+                                platform::Answer::No) == platform::Answer::Yes;
+    };
+    options.copyFolder = runs::record::recordsFolder(updatekrv::DirSis);
+    options.copied = [](const QString& path, const ColumnLoss& loss) {
+        runs::record::dataCopied(path, loss.table, loss.column, loss.rows);
+    };
+    options.idle = [] { platform::yield(); };
+    updateStructure(dbAtual, Conexao(), view, options);
     runs::record::statementsDone();
     dbAtual.close();
 

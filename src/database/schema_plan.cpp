@@ -2,143 +2,29 @@
 
 #include "common/krv_error.h"
 #include "database/connection.h"
+#include "database/live_catalogue.h"
+#include "database/rehearsal.h"
+#include "database/schema_session.h"
 #include "database/schema_snapshot.h"
 #include "database/schema_statements.h"
 #include "database/schema_sync.h"
 #include "database/update_file.h"
+#include "database/value_check.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <cmath>
 
 namespace krv::database {
 
 namespace {
 
-struct IntegerType {
-    const char* name;
-    long double low, high, unsignedHigh;
-};
+// A copy of a table this large holds its writes long enough to be felt.
+constexpr qint64 kCopyWarnRows = 100000;
+constexpr qint64 kCopyWarnBytes = 64 * 1024 * 1024;
 
-const IntegerType kIntegers[] = {
-    {"tinyint", -128.0L, 127.0L, 255.0L},
-    {"smallint", -32768.0L, 32767.0L, 65535.0L},
-    {"mediumint", -8388608.0L, 8388607.0L, 16777215.0L},
-    {"int", -2147483648.0L, 2147483647.0L, 4294967295.0L},
-    {"integer", -2147483648.0L, 2147483647.0L, 4294967295.0L},
-    {"bigint", -9223372036854775808.0L, 9223372036854775807.0L, 18446744073709551615.0L},
-};
-
-QString number(long double v) {
-    return QString::number(double(v), 'f', 0);
-}
-
-} // namespace
-
-TypeLimit typeLimit(const QString& type) {
-    static const QRegularExpression form(
-        R"(^\s*([a-z]+)\s*(?:\(\s*(\d+)\s*(?:,\s*(\d+)\s*)?\))?\s*(.*)$)",
-        QRegularExpression::CaseInsensitiveOption);
-    const auto m = form.match(type);
-    TypeLimit t;
-    if (!m.hasMatch())
-        return t;
-    const QString name = m.captured(1).toLower();
-    const bool hasLength = !m.captured(2).isEmpty();
-    const int length = m.captured(2).toInt();
-    const bool isUnsigned = m.captured(4).toLower().contains("unsigned");
-    if ((name == "varchar" || name == "char") && hasLength) {
-        t.family = TypeLimit::Chars;
-        t.high = length;
-    } else if ((name == "varbinary" || name == "binary") && hasLength) {
-        t.family = TypeLimit::Bytes;
-        t.high = length;
-    } else if (name == "decimal" || name == "numeric" || name == "dec") {
-        // The server's default is decimal(10,0).
-        const int precision = hasLength ? length : 10;
-        t.family = TypeLimit::Decimal;
-        t.scale = m.captured(3).toInt();
-        t.high = std::pow(10.0L, precision - t.scale);
-        t.low = -t.high;
-    } else {
-        for (const IntegerType& i : kIntegers)
-            if (name == i.name) {
-                t.family = TypeLimit::Integer;
-                t.low = isUnsigned ? 0 : i.low;
-                t.high = isUnsigned ? i.unsignedHigh : i.high;
-            }
-    }
-    return t;
-}
-
-bool canLoseData(const QString& liveType, const QString& newType) {
-    const TypeLimit to = typeLimit(newType);
-    if (to.family == TypeLimit::Other)
-        return false;
-    const TypeLimit from = typeLimit(liveType);
-    if (from.family != to.family)
-        return true;
-    switch (to.family) {
-    case TypeLimit::Chars:
-    case TypeLimit::Bytes:
-        return to.high < from.high;
-    case TypeLimit::Integer:
-        return to.low > from.low || to.high < from.high;
-    case TypeLimit::Decimal:
-        return to.high < from.high || to.scale < from.scale;
-    case TypeLimit::Other:
-        break;
-    }
-    return false;
-}
-
-std::optional<QString> notFitting(const QString& column, const QString& newType) {
-    const TypeLimit t = typeLimit(newType);
-    switch (t.family) {
-    case TypeLimit::Chars:
-        return "char_length(" + column + ") > " + number(t.high);
-    case TypeLimit::Bytes:
-        return "length(" + column + ") > " + number(t.high);
-    case TypeLimit::Integer:
-        return column + " < " + number(t.low) + " or " + column + " > " + number(t.high);
-    case TypeLimit::Decimal:
-        // Digits after the point are rounded, not lost as a value; the integer part is.
-        return "abs(" + column + ") >= " + number(t.high);
-    case TypeLimit::Other:
-        break;
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-// The reference and live types of a column being altered, from the working copy.
-struct Change {
-    QString liveTable, field, liveType, newType;
-};
-
-std::optional<Change> changeOf(const UpdateFile& file, const QString& table, const QString& field) {
-    const UpdateRows ref = file.query("select type from campos where lower(trim([table])) = ? "
-                                      "collate nocase and upper(trim(field)) = ? collate nocase",
-                                      {foldName(table), trimBlanks(field).toUpper()});
-    const UpdateRows liveTable = file.query(
-        "select [table] from d_tabelas where [table] = ? collate nocase", {foldName(table)});
-    const UpdateRows live =
-        file.query("select type from d_campos where lower(trim([table])) = ? collate nocase "
-                   "and upper(trim(field)) = ? collate nocase",
-                   {foldName(table), trimBlanks(field).toUpper()});
-    if (ref.empty() || liveTable.empty() || live.empty())
-        return std::nullopt;
-    return Change{liveTable.first().text("table"), trimBlanks(field),
-                  trimBlanks(live.first().text("type")), trimBlanks(ref.first().text("type"))};
-}
-
-long long countRows(Connection& conexao, const Change& c, const QString& condition) {
-    Recordset rs;
-    rs.Open("select count(*) from `" + c.liveTable + "` where " + condition, conexao);
-    return rs.eof() ? 0 : rs.field(0).toLongLong();
+QString size(qint64 bytes) {
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + " MiB";
 }
 
 } // namespace
@@ -163,10 +49,26 @@ PlanResult planUpdate(const QString& updateFilePath, Connection& conexao) {
     prepareLookups(file);
     SchemaSync sync(file, conexao);
     sync.collectRefusals(true);
-    const QList<SyncStep> steps = sync.plan();
+    QList<SyncStep> steps = sync.plan();
 
-    static const QRegularExpression altered(R"(^Alterando Campo: <([^-]*)-(.*)>$)");
-    std::optional<Change> pending;
+    QList<SyncStep> statements;
+    for (const SyncStep& step : steps)
+        if (step.kind == SyncStep::Statement)
+            statements << step;
+    ValueCheckResult check;
+    if (!statements.isEmpty()) {
+        SessionScope session(conexao);
+        session.setMode(SessionScope::Strict);
+        try {
+            rehearse(conexao, steps);
+        } catch (const UpdateFileRefused& e) {
+            steps << SyncStep{SyncStep::Refusal, e.description()};
+        }
+        check = checkValues(conexao, valueChanging(steps));
+        for (const QString& refusal : check.refusals)
+            steps << SyncStep{SyncStep::Refusal, refusal};
+    }
+
     for (const SyncStep& step : steps) {
         if (step.kind == SyncStep::Status)
             continue;
@@ -177,26 +79,34 @@ PlanResult planUpdate(const QString& updateFilePath, Connection& conexao) {
         }
         if (step.kind == SyncStep::Line) {
             result.output << "-- " + step.text;
-            const auto m = altered.match(step.text);
-            pending = m.hasMatch() ? changeOf(file, m.captured(1), m.captured(2)) : std::nullopt;
             continue;
         }
         ++result.statements;
-        result.output << step.text + ";";
-        if (!pending)
+        result.output << step.text + step.clause + ";";
+        if (step.change != SyncStep::CreateTable && !step.algorithm.isEmpty()) {
+            const TableSize t = liveTableSize(conexao, step.table);
+            result.output << QString("-- algoritmo %1; tabela <%2>: %3 linha(s), %4")
+                                 .arg(step.algorithm, step.table)
+                                 .arg(t.rows)
+                                 .arg(size(t.bytes));
+            if (step.algorithm == "COPY" && (t.rows >= kCopyWarnRows || t.bytes >= kCopyWarnBytes))
+                result.output << QString("-- ATENÇÃO: a tabela <%1> será copiada inteira; outras "
+                                         "conexões não gravam nela enquanto isso")
+                                     .arg(step.table);
+        }
+        if (step.change != SyncStep::ModifyColumn)
             continue;
-        const Change c = *std::exchange(pending, std::nullopt);
-        if (!canLoseData(c.liveType, c.newType))
-            continue;
-        const auto condition = notFitting("`" + c.field + "`", c.newType);
-        if (!condition)
-            continue;
-        const long long rows = countRows(conexao, c, *condition);
-        ++result.lossWarnings;
-        result.output << QString("-- ATENÇÃO: %1.%2 passa de %3 para %4 e pode perder dados: "
-                                 "%5 linha(s) não cabem")
-                             .arg(c.liveTable, c.field, c.liveType, c.newType)
-                             .arg(rows);
+        for (const ColumnLoss& loss : check.losses) {
+            if (foldName(loss.table) != foldName(step.table) ||
+                foldName(loss.column) != foldName(step.column))
+                continue;
+            ++result.lossWarnings;
+            result.output << QString("-- ATENÇÃO: %1.%2 passa de %3 para %4 e mudaria dados: %5 "
+                                     "linha(s) não cabem (por exemplo %6)")
+                                 .arg(loss.table, loss.column, loss.liveType, loss.newType)
+                                 .arg(loss.rows)
+                                 .arg(loss.example);
+        }
     }
     return result;
 }

@@ -4,6 +4,8 @@
 #include "database/statement_check.h"
 #include "database/update_file.h"
 
+#include <QRegularExpression>
+
 namespace krv::database {
 
 ReferenceColumn ReferenceColumn::fromRow(const UpdateRow& row) {
@@ -47,6 +49,30 @@ QString defaultClause(const QString& value, bool backslashEscapes) {
     if (isDefaultExpression(value))
         return " default " + trimBlanks(value);
     return " default " + sqlQuote(value, backslashEscapes);
+}
+
+bool isTextType(const QString& type) {
+    static const QRegularExpression text(
+        R"(^\s*(national\s+)?(char|varchar|character|tinytext|text|mediumtext|longtext|enum|set)\b)",
+        QRegularExpression::CaseInsensitiveOption);
+    return text.match(type).hasMatch();
+}
+
+QString keptCharsetType(const QString& type, const QString& liveCharset,
+                        const QString& liveCollation) {
+    // Quoted enum and set members may hold any word: look only outside them.
+    QString outside = type;
+    outside.replace(QRegularExpression(R"('(?:[^']|'')*')"), "''");
+    static const QRegularExpression names(R"(\b(character\s+set|charset|collate|binary|ascii|unicode)\b)",
+                                          QRegularExpression::CaseInsensitiveOption);
+    if (!isTextType(type) || names.match(outside).hasMatch())
+        return type;
+    QString kept = trimBlanks(type);
+    if (!liveCharset.isEmpty())
+        kept += " character set " + liveCharset;
+    if (!liveCollation.isEmpty())
+        kept += " collate " + liveCollation;
+    return kept;
 }
 
 QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes) {

@@ -43,6 +43,15 @@ QString quoteName(const QString& name);
 // backslashEscapes: the session's escaping mode (Connection::backslashEscapes).
 QString defaultClause(const QString& value, bool backslashEscapes = true);
 
+// Whether a column type holds text, and so a character set: char, varchar, the text types,
+// enum and set.
+bool isTextType(const QString& type);
+// The type a modified column is given: the reference's, followed by the live column's own
+// character set and collation when the type holds text and names neither (nor binary), so
+// that a column keeps them instead of taking its table's.
+QString keptCharsetType(const QString& type, const QString& liveCharset,
+                        const QString& liveCollation);
+
 // D(C): field, blank, type, " NOT NULL " unless nullable, the default clause when a default
 // is given, then extra appended directly.
 QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes = true);

@@ -1,6 +1,7 @@
 #include "database/schema_sync.h"
 
 #include "database/connection.h"
+#include "database/live_catalogue.h"
 #include "database/schema_statements.h"
 #include "database/statement_check.h"
 #include "database/update_file.h"
@@ -105,8 +106,11 @@ void SchemaSync::status(const QString& text) {
     steps_ << SyncStep{SyncStep::Status, text};
 }
 
-void SchemaSync::execute(const QString& sql) {
-    steps_ << SyncStep{SyncStep::Statement, sql};
+void SchemaSync::execute(const QString& sql, SyncStep::Change change, const QString& table) {
+    SyncStep step{SyncStep::Statement, sql};
+    step.change = change;
+    step.table = table;
+    steps_ << step;
 }
 
 void SchemaSync::line(const QString& text) {
@@ -129,7 +133,8 @@ void SchemaSync::piece(const std::function<void()>& work) {
     }
 }
 
-void SchemaSync::apply(const QList<SyncStep>& steps) {
+void SchemaSync::apply(const QList<SyncStep>& steps,
+                       const std::function<void(const SyncStep&)>& execute) {
     for (const SyncStep& step : steps)
         if (step.kind == SyncStep::Refusal)
             throw KrvError(err::BadFileFormat, step.text);
@@ -145,8 +150,11 @@ void SchemaSync::apply(const QList<SyncStep>& steps) {
             break;
         case SyncStep::Statement:
             if (view_.executed)
-                view_.executed(step.text);
-            conexao_.Execute(step.text);
+                view_.executed(step.text + step.clause);
+            if (execute)
+                execute(step);
+            else
+                conexao_.Execute(step.text + step.clause);
             break;
         case SyncStep::Refusal:
             break;
@@ -156,6 +164,7 @@ void SchemaSync::apply(const QList<SyncStep>& steps) {
 
 QList<SyncStep> SchemaSync::plan() {
     steps_.clear();
+    modified_.clear();
     // Read-only here: one transaction keeps the file's lock instead of taking it per lookup.
     UpdateFileTransaction reading(file_);
     const UpdateRows tabelas = file_.query(kTabelas);
@@ -196,7 +205,8 @@ void SchemaSync::CriaTabela(const QString& t) {
         const UpdateRows rows = file_.query(kColunas, {foldName(t), foldName(k)});
         indexes << ReferenceIndex{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
     }
-    execute(createTableStatement(columns, indexes, conexao_.backslashEscapes()));
+    execute(createTableStatement(columns, indexes, conexao_.backslashEscapes()),
+            SyncStep::CreateTable, lowerName(columns.first().table));
 }
 
 void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
@@ -212,18 +222,29 @@ void SchemaSync::AcertaCampo(const QString& t, const QString& liveTable, const U
         checkColumn(t, c);
         checkAuto(t, c);
         line("Criando Campo: <" + t + "-" + c.field + ">");
-        execute(addColumnStatement(t, c, conexao_.backslashEscapes()));
+        execute(addColumnStatement(t, c, conexao_.backslashEscapes()), SyncStep::AddColumn,
+                trimBlanks(t));
         return;
     }
     const UpdateRow l = rsDCampo.first();
-    const bool typeDiffers = trimBlanks(l.text("type")).toUpper() != trimBlanks(c.type).toUpper();
-    const bool keyDiffers = trimBlanks(l.text("key")).toUpper() != trimBlanks(c.key).toUpper();
-    if (typeDiffers || keyDiffers) {
-        checkTable(t);
-        checkColumn(t, c);
-        line("Alterando Campo: <" + t + "-" + c.field + ">");
-        execute(modifyColumnStatement(t, c, conexao_.backslashEscapes()));
-    }
+    // Only the type: a key marker that differs is the index comparison's business, and a
+    // modify sent for it would rewrite the column for nothing.
+    if (trimBlanks(l.text("type")).toUpper() == trimBlanks(c.type).toUpper())
+        return;
+    checkTable(t);
+    checkColumn(t, c);
+    ReferenceColumn changed = c;
+    const LiveColumn live = liveColumn(conexao_, liveTable, l.text("field"));
+    changed.type = keptCharsetType(c.type, live.charset, live.collation);
+    line("Alterando Campo: <" + t + "-" + c.field + ">");
+    execute(modifyColumnStatement(t, changed, conexao_.backslashEscapes()), SyncStep::ModifyColumn,
+            trimBlanks(t));
+    SyncStep& step = steps_.last();
+    step.column = trimBlanks(l.text("field"));
+    step.liveType = trimBlanks(l.text("type"));
+    step.newType = trimBlanks(changed.type);
+    step.newNullable = c.nullable;
+    modified_.insert(foldName(liveTable) + '.' + foldName(c.field));
 }
 
 void SchemaSync::AcertaIndices(const QString& t, const QString& liveTable) {
@@ -262,7 +283,8 @@ void SchemaSync::AcertaIndice(const QString& t, const QString& n, const QString&
     if (!isPlainIdentifier(k))
         refuse(tableWhere(t), "nome de índice", k);
     line("Alterando Índice: <" + t + "-" + k + ">");
-    execute(dropIndexStatement(n, k));
+    execute(dropIndexStatement(n, k), SyncStep::DropIndex, n);
+    steps_.last().indexName = k;
     IncluiIndice(t, n, k);
 }
 
@@ -270,9 +292,18 @@ void SchemaSync::IncluiIndice(const QString& t, const QString& n, const QString&
     checkTable(t);
     const UpdateRows rows = file_.query(kColunas, {foldName(t), foldName(k)});
     const ReferenceIndex index{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
-    if (index.unique)
+    // Over a column the plan converts, the values to judge are the converted ones: the value
+    // check does that before the first change.
+    bool converted = false;
+    for (const QString& column : index.columns)
+        converted = converted || modified_.contains(foldName(n) + '.' + foldName(column));
+    if (index.unique && !converted)
         checkNoDuplicates(t, n, index);
-    execute(addIndexStatement(n, index));
+    execute(addIndexStatement(n, index), SyncStep::AddIndex, n);
+    SyncStep& step = steps_.last();
+    step.indexName = k;
+    step.indexColumns = index.columns;
+    step.unique = index.unique || k == "PRIMARY";
 }
 
 void SchemaSync::checkNoDuplicates(const QString& t, const QString& n,

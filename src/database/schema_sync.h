@@ -8,6 +8,7 @@
 #include "common/krv_error.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <functional>
 
@@ -29,8 +30,26 @@ struct SyncView {
 struct SyncStep {
     // Refusal: only when refusals are collected; the text is the refusal's message.
     enum Kind { Status, Line, Statement, Refusal };
+    SyncStep(Kind k = Status, QString t = {}) : kind(k), text(std::move(t)) {}
     Kind kind;
     QString text;
+
+    // Statements: what they change, on which table (as the statement names it), so that the
+    // values can be checked and the statement rehearsed before anything live changes.
+    enum Change { Other, CreateTable, AddColumn, ModifyColumn, DropIndex, AddIndex };
+    Change change = Other;
+    QString table;
+    // ModifyColumn: the column, its live type and the type and nullability it is given.
+    QString column, liveType, newType;
+    bool newNullable = true;
+    // AddIndex: the index's name, columns and uniqueness (PRIMARY is unique).
+    QString indexName;
+    QStringList indexColumns;
+    bool unique = false;
+    // Chosen by the rehearsal: the clause appended to the statement (", ALGORITHM=...") and
+    // the way the server will carry it out (INSTANT, INPLACE or COPY).
+    QString clause, algorithm;
+
     bool operator==(const SyncStep&) const = default;
 };
 
@@ -58,7 +77,9 @@ public:
     // which shows every refusal at once; apply() refuses such a plan whole.
     void collectRefusals(bool on) { collectRefusals_ = on; }
     // Shows and executes the steps in order; stops at the first statement the server refuses.
-    void apply(const QList<SyncStep>& steps);
+    // execute, when given, runs each statement instead of the connection.
+    void apply(const QList<SyncStep>& steps,
+               const std::function<void(const SyncStep&)>& execute = {});
 
     // The parts of the plan, for one reference table T as stored in tabelas.
     void CriaTabela(const QString& t);
@@ -78,13 +99,15 @@ private:
     void piece(const std::function<void()>& work);
     void checkNoDuplicates(const QString& t, const QString& n, const ReferenceIndex& index);
     void status(const QString& text);
-    void execute(const QString& sql);
+    void execute(const QString& sql, SyncStep::Change change = SyncStep::Other,
+                 const QString& table = {});
     void line(const QString& text);
 
     const UpdateFile& file_;
     Connection& conexao_;
     SyncView view_;
     QList<SyncStep> steps_;
+    QSet<QString> modified_; // "table.column", folded, of the columns the plan modifies
     bool collectRefusals_ = false;
 };
 

@@ -11,6 +11,12 @@ target_sources(krv_core PRIVATE
   database/schema_snapshot.cpp
   database/schema_sync.cpp
   database/schema_plan.cpp
+  database/live_catalogue.cpp
+  database/value_check.cpp
+  database/schema_session.cpp
+  database/rehearsal.cpp
+  database/data_copy.cpp
+  database/safe_update.cpp
   database/frm_atual_krv.cpp
 )
 # The client library itself, for the session options Qt's driver does not offer.

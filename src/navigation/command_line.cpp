@@ -22,6 +22,8 @@ CommandLine parseCommandLine(const QStringList& args) {
             c.unattended = true;
         else if (a == "--accept-terms")
             c.acceptTerms = true;
+        else if (a == "--allow-data-change")
+            c.allowDataChange = true;
         else if (a == "--directory")
             value(c.directory);
         else if (a == "--plan")
@@ -31,8 +33,9 @@ CommandLine parseCommandLine(const QStringList& args) {
     }
     if (!c.error.isEmpty())
         return c;
-    if (!c.unattended && (c.acceptTerms || !c.directory.isEmpty()))
-        c.error = "As opções --accept-terms e --directory só valem com --unattended.";
+    if (!c.unattended && (c.acceptTerms || c.allowDataChange || !c.directory.isEmpty()))
+        c.error = "As opções --accept-terms, --allow-data-change e --directory só valem com "
+                  "--unattended.";
     else if (c.unattended && !c.plan.isEmpty())
         c.error = "As opções --plan e --unattended não podem ser usadas juntas.";
     return c;
@@ -47,6 +50,9 @@ QString helpText() {
            "  --accept-terms       aceita os termos da atualização (com --unattended)\n"
            "  --directory PASTA    atualiza a partir de PASTA em vez da Internet\n"
            "                       (com --unattended)\n"
+           "  --allow-data-change  aplica também alterações do banco de dados que mudam\n"
+           "                       valores guardados, depois de copiá-los para\n"
+           "                       atualizacoes (com --unattended)\n"
            "  --plan ARQUIVO       mostra o que a atualização do banco de dados faria com\n"
            "                       ARQUIVO, sem alterar nada\n"
            "  --version            mostra a versão e termina\n"

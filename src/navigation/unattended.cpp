@@ -2,6 +2,8 @@
 
 #include "navigation/frm_inicio.h"
 
+#include "database/safe_update.h"
+
 #include "platform/program.h"
 #include "platform/settings.h"
 #include "platform/test_hook.h"
@@ -102,6 +104,9 @@ void startUnattended(const CommandLine& options) {
     if (options.directory.isEmpty() && platform::getSetting("atuser").isEmpty()) {
         endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
     }
+    // Nobody can be asked: a change of stored values is refused unless allowed beforehand.
+    database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
+                                                           : database::DataChangePolicy::Refuse;
     auto outcome = std::make_shared<UnattendedOutcome>(options.acceptTerms);
     platform::setEndHandler([outcome](int code) {
         const int status = outcome->status(code);

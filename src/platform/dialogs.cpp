@@ -85,18 +85,23 @@ QString lastMessage() {
     return lastText();
 }
 
-Answer msgBox(const QString& text, Buttons buttons, Icon icon, const QString& title) {
+Answer msgBox(const QString& text, Buttons buttons, Icon icon, const QString& title,
+              std::optional<Answer> defaultAnswer) {
     lastText() = text;
     const QString shownTitle = titleOrAppName(title);
-    if (auto scripted = hook::answerMsgBox(text, buttons, icon, shownTitle))
+    const ButtonSet& set = setOf(buttons);
+    Answer preferred = *set.answers.begin();
+    for (Answer a : set.answers)
+        if (defaultAnswer && a == *defaultAnswer)
+            preferred = a;
+    if (auto scripted = hook::answerMsgBox(text, buttons, icon, shownTitle, preferred))
         return *scripted;
 
-    const ButtonSet& set = setOf(buttons);
     QMessageBox box(qtIcon(icon), shownTitle, text, QMessageBox::NoButton,
                     QApplication::activeWindow());
     for (Answer a : set.answers)
         box.addButton(qtButton(a));
-    box.setDefaultButton(qtButton(*set.answers.begin()));
+    box.setDefaultButton(qtButton(preferred));
     const int pressed = box.exec();
     for (Answer a : set.answers)
         if (pressed == qtButton(a))
@@ -169,10 +174,6 @@ bool parseAnswer(const QString& name, Answer& out) {
     return false;
 }
 
-// Used by the hook to pick a box's first button when the script gives no answer.
-Answer firstAnswer(Buttons b) {
-    return *setOf(b).answers.begin();
-}
 bool allows(Buttons b, Answer a) {
     for (Answer x : setOf(b).answers)
         if (x == a)

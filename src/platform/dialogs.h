@@ -2,6 +2,7 @@
 // Message box and input box, as the program's windows ask for them. Under the test hook
 // they are answered from its script and written to its transcript instead of shown.
 #include <QString>
+#include <optional>
 
 namespace krv::platform {
 
@@ -10,9 +11,11 @@ enum class Icon { None, Critical, Question, Exclamation, Information };
 enum class Answer { OK, Cancel, Abort, Retry, Ignore, Yes, No };
 
 // Shows a modal message box; returns the button pressed. An empty title means the
-// application's own name, as the original runtime did.
+// application's own name, as the original runtime did. The default button is the first
+// unless defaultAnswer names another of the box's buttons (a question whose safe answer is
+// No); Enter, and the test hook when not told otherwise, press it.
 Answer msgBox(const QString& text, Buttons buttons = Buttons::OK, Icon icon = Icon::None,
-              const QString& title = {});
+              const QString& title = {}, std::optional<Answer> defaultAnswer = std::nullopt);
 
 // Shows a modal input box; returns the text typed, or empty text when cancelled.
 QString inputBox(const QString& prompt, const QString& title = {}, const QString& defaultText = {});

@@ -20,7 +20,6 @@
 #include <unistd.h>
 
 namespace krv::platform {
-Answer firstAnswer(Buttons b);
 bool allows(Buttons b, Answer a);
 } // namespace krv::platform
 
@@ -327,11 +326,11 @@ void queueSteps(const QString& scriptText) {
 }
 
 std::optional<Answer> answerMsgBox(const QString& text, Buttons buttons, Icon icon,
-                                   const QString& title) {
+                                   const QString& title, Answer defaultAnswer) {
     State& s = state();
     if (!s.active)
         return std::nullopt;
-    Answer answer = firstAnswer(buttons);
+    Answer answer = defaultAnswer;
     int holdMs = 0;
     if (!s.steps.empty() && s.steps.front().verb == "msgbox") {
         // "msgbox ANSWER [MS]": the answer, and how long the user takes to give it.

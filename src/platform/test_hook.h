@@ -27,9 +27,9 @@ void drive(const QString& scriptText, Sink sink);
 void queueSteps(const QString& scriptText);
 
 // Answers a message box from the script (the next step when it is a "msgbox" step,
-// otherwise the box's first button) and records it. Empty when the hook is inert.
+// otherwise the box's default button) and records it. Empty when the hook is inert.
 std::optional<Answer> answerMsgBox(const QString& text, Buttons buttons, Icon icon,
-                                   const QString& title);
+                                   const QString& title, Answer defaultAnswer);
 // The same for an input box; an "input" step gives the text, otherwise the default.
 std::optional<QString> answerInputBox(const QString& prompt, const QString& title,
                                       const QString& defaultText);

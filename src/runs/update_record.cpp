@@ -49,6 +49,11 @@ struct Download {
     qint64 bytes = 0, ns = 0;
 };
 
+struct DataCopyEntry {
+    QString file, table, column;
+    qint64 rows = 0;
+};
+
 // How far a run got, in order; the record says the furthest.
 const QStringList kMilestones = {"start", "files", "database", "menu", "end"};
 
@@ -59,6 +64,7 @@ struct State {
     QElapsedTimer clock;
     Snapshot before;
     QList<Statement> statements;
+    QList<DataCopyEntry> dataCopies;
     bool statementsDone = false;
     QList<FileEntry> files;
     QMap<QString, Download> downloads; // by file name: this run's bytes and time
@@ -154,10 +160,13 @@ QJsonArray filesJson(const State& s) {
     return out;
 }
 
-// Where the records of the suite in folder lie.
+} // namespace
+
 QString recordsFolder(const QString& folder) {
     return folder + "/atualizacoes";
 }
+
+namespace {
 
 QString recordName(const QJsonObject& record) {
     const QDateTime start = QDateTime::fromString(record["start"].toString(), Qt::ISODateWithMs);
@@ -264,6 +273,12 @@ void statementsDone() {
     checkpoint("database");
 }
 
+void dataCopied(const QString& path, const QString& table, const QString& column, qint64 rows) {
+    State& s = state();
+    if (s.begun)
+        s.dataCopies << DataCopyEntry{QFileInfo(path).fileName(), table, column, rows};
+}
+
 void menuReloaded() {
     checkpoint("menu");
 }
@@ -339,6 +354,10 @@ QJsonObject buildAt(bool running, int endCode) {
                                       {"duration_ms", st.ms < 0 ? QJsonValue() : st.ms},
                                       {"result", result}});
     }
+    QJsonArray copies;
+    for (const DataCopyEntry& c : s.dataCopies)
+        copies.append(QJsonObject{
+            {"file", c.file}, {"table", c.table}, {"column", c.column}, {"rows", c.rows}});
     QJsonObject altered;
     for (auto it = s.before.tables.begin(); it != s.before.tables.end(); ++it)
         if (after.tables.value(it.key()) != it.value())
@@ -381,6 +400,7 @@ QJsonObject buildAt(bool running, int endCode) {
                                   beforeAfter(s.before.ultAtualizacao, after.ultAtualizacao)},
                                  {"atmenu", beforeAfter(s.before.atmenu, after.atmenu)},
                                  {"statements", statements},
+                                 {"data_copies", copies},
                                  {"tables_before", altered}}},
         {"menu_rows", beforeAfter(s.before.menuRows, after.menuRows)},
     };

@@ -20,6 +20,9 @@ void begin();
 void statement(const QString& sql);
 void statementsDone();
 
+// A change that alters stored values, taken knowingly: the copy of the old values written
+// at path (inside the records folder), for table.column and rows rows.
+void dataCopied(const QString& path, const QString& table, const QString& column, qint64 rows);
 // The menu reloaded from the update's menu file.
 void menuReloaded();
 
@@ -40,6 +43,8 @@ void filesFound(const QString& folder, const QStringList& names);
 // program end. Empty when begin() was not called.
 QJsonObject build(int endCode);
 
+// folder + "/atualizacoes", where the records, their log and the copies of changed values lie.
+QString recordsFolder(const QString& folder);
 // Writes the record into folder + "/atualizacoes" unless nothing happened; returns the
 // record's path (empty when not written).
 QString write(const QString& folder, const QJsonObject& record);

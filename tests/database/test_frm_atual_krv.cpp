@@ -2,9 +2,12 @@
 #include "database/connection.h"
 #include "database/frm_atual_krv.h"
 #include "database/frm_atual_menu.h"
+#include "database/rehearsal.h"
+#include "database/safe_update.h"
 #include "hook_tap.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "platform/test_hook.h"
 #include "suite_install.h"
 #include "update_file_builder.h"
 
@@ -15,6 +18,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <gtest/gtest.h>
 
 using namespace krv;
@@ -135,14 +139,15 @@ TEST_F(AtualKRVWindow, FailureIsReportedAndLeavesTheVersionForARerun) {
         << tap.messages()[0].toStdString();
     EXPECT_TRUE(tap.messages()[0].contains("tipo_que_nao_existe"));
     EXPECT_EQ(ultAtualizacao(), "000131");
-    EXPECT_EQ(suite.db().column("show tables like 'a1'"), QStringList{"a1"});
+    // Refused in the rehearsal: not even the table before it was created.
+    EXPECT_TRUE(suite.db().column("show tables like 'a1'").isEmpty());
 
     fresh();
     updateFile().execute("update campos set type = 'int(11)' where [table] = 'b2'");
     test::HookTap rerun;
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(ultAtualizacao(), "000150");
-    EXPECT_EQ(platform::form<frmAtualKRV>().Lista->count(), 2); // b2 created, then the end
+    EXPECT_EQ(platform::form<frmAtualKRV>().Lista->count(), 3); // a1, b2, then the end
 }
 
 TEST_F(AtualKRVWindow, MenuFileHandsOverToTheMenuReload) {
@@ -232,3 +237,244 @@ INSTANTIATE_TEST_SUITE_P(
         Injection{"Auto", "update campos set auto = ', drop column nome' where field = 'email'",
                   "drop column nome"}),
     [](const ::testing::TestParamInfo<Injection>& info) { return std::string(info.param.name); });
+
+// Column and index changes against the values already stored, under a strict and a lenient
+// server mode. A change that would alter a value refuses the update whole, with everything as
+// it was; taken knowingly it applies after a CSV copy of the old values; a change that keeps
+// every value applies and keeps them.
+struct StoredValues {
+    const char* name;
+    const char* live;      // create statements and inserts on the suite, one a line
+    const char* reference; // the reference's create statements, one a line
+    int lost;              // values that would change; -1: refused whatever is allowed
+    const char* says = ""; // what a refusal names
+    const char* fileChange = ""; // applied to the built update file
+};
+
+class StoredValuesRun : public AtualKRVWindow,
+                        public ::testing::WithParamInterface<std::tuple<StoredValues, bool>> {
+protected:
+    // Every table's definition and rows, as text; licensa is read on its own.
+    QStringList everything() {
+        QStringList all;
+        for (const QString& t : suite.db().column("show tables")) {
+            if (t == "licensa")
+                continue;
+            all << t;
+            QSqlQuery q(suite.db().db());
+            EXPECT_TRUE(q.exec("show create table `" + t + "`") && q.next());
+            all << q.value(1).toString();
+            QSqlQuery rows(suite.db().db());
+            EXPECT_TRUE(rows.exec("select * from `" + t + "`"));
+            while (rows.next()) {
+                QStringList r;
+                for (int i = 0; i < rows.record().count(); ++i)
+                    r << (rows.value(i).isNull() ? "NULL" : "<" + rows.value(i).toString() + ">");
+                all << r.join(',');
+            }
+        }
+        return all;
+    }
+    int runIn(bool lenient, DataChangePolicy policy) {
+        fresh();
+        Conexao().Open(1, suite.db().connectionString());
+        if (lenient)
+            Conexao().Execute("set session sql_mode = ''");
+        dataChangePolicy() = policy;
+        const int code = run();
+        dataChangePolicy() = DataChangePolicy::Ask;
+        return code;
+    }
+    QStringList copies() {
+        return QDir(suite.folder() + "/atualizacoes").entryList({"dados-*.csv"}, QDir::Files);
+    }
+};
+
+TEST_P(StoredValuesRun, AreKeptOrTheUpdateIsRefusedWhole) {
+    const auto& [c, lenient] = GetParam();
+    suite.db().exec(QString::fromUtf8(c.live).split('\n'));
+    reference.exec(QString::fromUtf8(c.reference).split('\n'));
+    buildUpdateFile();
+    for (const QString& change : QString::fromUtf8(c.fileChange).split('\n', Qt::SkipEmptyParts))
+        updateFile().execute(change);
+    const QStringList before = everything();
+
+    test::HookTap tap;
+    const int refused = runIn(lenient, DataChangePolicy::Refuse);
+    if (c.lost == 0) {
+        ASSERT_EQ(refused, 0) << tap.messages().join("\n").toStdString();
+        EXPECT_EQ(ultAtualizacao(), "000150");
+        // The data rows are as they were; only the definitions moved.
+        QStringList rowsBefore = before, rowsAfter = everything();
+        rowsBefore.removeIf([](const QString& l) { return l.startsWith("CREATE TABLE"); });
+        rowsAfter.removeIf([](const QString& l) { return l.startsWith("CREATE TABLE"); });
+        EXPECT_EQ(rowsAfter, rowsBefore);
+        EXPECT_NE(everything(), before);
+        EXPECT_TRUE(copies().isEmpty());
+        return;
+    }
+    ASSERT_EQ(refused, 1);
+    ASSERT_EQ(tap.messages().size(), 1);
+    const QString message = tap.messages()[0];
+    EXPECT_TRUE(message.contains("Arquivo de atualização recusado")) << message.toStdString();
+    EXPECT_TRUE(message.contains(QString::fromUtf8(c.says))) << message.toStdString();
+    if (c.lost > 0) {
+        EXPECT_TRUE(message.contains(QString("mudaria ou perderia %1 valor(es)").arg(c.lost)))
+            << message.toStdString();
+    }
+    EXPECT_EQ(everything(), before);
+    EXPECT_EQ(ultAtualizacao(), "000131");
+    EXPECT_TRUE(suite.db().column("show tables like 'zv\\_%'").isEmpty());
+
+    // Allowed beforehand: what must be refused still is; a lossy change applies after the
+    // old values went into a copy, one line a changed row.
+    const int allowed = runIn(lenient, DataChangePolicy::Allow);
+    if (c.lost < 0) {
+        EXPECT_EQ(allowed, 1);
+        EXPECT_EQ(everything(), before);
+        return;
+    }
+    ASSERT_EQ(allowed, 0) << test::HookTap().messages().join("\n").toStdString();
+    EXPECT_EQ(ultAtualizacao(), "000150");
+    const QStringList files = copies();
+    ASSERT_EQ(files.size(), 1);
+    QFile csv(suite.folder() + "/atualizacoes/" + files[0]);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), c.lost + 1) << lines.join("\n").toStdString(); // the header first
+}
+
+// The same cases asked in a dialog: No, the default, refuses; Yes takes the change.
+TEST_F(AtualKRVWindow, AChangeOfStoredValuesIsAskedAndNoIsTheDefault) {
+    suite.db().exec({"create table t (id int primary key, c varchar(10))",
+                     "insert into t values (1, 'abcdefghij'), (2, 'ok')"});
+    reference.exec("create table t (id int primary key, c varchar(4))");
+    buildUpdateFile();
+    test::HookTap tap;
+    EXPECT_EQ(run(), 1);
+    QStringList question;
+    for (const auto& line : tap.lines())
+        if (line.kind == "msgbox" && question.isEmpty())
+            question = line.fields;
+    ASSERT_FALSE(question.isEmpty());
+    EXPECT_EQ(question.value(2), "YesNo");
+    EXPECT_EQ(question.value(4), "No");
+    EXPECT_TRUE(question.value(3).contains("<t.c> de varchar(10)")) << question.join('|').toStdString();
+    EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghij");
+
+    fresh();
+    platform::hook::queueSteps("msgbox Yes\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");
+    EXPECT_EQ(QDir(suite.folder() + "/atualizacoes").entryList({"dados-*-t-c.csv"}).size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StoredValuesRun,
+    ::testing::Combine(
+        ::testing::Values(
+            StoredValues{"VarcharNarrowed",
+                         "create table t (id int primary key, c varchar(60))\n"
+                         "insert into t values (1, repeat('x', 50)), (2, 'curto')",
+                         "create table t (id int primary key, c varchar(40))", 1, "<t.c>"},
+            StoredValues{"IntToSmallint",
+                         "create table t (id int primary key, c int)\n"
+                         "insert into t values (1, 40000), (2, 5)",
+                         "create table t (id int primary key, c smallint)", 1, "id=<1>"},
+            StoredValues{"IntToTinyint",
+                         "create table t (id int primary key, c int)\n"
+                         "insert into t values (1, 200), (2, -5), (3, -300)",
+                         "create table t (id int primary key, c tinyint)", 2},
+            StoredValues{"BigintToInt",
+                         "create table t (id int primary key, c bigint)\n"
+                         "insert into t values (1, 3000000000), (2, 7)",
+                         "create table t (id int primary key, c int)", 1},
+            StoredValues{"IntToUnsigned",
+                         "create table t (id int primary key, c int)\n"
+                         "insert into t values (1, -1), (2, 3)",
+                         "create table t (id int primary key, c int unsigned)", 1},
+            StoredValues{"DecimalPrecision",
+                         "create table t (id int primary key, c decimal(12,2))\n"
+                         "insert into t values (1, 123456.78), (2, 1.5)",
+                         "create table t (id int primary key, c decimal(6,2))", 1},
+            StoredValues{"DecimalScale",
+                         "create table t (id int primary key, c decimal(10,2))\n"
+                         "insert into t values (1, 3.75), (2, 1.5), (3, 2.25), (4, 4.00)",
+                         "create table t (id int primary key, c decimal(10,0))", 3},
+            StoredValues{"TextToVarchar",
+                         "create table t (id int primary key, c text)\n"
+                         "insert into t values (1, 'abcdefghijkl'), (2, 'ok')",
+                         "create table t (id int primary key, c varchar(10))", 1},
+            StoredValues{"EnumShrunk",
+                         "create table t (id int primary key, c enum('a','b','c'))\n"
+                         "insert into t values (1, 'c'), (2, 'a'), (3, null)",
+                         "create table t (id int primary key, c enum('a','b'))", 1},
+            StoredValues{"VarcharToInt",
+                         "create table t (id int primary key, c varchar(20))\n"
+                         "insert into t values (1, 'abc'), (2, '3.7'), (3, ''), (4, '42')",
+                         "create table t (id int primary key, c int)", 3},
+            StoredValues{"NullIntoNotNull",
+                         "create table t (id int primary key, c varchar(10))\n"
+                         "insert into t values (1, null), (2, 'x')",
+                         "create table t (id int primary key, c varchar(20) not null)", 1},
+            StoredValues{"DatetimeToDate",
+                         "create table t (id int primary key, c datetime)\n"
+                         "insert into t values (1, '2024-01-01 10:00:00'), "
+                         "(2, '2024-01-02 00:00:00')",
+                         "create table t (id int primary key, c date)", 1},
+            StoredValues{"VarbinaryNarrowed",
+                         "create table t (id int primary key, c varbinary(16))\n"
+                         "insert into t values (1, 'abcdefghijkl'), (2, 'ab')",
+                         "create table t (id int primary key, c varbinary(8))", 1},
+            StoredValues{"CharsetNamedInTheType",
+                         "create table t (id int primary key, c varchar(20) character set "
+                         "utf8mb4) default charset=latin1\n"
+                         "insert into t values (1, '✓ 日本 €'), (2, 'ok')",
+                         "create table t (id int primary key, c varchar(20))", 1, "",
+                         "update campos set type = 'varchar(20) character set latin1' "
+                         "where field = 'c'"},
+            StoredValues{"NoKeyCopiesWholeRows",
+                         "create table t (a int, c varchar(10))\n"
+                         "insert into t values (1, 'abcdefghij'), (1, 'abcdefghij'), (2, 'x')",
+                         "create table t (a int, c varchar(3))", 2, "a=<1>"},
+            StoredValues{"UniqueAfterCollation",
+                         "create table t (id int primary key, c varchar(10) collate "
+                         "utf8mb4_bin, unique key u (c))\n"
+                         "insert into t values (1, 'A'), (2, 'a')",
+                         "create table t (id int primary key, c varchar(10), unique key u (c))",
+                         -1, "valores repetidos",
+                         "update campos set type = 'varchar(12) collate utf8mb4_general_ci' "
+                         "where field = 'c'"},
+            StoredValues{"PrimaryKeyOverNulls",
+                         "create table t (c int, d int)\ninsert into t values (null, 1), (2, 2)",
+                         "create table t (c int not null, d int, primary key (c))", -1,
+                         "valor nulo"},
+            StoredValues{"InvalidDefaultFailsTheRehearsal",
+                         "create table t (id int primary key, c int)\n"
+                         "insert into t values (1, 1)",
+                         "create table aaa_nova (x int)\n"
+                         "create table t (id int primary key, c int, d int)",
+                         -1, "ensaio", "update campos set [default] = 'abc' where field = 'd'"},
+            StoredValues{"Widened",
+                         "create table t (id int primary key, c varchar(40), n smallint, "
+                         "b int, i int)\n"
+                         "insert into t values (1, 'Ana', -32768, -2147483648, 42)",
+                         "create table t (id int primary key, c varchar(100), n int, "
+                         "b bigint, i varchar(20))",
+                         0},
+            StoredValues{"CharsetKeptWhenWidened",
+                         "create table t (id int primary key, c varchar(20) character set "
+                         "utf8mb4) default charset=latin1\n"
+                         "insert into t values (1, '✓ 日本 €')",
+                         "create table t (id int primary key, c varchar(30)) default "
+                         "charset=latin1",
+                         0},
+            StoredValues{"IndexOnly",
+                         "create table t (id int primary key, c varchar(10))\n"
+                         "insert into t values (1, 'a'), (2, 'a')",
+                         "create table t (id int primary key, c varchar(10), key k (c))", 0}),
+        ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<StoredValues, bool>>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "_Lenient" : "_Strict");
+    });

@@ -4,6 +4,7 @@
 // through the shared connection, with what it showed and sent.
 #include "database/connection.h"
 #include "database/schema_snapshot.h"
+#include "database/safe_update.h"
 #include "database/schema_sync.h"
 #include "database/update_file.h"
 #include "test_db.h"
@@ -51,7 +52,8 @@ protected:
         view.line = [&](const QString& s) { trace.lines << s; };
         view.status = [&](const QString& s) { trace.statuses << s; };
         view.executed = [&](const QString& s) { trace.statements << s; };
-        database::SchemaSync(file, database::Conexao(), view).run();
+        database::SafeUpdateOptions options;
+        database::updateStructure(file, database::Conexao(), view, options);
         return trace;
     }
 
