@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QRegularExpression>
@@ -20,6 +21,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace krv;
 using namespace krv::database;
@@ -244,10 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
 // every value applies and keeps them.
 struct StoredValues {
     const char* name;
-    const char* live;      // create statements and inserts on the suite, one a line
-    const char* reference; // the reference's create statements, one a line
-    int lost;              // values that would change; -1: refused whatever is allowed
-    const char* says = ""; // what a refusal names
+    const char* live;            // create statements and inserts on the suite, one a line
+    const char* reference;       // the reference's create statements, one a line
+    int lost;                    // values that would change; -1: refused whatever is allowed
+    const char* says = "";       // what a refusal names
     const char* fileChange = ""; // applied to the built update file
 };
 
@@ -359,7 +361,8 @@ TEST_F(AtualKRVWindow, AChangeOfStoredValuesIsAskedAndNoIsTheDefault) {
     ASSERT_FALSE(question.isEmpty());
     EXPECT_EQ(question.value(2), "YesNo");
     EXPECT_EQ(question.value(4), "No");
-    EXPECT_TRUE(question.value(3).contains("<t.c> de varchar(10)")) << question.join('|').toStdString();
+    EXPECT_TRUE(question.value(3).contains("<t.c> de varchar(10)"))
+        << question.join('|').toStdString();
     EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghij");
 
     fresh();
@@ -367,6 +370,69 @@ TEST_F(AtualKRVWindow, AChangeOfStoredValuesIsAskedAndNoIsTheDefault) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");
     EXPECT_EQ(QDir(suite.folder() + "/atualizacoes").entryList({"dados-*-t-c.csv"}).size(), 1);
+}
+
+// Another connection with a transaction open on the table: the run ends within the wait,
+// changes nothing, names the holder, and a reader meanwhile waits one short try at most.
+TEST_F(AtualKRVWindow, ATableHeldElsewhereEndsTheRunWithinTheWaitAndHoldsNobodyLong) {
+    suite.db().exec(
+        {"create table t (id int primary key, c varchar(10))", "insert into t values (1, 'a')"});
+    reference.exec("create table t (id int primary key, c varchar(20))");
+    buildUpdateFile();
+    QSqlDatabase holder = QSqlDatabase::cloneDatabase(suite.db().db(), "holder");
+    ASSERT_TRUE(holder.open());
+    QSqlQuery hold(holder);
+    ASSERT_TRUE(hold.exec("begin") && hold.exec("select * from t"));
+    QSqlQuery id(holder);
+    ASSERT_TRUE(id.exec("select connection_id()") && id.next());
+    const QString holderId = id.value(0).toString();
+    qputenv("ZELVOR_LOCK_WAIT", "8");
+
+    qint64 readerMs = -1;
+    const QSqlDatabase like = suite.db().db();
+    std::thread reader([&, host = like.hostName(), port = like.port(), name = like.databaseName()] {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QMYSQL", "reader");
+            db.setHostName(host);
+            db.setPort(port);
+            db.setDatabaseName(name);
+            db.setUserName(test::DbServer::user());
+            db.setPassword(test::DbServer::password());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            QElapsedTimer t;
+            t.start();
+            if (db.open() && QSqlQuery(db).exec("select count(*) from t"))
+                readerMs = t.elapsed();
+        }
+        QSqlDatabase::removeDatabase("reader");
+    });
+    test::HookTap tap;
+    const int code = run();
+    reader.join();
+    qunsetenv("ZELVOR_LOCK_WAIT");
+    EXPECT_EQ(code, 1);
+    ASSERT_EQ(tap.messages().size(), 1);
+    EXPECT_TRUE(
+        tap.messages()[0].contains("A tabela <t> está em uso por outra conexão (id " + holderId))
+        << tap.messages()[0].toStdString();
+    EXPECT_GE(readerMs, 0);
+    EXPECT_LT(readerMs, 5000); // one try (2 s), not the whole wait
+    EXPECT_EQ(suite.db().scalar("select column_type from information_schema.columns where "
+                                "table_schema = database() and table_name = 't' and "
+                                "column_name = 'c'"),
+              "varchar(10)");
+    EXPECT_EQ(ultAtualizacao(), "000131");
+
+    // Once the other connection is done, the next run goes through.
+    hold.exec("commit");
+    fresh();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(ultAtualizacao(), "000150");
+    hold = QSqlQuery();
+    id = QSqlQuery();
+    holder.close();
+    holder = QSqlDatabase();
+    QSqlDatabase::removeDatabase("holder");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -441,8 +507,8 @@ INSTANTIATE_TEST_SUITE_P(
                          "create table t (id int primary key, c varchar(10) collate "
                          "utf8mb4_bin, unique key u (c))\n"
                          "insert into t values (1, 'A'), (2, 'a')",
-                         "create table t (id int primary key, c varchar(10), unique key u (c))",
-                         -1, "valores repetidos",
+                         "create table t (id int primary key, c varchar(10), unique key u (c))", -1,
+                         "valores repetidos",
                          "update campos set type = 'varchar(12) collate utf8mb4_general_ci' "
                          "where field = 'c'"},
             StoredValues{"PrimaryKeyOverNulls",

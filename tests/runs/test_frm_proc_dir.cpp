@@ -354,6 +354,46 @@ TEST_F(DirectoryRun, UnattendedFromAFolderNeedsNoLoginAndEndsWithAStatus) {
     }
 }
 
+// A column change that would cut stored values, unattended: refused with nothing changed, or
+// taken with --allow-data-change after the old values went into a copy the record names.
+TEST_F(DirectoryRunInstalled132, UnattendedChangeOfStoredValuesNeedsToBeAllowed) {
+    suite.db().exec({"create table clientes (id int primary key, nome varchar(40))",
+                     "insert into clientes values (1, 'Bartolomeu Dias'), (2, 'Ana')"});
+    reference.exec("create table clientes (id int primary key, nome varchar(10))");
+    struct Case {
+        QStringList extra;
+        int exitCode;
+        QString nome, version, says;
+    } cases[] = {
+        {{}, 1, "Bartolomeu Dias", "132", "mudaria ou perderia 1 valor(es)"},
+        {{"--allow-data-change"}, 0, "Bartolomeu", "133", "Atualização concluída com sucesso!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extra.join(' ').toStdString());
+        QFile::remove(src + "/krv.mdb");
+        updateFile("133");
+        RunOptions o = suite.options({}, 60);
+        o.arguments = QStringList{"--unattended", "--directory", src} + c.extra;
+        const RunResult r = runProgram(zelvorBinary(), o);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains(c.says)) << r.output.toStdString();
+        EXPECT_EQ(suite.db().scalar("select nome from clientes where id = 1"), c.nome);
+        EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), c.version);
+    }
+    const QDir records(suite.folder() + "/atualizacoes");
+    const QStringList copies = records.entryList({"dados-*.csv"}, QDir::Files);
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(readFile(records.filePath(copies[0])), "id,nome\r\n1,Bartolomeu Dias\r\n");
+    const QJsonObject rec =
+        QJsonDocument::fromJson(
+            readFile(records.filePath(records.entryList({"*.json"}, QDir::Files).last())))
+            .object();
+    const QJsonArray data = rec["database"]["data_copies"].toArray();
+    ASSERT_EQ(data.size(), 1);
+    EXPECT_EQ(data[0]["file"].toString(), copies[0]);
+    EXPECT_EQ(data[0]["rows"].toInt(), 1);
+}
+
 // A medium for an installation that holds the maker's key: each file needs its signature
 // beside it (case ignored as for the file). A refused file leaves the suite as it was and the
 // medium untouched.
