@@ -35,7 +35,8 @@ DataCopy::DataCopy(const QString& folder, const QString& stamp, const QString& t
                    const QString& column) {
     if (!QDir().mkpath(folder))
         cannotWrite(folder, "a pasta não pôde ser criada");
-    const QString base = folder + "/dados-" + stamp + "-" + safePart(table) + "-" + safePart(column);
+    const QString base =
+        folder + "/dados-" + stamp + "-" + safePart(table) + "-" + safePart(column);
     path_ = base + ".csv";
     for (int n = 2; QFile::exists(path_); ++n)
         path_ = base + "-" + QString::number(n) + ".csv";

@@ -31,11 +31,11 @@ QString shadowName(int n) {
 }
 
 [[noreturn]] void refuse(const SyncStep& step, const KrvError& e) {
-    throw UpdateFileRefused(
-        e.number(), "Arquivo de atualização recusado: o servidor recusou o comando <" +
-                        step.text + "> no ensaio em uma cópia vazia da tabela (erro " +
-                        QString::number(e.number()) + ": " + e.description() +
-                        "). Nenhuma alteração foi feita no banco de dados.");
+    throw UpdateFileRefused(e.number(),
+                            "Arquivo de atualização recusado: o servidor recusou o comando <" +
+                                step.text + "> no ensaio em uma cópia vazia da tabela (erro " +
+                                QString::number(e.number()) + ": " + e.description() +
+                                "). Nenhuma alteração foi feita no banco de dados.");
 }
 
 } // namespace

@@ -105,9 +105,9 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
 
     QSet<QString> knowingly;
     if (!check.losses.isEmpty()) {
-        const bool take = options.policy == DataChangePolicy::Allow ||
-                          (options.policy == DataChangePolicy::Ask && options.ask &&
-                           options.ask(check.losses));
+        const bool take =
+            options.policy == DataChangePolicy::Allow ||
+            (options.policy == DataChangePolicy::Ask && options.ask && options.ask(check.losses));
         if (!take)
             throw UpdateFileRefused(err::Database, lossRefusal(check.losses));
         knowingly = copyLosses(conexao, converting, options);

@@ -63,8 +63,9 @@ QString keptCharsetType(const QString& type, const QString& liveCharset,
     // Quoted enum and set members may hold any word: look only outside them.
     QString outside = type;
     outside.replace(QRegularExpression(R"('(?:[^']|'')*')"), "''");
-    static const QRegularExpression names(R"(\b(character\s+set|charset|collate|binary|ascii|unicode)\b)",
-                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression names(
+        R"(\b(character\s+set|charset|collate|binary|ascii|unicode)\b)",
+        QRegularExpression::CaseInsensitiveOption);
     if (!isTextType(type) || names.match(outside).hasMatch())
         return type;
     QString kept = trimBlanks(type);

@@ -2,8 +2,8 @@
 
 #include "database/connection.h"
 #include "database/live_catalogue.h"
-#include "database/schema_statements.h"
 #include "database/schema_session.h"
+#include "database/schema_statements.h"
 
 #include <QHash>
 
@@ -123,8 +123,8 @@ public:
     }
 
     // The key's values (or the whole row's), then the old value, of each row lost by change i.
-    void lostRows(qsizetype i, qint64 limit, const std::function<void(const QStringList&,
-                                                                        const QList<QVariant>&)>& row) {
+    void lostRows(qsizetype i, qint64 limit,
+                  const std::function<void(const QStringList&, const QList<QVariant>&)>& row) {
         QStringList header, select;
         for (const QString& k : key_) {
             header << stored_[storedIndex(k)].name;
@@ -315,10 +315,9 @@ ValueCheckResult checkValues(Connection& conexao, const QList<SyncStep>& plan,
                                    step.column + " " + shortValue(v.last());
                 });
                 if (lostRow)
-                    check.lostRows(i, 0,
-                                   [&](const QStringList& header, const QList<QVariant>& v) {
-                                       lostRow(loss, header, v);
-                                   });
+                    check.lostRows(i, 0, [&](const QStringList& header, const QList<QVariant>& v) {
+                        lostRow(loss, header, v);
+                    });
                 result.losses << loss;
             }
             result.refusals << check.brokenKeys(table);

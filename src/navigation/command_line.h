@@ -11,9 +11,9 @@ struct CommandLine {
     bool unattended = false;
     bool acceptTerms = false;
     bool allowDataChange = false; // --allow-data-change: take changes of stored values
-    QString directory; // --directory PATH: the directory path, unattended
-    QString plan;      // --plan FILE: print the database update's plan and end
-    QString error;     // not empty: the options cannot be used; says why
+    QString directory;            // --directory PATH: the directory path, unattended
+    QString plan;                 // --plan FILE: print the database update's plan and end
+    QString error;                // not empty: the options cannot be used; says why
 };
 
 // Reads the arguments after the program's name.

@@ -3,8 +3,8 @@
 // the reference by the update-file builder, and the comparison run against the live one
 // through the shared connection, with what it showed and sent.
 #include "database/connection.h"
-#include "database/schema_snapshot.h"
 #include "database/safe_update.h"
+#include "database/schema_snapshot.h"
 #include "database/schema_sync.h"
 #include "database/update_file.h"
 #include "test_db.h"
