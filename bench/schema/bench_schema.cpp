@@ -3,10 +3,14 @@
 // statements sent by the mariadb client in one batch. Prints medians and their ratio.
 // With --rtt-ms, the program and the client reach the server through a loopback proxy
 // that delays every byte by half that round trip each way.
-// Usage: bench_schema PORT [--rtt-ms MS] [N...]   (a MariaDB on 127.0.0.1:PORT, krv/krv)
+// Usage: bench_schema PORT [--rtt-ms MS] [--rows R] [N...]   (a MariaDB on 127.0.0.1:PORT)
 #include "database/connection.h"
 #include "database/schema_snapshot.h"
+#include "database/rehearsal.h"
+#include "database/safe_update.h"
+#include "database/schema_session.h"
 #include "database/schema_sync.h"
+#include "database/value_check.h"
 #include "database/update_file.h"
 #include "latency_proxy.h"
 #include "update_file_builder.h"
@@ -133,7 +137,7 @@ void measure(int n) {
             prepareLookups(file);
             SyncView view;
             view.executed = [&](const QString&) { ++statements; };
-            SchemaSync(file, Conexao(), view).run();
+            updateStructure(file, Conexao(), view, SafeUpdateOptions{});
         }
         return std::pair(timer.nsecsElapsed() / 1e9, snapshotSeconds);
     };
@@ -170,6 +174,74 @@ void measure(int n) {
     client(QString(), "drop database " + db.toUtf8());
 }
 
+// The proof before a change on one large table: the rehearsal on an empty copy and the value
+// check on every row, beside the "alter table" itself, for a column change the server copies
+// the table for (varchar(40) to varchar(100) in utf8mb4 crosses 255 bytes).
+void measureRows(int rows) {
+    const QString db = "bench_schema_rows";
+    if (client(QString(), "drop database if exists " + db.toUtf8() + "; create database " +
+                              db.toUtf8() + "; use " + db.toUtf8() +
+                              "; create table big (id int NOT NULL auto_increment, nome "
+                              "varchar(40), cidade varchar(30), valor decimal(12,2), criado "
+                              "datetime, primary key (id)) engine=InnoDB; insert into big "
+                              "(nome, cidade, valor, criado) select concat('nome ', seq), "
+                              "concat('cidade ', seq % 1000), seq / 7, now() from seq_1_to_" +
+                              QByteArray::number(rows) + ";\n") < 0)
+        return;
+    QSqlDatabase ref = QSqlDatabase::addDatabase("QMYSQL", "ref");
+    ref.setHostName("127.0.0.1");
+    ref.setPort(port);
+    ref.setUserName("krv");
+    ref.setPassword("krv");
+    ref.setDatabaseName(db);
+    if (!ref.open())
+        return;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("krv.mdb");
+    tools::buildUpdateFile(path, ref, {"000001", {}, {}});
+    const UpdateFile file = openUpdateFile(path);
+    file.execute("update campos set type = 'varchar(100)' where field = 'nome'");
+    Conexao().Open(
+        1, QString("Server=127.0.0.1:%1;Database=%2;Uid=krv;Pwd=krv;").arg(measured).arg(db));
+    LerEstrutura(file, Conexao());
+    prepareLookups(file);
+
+    std::vector<double> proof, alter;
+    QString algorithm, sql;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        {
+            QList<SyncStep> plan = SchemaSync(file, Conexao()).plan();
+            SessionScope session(Conexao());
+            session.setMode(SessionScope::Strict);
+            rehearse(Conexao(), plan);
+            const ValueCheckResult check = checkValues(Conexao(), valueChanging(plan));
+            if (!check.losses.isEmpty() || !check.refusals.isEmpty())
+                std::fprintf(stderr, "unexpected: values would change\n");
+            for (const SyncStep& s : plan)
+                if (s.kind == SyncStep::Statement) {
+                    algorithm = s.algorithm;
+                    sql = s.text + s.clause;
+                }
+        }
+        proof.push_back(timer.nsecsElapsed() / 1e9);
+        timer.restart();
+        Conexao().Execute(sql);
+        alter.push_back(timer.nsecsElapsed() / 1e9);
+        Conexao().Execute("alter table big modify column nome varchar(40)");
+    }
+    const double a = median(proof), b = median(alter);
+    std::printf("%d rows, varchar(40) -> varchar(100) (%s): rehearsal+value check %.3f s, "
+                "alter table %.3f s, ratio %.2f (median of 3)\n",
+                rows, qPrintable(algorithm), a, b, a / b);
+    std::fflush(stdout);
+    ref.close();
+    ref = QSqlDatabase();
+    QSqlDatabase::removeDatabase("ref");
+    client(QString(), "drop database " + db.toUtf8());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -180,13 +252,16 @@ int main(int argc, char** argv) {
     }
     port = measured = QString(argv[1]).toInt();
     std::vector<int> sizes;
+    int rows = 0;
     for (int i = 2; i < argc; ++i) {
         if (QString(argv[i]) == "--rtt-ms" && i + 1 < argc)
             rttMs = QString(argv[++i]).toInt();
+        else if (QString(argv[i]) == "--rows" && i + 1 < argc)
+            rows = QString(argv[++i]).toInt();
         else
             sizes.push_back(QString(argv[i]).toInt());
     }
-    if (sizes.empty())
+    if (sizes.empty() && rows == 0)
         sizes = {100, 500, 1000};
     std::unique_ptr<bench::LatencyProxy> proxy;
     if (rttMs > 0) {
@@ -195,6 +270,8 @@ int main(int argc, char** argv) {
     }
     for (int n : sizes)
         measure(n);
+    if (rows > 0)
+        measureRows(rows);
     Conexao().close();
     return 0;
 }

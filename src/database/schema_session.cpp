@@ -13,12 +13,6 @@ namespace {
 
 constexpr int kLockWaitTimeout = 1205;
 
-QString scalar(Connection& conexao, const QString& sql) {
-    Recordset rs;
-    rs.Open(sql, conexao);
-    return rs.eof() ? QString() : rs.text(0);
-}
-
 bool hasFlag(const QString& mode, const char* flag) {
     return mode.split(',').contains(QString::fromLatin1(flag), Qt::CaseInsensitive);
 }
@@ -26,16 +20,20 @@ bool hasFlag(const QString& mode, const char* flag) {
 } // namespace
 
 SessionScope::SessionScope(Connection& conexao) : conexao_(conexao) {
-    serverMode_ = scalar(conexao, "select @@session.sql_mode");
-    serverLockWait_ = scalar(conexao, "select @@session.lock_wait_timeout");
+    Recordset rs;
+    rs.Open("select @@session.sql_mode, @@session.lock_wait_timeout", conexao);
+    if (!rs.eof()) {
+        serverMode_ = rs.text(0);
+        serverLockWait_ = rs.text(1);
+    }
 }
 
 SessionScope::~SessionScope() {
     try {
-        conexao_.Execute("set session sql_mode = " + conexao_.quote(serverMode_));
-        if (!serverLockWait_.isEmpty())
-            conexao_.Execute("set session lock_wait_timeout = " +
-                             QString::number(serverLockWait_.toLongLong()));
+        // One statement: each costs a round trip on a slow link.
+        conexao_.Execute("set session sql_mode = " + conexao_.quote(serverMode_) +
+                         ", session lock_wait_timeout = " +
+                         QString::number(qMax(1LL, serverLockWait_.toLongLong())));
     } catch (const KrvError&) {
         // A connection lost on the way has no session left to put back.
     }
