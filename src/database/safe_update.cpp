@@ -96,6 +96,10 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
 
     SessionScope session(conexao);
     session.setMode(SessionScope::Strict);
+    const LockWait wait = LockWait::fromEnvironment();
+    // Copying a table's definition and reading its values wait for a table being altered
+    // elsewhere too, but never for the server's default of a year.
+    session.setLockWait(wait.totalSeconds);
     rehearse(conexao, plan);
 
     const QList<SyncStep> converting = valueChanging(plan);
@@ -113,7 +117,6 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
         knowingly = copyLosses(conexao, converting, options);
     }
 
-    const LockWait wait = LockWait::fromEnvironment();
     session.setLockWait(wait.trySeconds);
     sync.apply(plan, [&](const SyncStep& step) {
         const bool lenient = step.change == SyncStep::ModifyColumn &&
