@@ -5,13 +5,13 @@
 // that delays every byte by half that round trip each way.
 // Usage: bench_schema PORT [--rtt-ms MS] [--rows R] [N...]   (a MariaDB on 127.0.0.1:PORT)
 #include "database/connection.h"
-#include "database/schema_snapshot.h"
 #include "database/rehearsal.h"
 #include "database/safe_update.h"
 #include "database/schema_session.h"
+#include "database/schema_snapshot.h"
 #include "database/schema_sync.h"
-#include "database/value_check.h"
 #include "database/update_file.h"
+#include "database/value_check.h"
 #include "latency_proxy.h"
 #include "update_file_builder.h"
 
@@ -66,6 +66,19 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// A direct connection to database, straight to the server; closed when it failed.
+QSqlDatabase openReference(const QString& database) {
+    QSqlDatabase ref = QSqlDatabase::addDatabase("QMYSQL", "ref");
+    ref.setHostName("127.0.0.1");
+    ref.setPort(port);
+    ref.setUserName("krv");
+    ref.setPassword("krv");
+    ref.setDatabaseName(database);
+    if (!ref.open())
+        std::fprintf(stderr, "%s\n", qPrintable(ref.lastError().text()));
+    return ref;
+}
+
 // Undoes what a run changed, so that every run meets the same differences.
 const QStringList kReset = {
     "alter table t0001 modify column c05 varchar(40)", "alter table t0002 drop column novo",
@@ -85,14 +98,8 @@ void measure(int n) {
     if (client(QString(), setup) < 0)
         return;
 
-    QSqlDatabase ref = QSqlDatabase::addDatabase("QMYSQL", "ref");
-    ref.setHostName("127.0.0.1");
-    ref.setPort(port);
-    ref.setUserName("krv");
-    ref.setPassword("krv");
-    ref.setDatabaseName(db);
-    if (!ref.open()) {
-        std::fprintf(stderr, "%s\n", qPrintable(ref.lastError().text()));
+    QSqlDatabase ref = openReference(db);
+    if (!ref.isOpen()) {
         return;
     }
     QTemporaryDir dir;
@@ -188,13 +195,8 @@ void measureRows(int rows) {
                               "concat('cidade ', seq % 1000), seq / 7, now() from seq_1_to_" +
                               QByteArray::number(rows) + ";\n") < 0)
         return;
-    QSqlDatabase ref = QSqlDatabase::addDatabase("QMYSQL", "ref");
-    ref.setHostName("127.0.0.1");
-    ref.setPort(port);
-    ref.setUserName("krv");
-    ref.setPassword("krv");
-    ref.setDatabaseName(db);
-    if (!ref.open())
+    QSqlDatabase ref = openReference(db);
+    if (!ref.isOpen())
         return;
     QTemporaryDir dir;
     const QString path = dir.filePath("krv.mdb");

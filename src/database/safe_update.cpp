@@ -95,11 +95,10 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
     }
 
     SessionScope session(conexao);
-    session.setMode(SessionScope::Strict);
     const LockWait wait = LockWait::fromEnvironment();
     // Copying a table's definition and reading its values wait for a table being altered
     // elsewhere too, but never for the server's default of a year.
-    session.setLockWait(wait.totalSeconds);
+    session.set(SessionScope::Strict, wait.totalSeconds);
     rehearse(conexao, plan);
 
     const QList<SyncStep> converting = valueChanging(plan);

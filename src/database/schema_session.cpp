@@ -60,6 +60,12 @@ void SessionScope::setMode(Mode mode) {
     conexao_.Execute("set session sql_mode = " + conexao_.quote(m));
 }
 
+void SessionScope::set(Mode mode, int lockWaitSeconds) {
+    const QString m = mode == Strict ? strictMode(serverMode_) : lenientMode(serverMode_);
+    conexao_.Execute("set session sql_mode = " + conexao_.quote(m) +
+                     ", session lock_wait_timeout = " + QString::number(qMax(1, lockWaitSeconds)));
+}
+
 void SessionScope::setLockWait(int seconds) {
     conexao_.Execute("set session lock_wait_timeout = " + QString::number(qMax(1, seconds)));
 }

@@ -21,6 +21,8 @@ public:
 
     void setMode(Mode mode);
     void setLockWait(int seconds);
+    // Both in one statement: each costs a round trip on a slow link.
+    void set(Mode mode, int lockWaitSeconds);
     const QString& serverMode() const { return serverMode_; }
 
     // STRICT_ALL_TABLES and NO_ENGINE_SUBSTITUTION, with NO_BACKSLASH_ESCAPES when the server

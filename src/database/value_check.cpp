@@ -80,7 +80,9 @@ public:
     void create() {
         QStringList defs;
         for (qsizetype i = 0; i < stored_.size(); ++i)
-            defs << QString("s%1 %2").arg(i).arg(stored_[i].definition());
+            // NULL spelled out: an older server makes a bare timestamp NOT NULL, and a NULL
+            // copied into it would read as the time of the copy.
+            defs << QString("s%1 %2 NULL").arg(i).arg(stored_[i].definition());
         for (qsizetype i = 0; i < changes_.size(); ++i) {
             const qsizetype s = storedIndex(changes_[i]->column);
             defs << QString("n%1 %2 as (s%3) virtual").arg(i).arg(changes_[i]->newType).arg(s);
