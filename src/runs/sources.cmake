@@ -7,4 +7,5 @@ target_sources(krv_core PRIVATE
   runs/frm_proc_dir.cpp
   runs/signed_files.cpp
   runs/archive_version.cpp
+  runs/release_check.cpp
 )

@@ -247,6 +247,37 @@ TEST_F(PartialDownloads, TheNextFetchGoesOnFromThePartOnlyWhenItIsOfTheSameFile)
     }
 }
 
+// The release's manifest lists each file's size: an answer announcing another is refused
+// before its body is read, so an endless body writes nothing into the update folder.
+TEST_F(PartialDownloads, AnAnswerAnnouncingAnotherSizeThanListedIsRefusedUnread) {
+    const struct {
+        const char* name;
+        std::int64_t announced;
+        bool whole;
+    } cases[] = {
+        {"two thousand million bytes of an endless body", 2000000000, false},
+        {"one byte more than listed", kSize + 1, false},
+        {"one byte less than listed", kSize - 1, false},
+        {"the listed size", kSize, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawResponse r;
+        r.patternSize = c.announced;
+        server_.serve("/atualsis/krv.mdb", r);
+        const runs::FetchOutcome got = runs::fetchUpdateFile(
+            nullptr, "Baixando atualização...",
+            QString::fromStdString(server_.url("/atualsis/krv.mdb")), target(), kSize);
+        EXPECT_EQ(got.whole, c.whole) << got.reason.toStdString();
+        if (!c.whole) {
+            EXPECT_TRUE(got.reason.contains(QString("lista %1").arg(kSize)))
+                << got.reason.toStdString();
+            EXPECT_TRUE(QDir(dir_.path() + "/update").entryList(QDir::Files).isEmpty());
+        }
+        QFile::remove(target());
+    }
+}
+
 TEST_F(PartialDownloads, LeftoversOfEndedRunsAreRemovedButThePartsToResume) {
     // A process that has ended, and one that still runs.
     QProcess ended;
