@@ -4,6 +4,8 @@
 #include "common/update_signature.h"
 #include "scratch_file.h"
 
+#include <QList>
+
 #include <sodium.h>
 
 namespace {

@@ -146,12 +146,14 @@ TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTh
 }
 
 TEST_F(InternetRunWindow, ADamagedArchiveEndsInTheFatalReport) {
-    served_.write("atualsis/quebrado.zip", "isto não é um zip");
+    // 2 MiB that turn out not to be an update file: refused, and not left behind.
+    served_.write("atualsis/quebrado.zip", QByteArray(2 * 1024 * 1024, 'x'));
     HookTap tap;
     EXPECT_EQ(run({"quebrado.zip"}), 1);
     ASSERT_EQ(tap.messages().size(), 1);
     EXPECT_TRUE(tap.messages()[0].contains("Programa: frmProc\r\nRotina: Processa"));
     EXPECT_TRUE(tap.messages()[0].contains("quebrado.zip"));
+    EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update/quebrado.zip"));
 }
 
 TEST_F(InternetRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
