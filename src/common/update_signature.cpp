@@ -105,7 +105,8 @@ TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile) 
     QByteArray text;
     if (!compiledIn.trimmed().isEmpty()) {
         k.source = "chave embutida no programa";
-        text = compiledIn;
+        // A build setting cannot carry a line end: keys there are apart by ";" or blanks.
+        text = QByteArray(compiledIn).replace(';', '\n').replace(' ', '\n');
     } else {
         const QFileInfo fi(keyFile);
         if (!fi.exists())

@@ -34,7 +34,7 @@ struct TrustedKey {
     QString source;              // where the keys came from, for messages
 };
 
-// The keys to trust: compiledIn (base64, one a line) when not empty, else keyFile when it
+// The keys to trust: compiledIn (base64, apart by line ends, blanks or ";") when not empty, else keyFile when it
 // exists. Valid only when every line that is not blank is a key: a damaged key file must not
 // quietly drop a key.
 TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile);

@@ -181,7 +181,8 @@ TEST(TrustedKeys, CompiledInWinsThenTheFileThenNone) {
         {"compiled in but malformed", "zz", a, TrustedKey::State::Malformed, ""},
         {"new and old key, one a line, blank lines between", "", b + "\r\n\n" + a,
          TrustedKey::State::Valid, "ba"},
-        {"two compiled in", a + b, "", TrustedKey::State::Valid, "ab"},
+        {"two compiled in, as a build setting lists them", a.trimmed() + ";" + b.trimmed(), "",
+         TrustedKey::State::Valid, "ab"},
         {"a key and a damaged line", "", a + "hello\n", TrustedKey::State::Malformed, ""},
         {"only blank lines", "", "\n\n", TrustedKey::State::Malformed, ""},
     };

@@ -466,6 +466,7 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         int exitCode;
         QString lastLine; // the last box or message written on standard output
         bool moduleReplaced;
+        QString offered = "01.32.00"; // the version the list offers for krvsis
     } cases[] = {
         {"due update",
          "ana",
@@ -521,7 +522,19 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
          true,
          1,
          "Erro inesperado no sistema\t",
-         false},
+         false}, // A version text holding line and paragraph separators reaches the failure's
+                 // report:
+        // every reader still sees one line per box, and one per run in atualizacoes.log.
+        {"a version text holding line separators",
+         "ana",
+         "segredo",
+         {"--unattended", "--accept-terms"},
+         true,
+         true,
+         1,
+         "Erro inesperado no sistema\t",
+         false,
+         QString("01.32") + QChar(0x85) + QChar(0x2028) + QChar(0x2029) + ".00"},
     };
     history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
     for (const auto& c : cases) {
@@ -531,7 +544,7 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         QFile::remove(served("krvsis01.32.00.zip"));
         if (c.serverHasArchive)
             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "nova"}});
-        versions(c.due ? "5\tkrvsis\t01.32.00\n" : "5\tkrvsis\t01.31.00\n");
+        versions(c.due ? ("5\tkrvsis\t" + c.offered + "\n").toUtf8() : "5\tkrvsis\t01.31.00\n");
         install_.setSetting("atuser", c.user);
         install_.setSetting("atpwd", c.password);
         RunOptions o = install_.options({}, 90);
@@ -555,6 +568,12 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         const QRegularExpression stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\t)");
         for (const QString& l : lines)
             EXPECT_TRUE(stamp.match(l).hasMatch()) << l.toStdString();
+        const QRegularExpression breaks("[\\x{85}\\x{2028}\\x{2029}\\x{1b}]");
+        EXPECT_FALSE(r.output.contains(breaks)) << r.output.toStdString();
+        for (const QString& l : logLines(install_.folder())) {
+            EXPECT_EQ(l.split('\t').size(), 8) << l.toStdString();
+            EXPECT_FALSE(l.contains(breaks)) << l.toStdString();
+        }
         EXPECT_TRUE(lines.last().mid(20).startsWith(c.lastLine)) << r.output.toStdString();
         if (c.exitCode == 0) {
             EXPECT_TRUE(r.output.contains("\tfrmProc\tDescompactando arquivo\n"))
