@@ -155,6 +155,7 @@ void frmProc::Processa() {
         release::clearAfterFailure(updatekrv::updateFolder());
         ErroFatal(caller, e);
     } catch (const std::exception& e) {
+        release::clearAfterFailure(updatekrv::updateFolder());
         ErroFatal(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
     }
 }
