@@ -34,9 +34,9 @@ struct TrustedKey {
     QString source;              // where the keys came from, for messages
 };
 
-// The keys to trust: compiledIn (base64, apart by line ends, blanks or ";") when not empty, else keyFile when it
-// exists. Valid only when every line that is not blank is a key: a damaged key file must not
-// quietly drop a key.
+// The keys to trust: compiledIn (base64, apart by line ends, blanks or ";") when not empty, else
+// keyFile when it exists. Valid only when every line that is not blank is a key: a damaged key file
+// must not quietly drop a key.
 TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile);
 // The installation's key: the build's ZELVOR_UPDATE_KEY, else zelvor.pub in the program folder.
 TrustedKey installationKey();
