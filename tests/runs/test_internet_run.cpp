@@ -742,6 +742,20 @@ TEST_F(InternetRun, ASignedReleaseAppliesAndEveryReplayedOrSpoiledOneIsRefusedWi
          "01.20.00",
          true,
          {"mais antiga"}},
+        {"a module that is not at the version listed for it",
+         listOf,
+         [&] {
+             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(older)}});
+             ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
+             maker.resign(release, [](manifest::Manifest& m) {
+                 for (manifest::Entry& e : m.files)
+                     if (e.name == "krvsis01.32.00.zip")
+                         e.version = "01.32.00";
+             });
+         },
+         "tem a versão 01.20.00",
+         true,
+         {"lista a versão 01.32.00"}},
         {"a database update below the installed one",
          "1\tkrvdb\t000130\n",
          [&] {
