@@ -38,7 +38,7 @@ struct TrustedKey {
 // keyFile when it exists. Valid only when every line that is not blank is a key: a damaged key file
 // must not quietly drop a key.
 TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile);
-// The installation's key: the build's ZELVOR_UPDATE_KEY, else zelvor.pub in the program folder.
+// The installation's keys: the build's ZELVOR_UPDATE_KEY, else zelvor.pub in the program folder.
 TrustedKey installationKey();
 
 enum class Verdict {

@@ -5,14 +5,13 @@
 #include "common/update_signature.h"
 
 #include <QString>
-
-class QWidget;
+#include <QStringList>
 
 namespace krv::runs {
 
-// The installation's key, read once per run of the program.
+// The installation's keys, read once per run of the program.
 const signature::TrustedKey& updateKey();
-// True when files must carry a valid signature.
+// True when a release must come with a manifest signed by one of them.
 bool signaturesRequired();
 
 // With a key set, removes a menu file an earlier run left in updateFolder when this run does
