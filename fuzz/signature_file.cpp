@@ -4,6 +4,8 @@
 #include "common/update_signature.h"
 #include "scratch_file.h"
 
+#include <QList>
+
 #include <sodium.h>
 
 namespace {
@@ -20,7 +22,8 @@ const Fixture& fixture() {
         if (sodium_init() < 0)
             krv::fuzz::fail("libsodium did not start");
         unsigned char secret[crypto_sign_SECRETKEYBYTES];
-        crypto_sign_keypair(made.key.key.data(), secret);
+        made.key.keys.resize(1);
+        crypto_sign_keypair(made.key.keys[0].data(), secret);
         sodium_memzero(secret, sizeof secret);
         made.key.state = krv::signature::TrustedKey::State::Valid;
         const char content[] = "KRVSIS0131.ZIP";
@@ -61,8 +64,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const QString keyFile = fuzz::writeScratch("zelvor.pub", rest + split, restSize - split);
     const TrustedKey loaded = loadTrustedKey({}, keyFile);
-    // A key file longer than one line could be is refused unread.
-    const bool decodes = keyText.size() <= 4096 && decodeLine(keyText, PublicKeyBytes).has_value();
+    // A key file longer than a few lines could be is refused unread; every line that is not
+    // blank must be a key, and at least one must be there.
+    bool decodes = keyText.size() <= MaxSignatureFile;
+    int lines = 0;
+    for (const QByteArray& line : keyText.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        ++lines;
+        decodes = decodes && decodeLine(line, PublicKeyBytes).has_value();
+    }
+    decodes = decodes && lines > 0;
     if ((loaded.state == TrustedKey::State::Valid) != decodes)
         fuzz::fail("the key file's verdict differs from its line's");
     const Check withLoaded = verifyFile(f.file, sig, loaded);

@@ -5,4 +5,5 @@ target_sources(krv_common PRIVATE
   common/text.cpp
   common/arredonda.cpp
   common/update_signature.cpp
+  common/release_manifest.cpp
 )

@@ -11,8 +11,8 @@ namespace krv::signature {
 
 namespace {
 
-// A signature or key file is one short line; anything longer is not one.
-constexpr qint64 MaxLineFile = 4096;
+// A signature file is one short line, a key file a few; anything longer is not one.
+constexpr qint64 MaxLineFile = MaxSignatureFile;
 constexpr qint64 Chunk = 1 << 16;
 
 bool sodiumReady() {
@@ -39,6 +39,29 @@ bool feedFile(crypto_sign_state& state, const QString& path) {
 
 QString name(const QString& path) {
     return QFileInfo(path).fileName();
+}
+
+// Ed25519ph: the state holds the hash of the message, so one pass serves every key.
+bool anyKeyVerifies(const crypto_sign_state& fed, const QByteArray& signature,
+                    const TrustedKey& key) {
+    for (const PublicKey& k : key.keys) {
+        crypto_sign_state state = fed;
+        if (crypto_sign_final_verify(&state,
+                                     reinterpret_cast<const unsigned char*>(signature.constData()),
+                                     k.data()) == 0)
+            return true;
+    }
+    return false;
+}
+
+Check keyFault(const TrustedKey& key) {
+    return {Verdict::KeyMalformed,
+            "a chave pública de verificação (" + key.source + ") não é válida"};
+}
+
+QString mismatch(const QString& shownName) {
+    return "a assinatura não confere com o arquivo " + shownName +
+           " (arquivo alterado, incompleto ou assinado por outra chave)";
 }
 
 } // namespace
@@ -82,7 +105,8 @@ TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile) 
     QByteArray text;
     if (!compiledIn.trimmed().isEmpty()) {
         k.source = "chave embutida no programa";
-        text = compiledIn;
+        // A build setting cannot carry a line end: keys there are apart by ";" or blanks.
+        text = QByteArray(compiledIn).replace(';', '\n').replace(' ', '\n');
     } else {
         const QFileInfo fi(keyFile);
         if (!fi.exists())
@@ -95,13 +119,20 @@ TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile) 
         }
         text = f.readAll();
     }
-    const auto bytes = decodeLine(text, PublicKeyBytes);
-    if (!bytes) {
-        k.state = TrustedKey::State::Malformed;
-        return k;
+    for (const QByteArray& line : text.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const auto bytes = decodeLine(line, PublicKeyBytes);
+        if (!bytes) {
+            k.keys.clear();
+            k.state = TrustedKey::State::Malformed;
+            return k;
+        }
+        PublicKey key;
+        std::copy(bytes->begin(), bytes->end(), key.begin());
+        k.keys.push_back(key);
     }
-    std::copy(bytes->begin(), bytes->end(), k.key.begin());
-    k.state = TrustedKey::State::Valid;
+    k.state = k.keys.empty() ? TrustedKey::State::Malformed : TrustedKey::State::Valid;
     return k;
 }
 
@@ -111,8 +142,7 @@ TrustedKey installationKey() {
 
 Check verifyFile(const QString& file, const QString& signatureFile, const TrustedKey& key) {
     if (key.state != TrustedKey::State::Valid || !sodiumReady())
-        return {Verdict::KeyMalformed,
-                "a chave pública de verificação (" + key.source + ") não é válida"};
+        return keyFault(key);
     if (!QFileInfo(file).isFile())
         return {Verdict::FileMissing, "o arquivo " + name(file) + " não foi encontrado"};
     const QFileInfo sigInfo(signatureFile);
@@ -130,12 +160,27 @@ Check verifyFile(const QString& file, const QString& signatureFile, const Truste
     crypto_sign_init(&state);
     if (!feedFile(state, file))
         return {Verdict::FileMissing, "o arquivo " + name(file) + " não pôde ser lido"};
-    if (crypto_sign_final_verify(&state,
-                                 reinterpret_cast<const unsigned char*>(signature->constData()),
-                                 key.key.data()) != 0)
-        return {Verdict::Mismatch,
-                "a assinatura não confere com o arquivo " + name(file) +
-                    " (arquivo alterado, incompleto ou assinado por outra chave)"};
+    if (!anyKeyVerifies(state, *signature, key))
+        return {Verdict::Mismatch, mismatch(name(file))};
+    return {};
+}
+
+Check verifyBytes(const QByteArray& bytes, const QString& shownName,
+                  const QByteArray& signatureText, const TrustedKey& key) {
+    if (key.state != TrustedKey::State::Valid || !sodiumReady())
+        return keyFault(key);
+    const std::optional<QByteArray> signature = signatureText.size() <= MaxLineFile
+                                                    ? decodeLine(signatureText, SignatureBytes)
+                                                    : std::nullopt;
+    if (!signature)
+        return {Verdict::SignatureMalformed,
+                "a assinatura " + shownName + ".sig não está no formato esperado"};
+    crypto_sign_state state;
+    crypto_sign_init(&state);
+    crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                       static_cast<unsigned long long>(bytes.size()));
+    if (!anyKeyVerifies(state, *signature, key))
+        return {Verdict::Mismatch, mismatch(shownName)};
     return {};
 }
 
@@ -146,6 +191,19 @@ std::optional<QByteArray> signFile(const QString& file, const QByteArray& secret
     crypto_sign_init(&state);
     if (!feedFile(state, file))
         return std::nullopt;
+    QByteArray signature(SignatureBytes, '\0');
+    crypto_sign_final_create(&state, reinterpret_cast<unsigned char*>(signature.data()), nullptr,
+                             reinterpret_cast<const unsigned char*>(secretKey.constData()));
+    return signature;
+}
+
+QByteArray signBytes(const QByteArray& bytes, const QByteArray& secretKey) {
+    if (!sodiumReady() || secretKey.size() != SecretKeyBytes)
+        return {};
+    crypto_sign_state state;
+    crypto_sign_init(&state);
+    crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                       static_cast<unsigned long long>(bytes.size()));
     QByteArray signature(SignatureBytes, '\0');
     crypto_sign_final_create(&state, reinterpret_cast<unsigned char*>(signature.data()), nullptr,
                              reinterpret_cast<const unsigned char*>(secretKey.constData()));

@@ -2,12 +2,14 @@
 // Signed updates: every file the maker publishes has a detached Ed25519 signature beside it
 // (F + ".sig", one line of base64). The signature covers the file streamed through libsodium's
 // multi-part form (Ed25519ph), so a large archive needs no memory. An installation trusts
-// one public key: the one compiled in, else the file zelvor.pub in the program folder;
+// the public keys compiled in, else those of the file zelvor.pub in the program folder (one a
+// line, so that the maker can move to a new key while installations still hold the old);
 // with neither, files are taken unsigned.
 #include <QByteArray>
 #include <QString>
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace krv::signature {
 
@@ -28,13 +30,15 @@ QByteArray encodeLine(const QByteArray& bytes);
 struct TrustedKey {
     enum class State { None, Valid, Malformed };
     State state = State::None;
-    PublicKey key{};
-    QString source; // where the key came from, for messages
+    std::vector<PublicKey> keys; // a signature by any of them is accepted
+    QString source;              // where the keys came from, for messages
 };
 
-// The key to trust: compiledIn (base64) when not empty, else keyFile when it exists.
+// The keys to trust: compiledIn (base64, apart by line ends, blanks or ";") when not empty, else
+// keyFile when it exists. Valid only when every line that is not blank is a key: a damaged key file
+// must not quietly drop a key.
 TrustedKey loadTrustedKey(const QByteArray& compiledIn, const QString& keyFile);
-// The installation's key: the build's ZELVOR_UPDATE_KEY, else zelvor.pub in the program folder.
+// The installation's keys: the build's ZELVOR_UPDATE_KEY, else zelvor.pub in the program folder.
 TrustedKey installationKey();
 
 enum class Verdict {
@@ -52,10 +56,18 @@ struct Check {
     bool valid() const { return verdict == Verdict::Valid; }
 };
 
-// Verifies file against signatureFile with key.
+// Verifies file against signatureFile with any of the keys.
 Check verifyFile(const QString& file, const QString& signatureFile, const TrustedKey& key);
+
+// The same for bytes in memory (a manifest already read under its size limit).
+Check verifyBytes(const QByteArray& bytes, const QString& shownName,
+                  const QByteArray& signatureText, const TrustedKey& key);
 
 // Signs file with a secret key (libsodium's 64-byte form); nullopt when the file cannot be read.
 std::optional<QByteArray> signFile(const QString& file, const QByteArray& secretKey);
+QByteArray signBytes(const QByteArray& bytes, const QByteArray& secretKey);
+
+// The most a signature or key file may hold; a longer one is refused unread.
+inline constexpr qint64 MaxSignatureFile = 4096;
 
 } // namespace krv::signature

@@ -18,6 +18,7 @@
 #include "platform/test_hook.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
+#include "runs/release_check.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -76,7 +77,8 @@ QString installedModuleVersion(const QString& path) {
 // Set for the assistant an unattended self-update started: the version it was replaced with.
 const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
 
-[[noreturn]] void selfUpdate(frmInicio& w, const QString& baseName, const QString& offered) {
+[[noreturn]] void selfUpdate(frmInicio& w, const QString& baseName, const QString& offered,
+                             const QString& installed) {
     QString caller = "Programa: frmInicio\r\nRotina: Modulos";
     // An assistant that still sorts before what the server offers right after replacing
     // itself would replace itself for ever, with nobody there to notice.
@@ -91,17 +93,27 @@ const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
         QDir().mkpath(folder);
     const QString archive = baseName + offered + ".zip";
     const QString path = winJoin(updatekrv::DirSis, "\\update\\" + archive);
-    const runs::FetchOutcome got =
-        runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive), path);
-    if (got.cancelled)
-        runs::updateStopped();
-    if (!got.whole)
-        ErroFatal(caller, KrvError(err::Download,
-                                   "O arquivo " + archive + " não foi baixado: " + got.reason));
-    // Movrin runs whatever the archive holds: it is started only for a file the maker signed.
+    // Movrin runs whatever the archive holds: it is started only for the assistant the maker
+    // listed in this release, at that version, never an older one.
     try {
-        runs::requireFetchedSignature(&w, archive, protocol::fileUrl(archive), path);
+        runs::release::offered(archive, offered, installed);
+        if (runs::signaturesRequired()) {
+            runs::release::fromServer(folder);
+            runs::release::requireListed({archive});
+        }
+        const runs::FetchOutcome got =
+            runs::fetchUpdateFile(&w, "Atualizando Assistente...", protocol::fileUrl(archive), path,
+                                  runs::release::listedSize(archive));
+        if (got.cancelled)
+            runs::updateStopped();
+        if (!got.whole)
+            throw KrvError(err::Download,
+                           "O arquivo " + archive + " não foi baixado: " + got.reason);
+        runs::release::requireListedContent(archive, path, true);
+        runs::release::requireAssistantVersion(archive, path, installed);
+        runs::release::markApplied();
     } catch (const KrvError& e) {
+        runs::release::clearAfterFailure(folder);
         ErroFatal(caller, e);
     }
     runs::record::filesFetched();
@@ -202,6 +214,7 @@ void Modulos(frmInicio& w) {
             const QString installed = PegaAtBD();
             if (installed != offered) {
                 updatekrv::VersaoBD = offered;
+                runs::release::offered("krv.mdb", offered, installed);
                 proc.lstAux->addItem("krv.mdb");
                 fetchHistory(1, installed);
             }
@@ -209,6 +222,7 @@ void Modulos(frmInicio& w) {
             const QString installed = PegaAtMNU();
             if (installed != offered) {
                 updatekrv::VersaoMenu = offered;
+                runs::release::offered("mnusis_cs.krv", offered, installed);
                 proc.lstAux->addItem("mnusis_cs.krv");
                 fetchHistory(11, installed);
             }
@@ -223,7 +237,8 @@ void Modulos(frmInicio& w) {
             if (!sortsBefore(installed, offered))
                 continue;
             if (*code == 0)
-                selfUpdate(w, baseName, offered);
+                selfUpdate(w, baseName, offered, installed);
+            runs::release::offered(archive, offered, installed);
             proc.lstAux->addItem(archive);
             fetchHistory(*code, installed);
         }

@@ -3,6 +3,7 @@
 #include "platform/transfer_policy.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <curl/curl.h>
 #include <memory>
 
@@ -15,7 +16,14 @@ struct Receiving {
     QByteArray statusLine;
     qint64 limit = 0;
     bool tooLarge = false;
+    RateWatch rate;
+    QElapsedTimer clock;
 };
+
+int onProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+    auto* r = static_cast<Receiving*>(user);
+    return r->rate.tooSlow(r->clock.elapsed(), qint64(received)) ? 1 : 0;
+}
 
 size_t appendBody(char* data, size_t size, size_t count, void* user) {
     auto* r = static_cast<Receiving*>(user);
@@ -53,6 +61,7 @@ TransportFault transportFault(int curlCode) {
     case CURLE_OK:
         return TransportFault::None;
     case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK: // the only callback that aborts: the rate floor
         return TransportFault::TimedOut;
     case CURLE_COULDNT_CONNECT:
         return TransportFault::Refused;
@@ -162,6 +171,10 @@ HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options) {
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
+    r.clock.start();
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &onProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &r);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     if (options.remotePort > 0)
         curl_easy_setopt(c, CURLOPT_PORT, long(options.remotePort));
 

@@ -54,6 +54,18 @@ struct InetTransfer::Impl {
     size_t readPos = 0, writePos = 0;
     bool paused = false;
     size_t wanted = 0; // size of the chunk being waited for
+    RateWatch rate;
+    QElapsedTimer clock;
+
+    static int onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+        auto* d = static_cast<Impl*>(self);
+        // Held back by our own full buffer (a reader paused by the user): not the server's fault.
+        if (d->paused) {
+            d->rate.restart();
+            return 0;
+        }
+        return d->rate.tooSlow(d->clock.elapsed(), qint64(received)) ? 1 : 0;
+    }
 
     size_t available() const { return writePos - readPos; }
     // Held back beyond this, with room for one more delivery of the chunk being waited for.
@@ -200,6 +212,11 @@ void InetTransfer::execute(const QStringList& requestHeaders) {
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, long(connectTimeout));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, long(stallTimeout));
+    d->rate = RateWatch();
+    d->clock.start();
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, d.get());
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
     if (d->port > 0)
         curl_easy_setopt(e, CURLOPT_PORT, long(d->port));
     if (d->requestHeaders)
@@ -245,6 +262,7 @@ QByteArray InetTransfer::getChunk(int size) {
     while (d->available() < size_t(size) && d->attached && !d->done) {
         if (d->paused && d->limit() - d->available() >= CURL_MAX_WRITE_SIZE) {
             d->paused = false;
+            d->rate.restart(); // the time it was held back does not count against the server
             curl_easy_pause(d->easy, CURLPAUSE_CONT);
             continue;
         }

@@ -394,10 +394,36 @@ void record(const QString& kind, const QStringList& fields) {
     writeLine(line);
 }
 
+bool breaksLines(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+}
+
+namespace {
+
+QString unicodeEscape(QChar c) {
+    return QString("\\u%1").arg(c.unicode(), 4, 16, QChar('0'));
+}
+
+} // namespace
+
+QString escapeControls(const QString& s) {
+    QString out;
+    out.reserve(s.size());
+    for (QChar c : s)
+        out +=
+            breaksLines(c) && c != '\t' && c != '\r' && c != '\n' ? unicodeEscape(c) : QString(c);
+    return out;
+}
+
 QString escape(const QString& s) {
     QString out;
     out.reserve(s.size());
     for (QChar c : s) {
+        if (breaksLines(c) && c != '\t' && c != '\r' && c != '\n') {
+            out += unicodeEscape(c);
+            continue;
+        }
         switch (c.unicode()) {
         case '\\':
             out += "\\\\";
@@ -427,7 +453,12 @@ QString unescape(const QString& s) {
             continue;
         }
         const QChar n = s[++i];
-        if (n == 't')
+        bool hex = false;
+        const char16_t code = n == 'u' ? s.mid(i + 1, 4).toUShort(&hex, 16) : 0;
+        if (hex && s.mid(i + 1, 4).size() == 4) {
+            out += QChar(code);
+            i += 4;
+        } else if (n == 't')
             out += '\t';
         else if (n == 'r')
             out += '\r';

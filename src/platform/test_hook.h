@@ -43,8 +43,15 @@ void status(const QString& window, const QString& text);
 // Any other line of the transcript: the kind, then its fields.
 void record(const QString& kind, const QStringList& fields);
 
-// Escapes a transcript field (backslash, tab, CR, LF) and undoes it.
+// Escapes a transcript field (backslash, tab, CR, LF, and as \uXXXX every other control
+// character and the Unicode line and paragraph separators U+0085, U+2028, U+2029) and undoes it.
 QString escape(const QString& s);
 QString unescape(const QString& s);
+
+// A character that some reader takes for the end of a line or that a terminal acts on: the
+// C0 and C1 controls, DEL, and U+2028 and U+2029.
+bool breaksLines(QChar c);
+// Every such character but tab, CR and LF written as \uXXXX, so a text stays on its line.
+QString escapeControls(const QString& s);
 
 } // namespace krv::platform::hook

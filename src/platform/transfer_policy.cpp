@@ -2,6 +2,38 @@
 
 namespace krv::platform {
 
+namespace {
+
+qint64 setting(const char* name, qint64 fallback) {
+    bool ok = false;
+    const qint64 v = qEnvironmentVariable(name).toLongLong(&ok);
+    return ok && v >= 0 ? v : fallback;
+}
+
+// Samples closer together than this add nothing to a window of seconds.
+constexpr qint64 SampleEveryMs = 200;
+
+} // namespace
+
+RateFloor rateFloor() {
+    return {setting("ZELVOR_MIN_RATE", 1024), setting("ZELVOR_MIN_RATE_SECONDS", 60)};
+}
+
+bool RateWatch::tooSlow(qint64 nowMs, qint64 bytes) {
+    if (floor_.bytesPerSecond <= 0 || floor_.seconds <= 0)
+        return false;
+    if (samples_.empty() || nowMs - samples_.back().first >= SampleEveryMs)
+        samples_.emplace_back(nowMs, bytes);
+    const qint64 windowMs = floor_.seconds * 1000;
+    // Keep one sample at or before the window's start: the average runs over the whole window.
+    while (samples_.size() >= 2 && samples_[1].first <= nowMs - windowMs)
+        samples_.pop_front();
+    const auto [since, then] = samples_.front();
+    if (nowMs - since < windowMs)
+        return false;
+    return (bytes - then) * 1000 < floor_.bytesPerSecond * (nowMs - since);
+}
+
 QString caFile() {
     return qEnvironmentVariable("ZELVOR_CA_FILE");
 }

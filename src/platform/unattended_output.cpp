@@ -37,7 +37,7 @@ void printUnattended(const QString& kind, const QStringList& fields) {
 }
 
 void printUnattendedNote(const QString& source, const QString& text) {
-    writeLine(now() + '\t' + source + '\t' + text);
+    writeLine(now() + '\t' + hook::escape(source) + '\t' + hook::escape(text));
 }
 
 } // namespace krv::platform

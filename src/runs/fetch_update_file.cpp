@@ -184,7 +184,7 @@ void updateStopped() {
 }
 
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
-                             const QString& path) {
+                             const QString& path, qint64 listedSize) {
     // Timed here rather than read from the component: its rate is for the window's caption and
     // does not know what a resume saved.
     QElapsedTimer clock;
@@ -203,8 +203,10 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     w.Dl1->GetFileInformation();
     std::int64_t size = w.Dl1->FileSize();
     w.pb1->setMaximum(static_cast<int>(size));
+    // A body longer (or shorter) than the release lists is not its file: not one byte is read.
+    const bool unlisted = listedSize >= 0 && w.lastErrorCode() == 0 && size != listedSize;
     // An answer already refused (or a request cancelled) leaves nothing to receive.
-    if (w.lastErrorCode() == 0) {
+    if (w.lastErrorCode() == 0 && !unlisted) {
         bool resumed = false;
         if (resumable(path, url, *w.Dl1)) {
             resumedFrom = QFileInfo(part).size();
@@ -229,6 +231,12 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     w.running = false;
     const DownloadFailure failure = w.Dl1->Failure();
     FetchOutcome outcome = judgeDownload(w.completed(), failure, w.lastErrorCode(), size, part);
+    if (unlisted)
+        outcome = {false, false,
+                   QString("o servidor anuncia %1 bytes, e o manifesto da versão lista %2; "
+                           "arquivo recusado")
+                       .arg(size)
+                       .arg(listedSize)};
     // Deleted now, not at the next turn of the main loop: the next file gets a fresh window.
     platform::unload(&w);
     delete &w;

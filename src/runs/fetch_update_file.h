@@ -37,9 +37,11 @@ FetchOutcome judgeDownload(bool completed, const download::DownloadFailure& fail
 // judges the result. The bytes go to a part beside path (partFile) with a record of their
 // source (partRecord); the part becomes path once whole. A part cut off by the connection or
 // the user stays for the next fetch, which asks only for the rest when the server still has
-// the same file; anything else that did not arrive whole is removed.
+// the same file; anything else that did not arrive whole is removed. listedSize: the size the
+// release's manifest lists (-1: none); an answer announcing any other size is refused before
+// a byte of its body is read.
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
-                             const QString& path);
+                             const QString& path, qint64 listedSize = -1);
 
 QString partFile(const QString& path);
 QString partRecord(const QString& path);

@@ -13,6 +13,7 @@
 #include "runs/leftovers.h"
 #include "runs/limpa_temporarios.h"
 #include "runs/mod_add_zip.h"
+#include "runs/release_check.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -83,19 +84,27 @@ void frmProc::Processa() {
         removeLeftoverParts(folder, entries);
         dropUncheckedMenuFile(folder, entries);
         QStringList verifiedArchives;
+        // With a key, the release's signed manifest decides before any file is fetched.
+        if (signaturesRequired()) {
+            release::fromServer(folder);
+            release::requireListed(entries);
+        }
 
         for (int i = 0; i < lstAux->count(); ++i) {
             const QString entry = lstAux->item(i)->text();
             St(lblStatus, "Solicitando arquivo");
             const QString path = winJoin(updatekrv::DirSis, "\\update\\" + entry);
             const FetchOutcome got =
-                fetchUpdateFile(this, "Baixando atualização...", protocol::fileUrl(entry), path);
+                fetchUpdateFile(this, "Baixando atualização...", protocol::fileUrl(entry), path,
+                                release::listedSize(entry));
             if (got.cancelled)
                 updateStopped();
             if (!got.whole)
                 throw KrvError(err::Download,
                                "O arquivo " + entry + " não foi baixado: " + got.reason);
-            requireFetchedSignature(this, entry, protocol::fileUrl(entry), path);
+            release::requireListedContent(entry, path, true);
+            if (entryKind(entry) == EntryKind::Database)
+                release::requireUpdateFileVersion(path, release::installedVersion(entry));
             protocol::sendClientLog(updatekrv::UsuarioAtual, entry);
             updatekrv::Atualizou = true;
             switch (entryKind(entry)) {
@@ -119,9 +128,12 @@ void frmProc::Processa() {
                 break;
             }
         }
+        release::markApplied();
         for (const QString& path : verifiedArchives) {
             St(lblStatus, "Descompactando arquivo");
-            Descompacta(path, "*.*", updatekrv::DirSis, 0);
+            const QString name = QFileInfo(path).fileName();
+            Descompacta(path, "*.*", updatekrv::DirSis, 0,
+                        release::moduleCheck(name, updatekrv::DirSis));
         }
         record::filesFetched();
         unsetCursor();
@@ -140,8 +152,10 @@ void frmProc::Processa() {
         }
         LimpaTemporarios([this](const QString& text) { St(lblStatus, text); });
     } catch (const KrvError& e) {
+        release::clearAfterFailure(updatekrv::updateFolder());
         ErroFatal(caller, e);
     } catch (const std::exception& e) {
+        release::clearAfterFailure(updatekrv::updateFolder());
         ErroFatal(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
     }
 }

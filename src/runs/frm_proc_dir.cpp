@@ -13,6 +13,7 @@
 #include "runs/dir_run.h"
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
+#include "runs/release_check.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -67,13 +68,6 @@ void copyReplacing(const QString& from, const QString& to) {
                                             source.errorString());
 }
 
-// The signature beside a medium's file, its name found with case ignored as the file's was;
-// the expected name when there is none, so the refusal names it.
-QString mediumSignature(const QString& folder, const QString& name) {
-    const QString found = firstMatch(folder, "\\" + name + ".sig");
-    return winJoin(folder, "\\" + (found.isEmpty() ? name + ".sig" : found));
-}
-
 QStringList archiveNames(const QList<std::pair<const ModuleArchive*, QString>>& archives) {
     QStringList names;
     for (const auto& a : archives)
@@ -81,15 +75,12 @@ QStringList archiveNames(const QList<std::pair<const ModuleArchive*, QString>>& 
     return names;
 }
 
-// names and, when signatures are checked, the signature found beside each.
+// names and, when a manifest was checked, the medium's manifest and its signature.
 QStringList withSignatures(const QStringList& names) {
-    QStringList out;
-    for (const QString& name : names) {
-        out << name;
-        const QFileInfo sig(mediumSignature(updatekrv::DirOrigem, name));
-        if (signaturesRequired() && sig.isFile())
-            out << sig.fileName();
-    }
+    QStringList out = names;
+    if (release::current() && !names.isEmpty())
+        for (const QString& file : {manifest::FileName, manifest::FileName + ".sig"})
+            out << firstMatch(updatekrv::DirOrigem, "\\" + file);
     return out;
 }
 
@@ -110,19 +101,28 @@ void frmProcDir::Processa() {
         }
         // The medium may come from a system that ignores case: "KRV.MDB" is the same file.
         const QString mdbName = firstMatch(updatekrv::DirOrigem, "\\krv.mdb");
+        QStringList names = archiveNames(archives);
+        if (!mdbName.isEmpty())
+            names << mdbName;
+        // With a key, the medium's signed manifest must list every file it offers, as it is.
+        if (signaturesRequired() && !names.isEmpty()) {
+            release::fromMedium(updatekrv::DirOrigem);
+            release::requireListed(names);
+            for (const QString& name : names)
+                release::requireListedContent(name, winJoin(updatekrv::DirOrigem, "\\" + name),
+                                              false);
+            if (!mdbName.isEmpty())
+                release::requireUpdateFileVersion(
+                    winJoin(updatekrv::DirOrigem, "\\" + mdbName),
+                    installedVersion() ? formatInstalledVersion(*installedVersion()) : QString());
+            release::markApplied();
+        }
         // The archives are applied whatever else the medium holds: recorded before the first.
         record::filesFound(updatekrv::DirOrigem, withSignatures(archiveNames(archives)));
-        if (signaturesRequired()) {
-            QStringList names = archiveNames(archives);
-            if (!mdbName.isEmpty())
-                names << mdbName;
-            for (const QString& name : names)
-                requireSignature(name, winJoin(updatekrv::DirOrigem, "\\" + name),
-                                 mediumSignature(updatekrv::DirOrigem, name), false);
-        }
         for (const auto& [row, found] : archives) {
             St(lblStatus, row->status);
-            Descompacta(winJoin(updatekrv::DirOrigem, "\\" + found), "*.*", updatekrv::DirSis, 0);
+            Descompacta(winJoin(updatekrv::DirOrigem, "\\" + found), "*.*", updatekrv::DirSis, 0,
+                        release::moduleCheck(found, updatekrv::DirSis));
             updatekrv::Atualizou = true;
         }
 

@@ -231,6 +231,13 @@ public:
     void add(const QByteArray& temporary, const QByteArray& target) {
         files_.emplace_back(temporary, target);
     }
+    std::vector<StagedMember> members() const {
+        std::vector<StagedMember> out;
+        for (const auto& [temporary, target] : files_)
+            out.push_back(
+                {QFileInfo(QFile::decodeName(target)).fileName(), QFile::decodeName(temporary)});
+        return out;
+    }
     // Makes the new contents durable, then renames each over its old file: a crash leaves
     // every file either old or new, and a failure before this point changes nothing.
     void place(const QString& archive, const QString& destination) {
@@ -310,7 +317,12 @@ void setFreeSpaceProbe(FreeSpaceProbe probe) {
 }
 
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
-                 int /*restoreStructure*/) {
+                 int restoreStructure) {
+    Descompacta(archive, mask, destination, restoreStructure, {});
+}
+
+void Descompacta(const QString& archive, const QString& mask, const QString& destination,
+                 int /*restoreStructure*/, const StagedCheck& check) {
     const ZipArchive z = openArchive(archive);
     if (!QFileInfo(destination).isDir())
         fail(archive, "a pasta de destino " + destination + " não existe");
@@ -319,6 +331,8 @@ void Descompacta(const QString& archive, const QString& mask, const QString& des
     Staged staged;
     for (const Member& m : members)
         extract(z.get(), m, archive, destination, buffer, staged);
+    if (check)
+        check(staged.members());
     staged.place(archive, destination);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QLineEdit;
 class QWidget;
@@ -35,6 +36,16 @@ void IniciaZip();
 // member that cannot be read or written) leave the old files as they were.
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
                  int restoreStructure);
+
+// A member written completely but not yet in place: its flat name and its temporary file.
+struct StagedMember {
+    QString name, path;
+};
+// Judges the staged members before any is renamed into place; throwing refuses the archive
+// and leaves every old file as it was.
+using StagedCheck = std::function<void(const std::vector<StagedMember>&)>;
+void Descompacta(const QString& archive, const QString& mask, const QString& destination,
+                 int restoreStructure, const StagedCheck& check);
 
 // The free bytes an ordinary writer may use in folder's file system; empty when unknown.
 using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const QString& folder)>;

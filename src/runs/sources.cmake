@@ -6,4 +6,6 @@ target_sources(krv_core PRIVATE
   runs/dir_run.cpp
   runs/frm_proc_dir.cpp
   runs/signed_files.cpp
+  runs/archive_version.cpp
+  runs/release_check.cpp
 )

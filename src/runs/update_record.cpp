@@ -70,6 +70,7 @@ struct State {
     QMap<QString, Download> downloads; // by file name: this run's bytes and time
     QSet<QString> verified;            // file names whose signature held
     QString milestone = "start";
+    QJsonObject manifest; // empty when no manifest was checked
 };
 
 State& state() {
@@ -187,14 +188,18 @@ void appendLog(const QString& dir, const QString& name, const QJsonObject& recor
         return;
     QString message = record["message"].toString();
     message.replace("\r\n", " ").replace('\n', ' ').replace('\t', ' ');
-    const QStringList fields = {record["start"].toString(),
-                                record["end"].toString(),
-                                record["outcome"].toString(),
-                                record["reached"].toString(),
-                                record["user"].toString(),
-                                record["source"].toString(),
-                                message,
-                                name};
+    QStringList fields = {record["start"].toString(),
+                          record["end"].toString(),
+                          record["outcome"].toString(),
+                          record["reached"].toString(),
+                          record["user"].toString(),
+                          record["source"].toString(),
+                          message,
+                          name};
+    // One line per run for every reader: no field may carry a line or column break.
+    for (QString& field : fields)
+        field = platform::hook::escapeControls(
+            field.replace('\r', ' ').replace('\n', ' ').replace('\t', ' '));
     log.write((fields.join('\t') + '\n').toUtf8());
 }
 
@@ -293,6 +298,12 @@ void signatureVerified(const QString& name) {
     State& s = state();
     if (s.begun)
         s.verified << name;
+}
+
+void manifestChecked(qint64 serial, const QString& expires, const QString& sha256) {
+    State& s = state();
+    if (s.begun)
+        s.manifest = QJsonObject{{"serial", serial}, {"expires", expires}, {"sha256", sha256}};
 }
 
 void filesFound(const QString& folder, const QStringList& names) {
@@ -403,6 +414,7 @@ QJsonObject buildAt(bool running, int endCode) {
                                  {"data_copies", copies},
                                  {"tables_before", altered}}},
         {"menu_rows", beforeAfter(s.before.menuRows, after.menuRows)},
+        {"manifest", s.manifest.isEmpty() ? QJsonValue() : QJsonValue(s.manifest)},
     };
 }
 

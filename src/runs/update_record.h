@@ -32,6 +32,10 @@ void downloaded(const QString& name, qint64 bytes, qint64 ns);
 // A file, by name, whose signature was checked and held.
 void signatureVerified(const QString& name);
 
+// The signed manifest the run's release was checked against: its serial, expiry (ISO 8601
+// UTC) and the SHA-256 of its text.
+void manifestChecked(qint64 serial, const QString& expires, const QString& sha256);
+
 // The files of the update folder, hashed once: right after the downloads, else before the
 // folder is removed.
 void filesFetched();

@@ -1,5 +1,8 @@
 // Update signatures: the verification unit and the maker's krv-sign tool, on real files.
+#include "../runs/make_zip.h"
+#include "common/release_manifest.h"
 #include "common/update_signature.h"
+#include "pe_builder.h"
 
 #include <QDir>
 #include <QFile>
@@ -166,16 +169,22 @@ TEST(TrustedKeys, CompiledInWinsThenTheFileThenNone) {
         QByteArray compiledIn;
         QByteArray fileContent; // empty: no file
         TrustedKey::State state;
-        char keyByte;
+        QByteArray keyBytes; // the first byte of each key, in order
     } cases[] = {
-        {"file only", "", a, TrustedKey::State::Valid, 'a'},
-        {"compiled in over the file", b, a, TrustedKey::State::Valid, 'b'},
-        {"neither", "", "", TrustedKey::State::None, 0},
-        {"file with CRLF", "", a.trimmed() + "\r\n", TrustedKey::State::Valid, 'a'},
-        {"file that is not a key", "", "hello\n", TrustedKey::State::Malformed, 0},
+        {"file only", "", a, TrustedKey::State::Valid, "a"},
+        {"compiled in over the file", b, a, TrustedKey::State::Valid, "b"},
+        {"neither", "", "", TrustedKey::State::None, ""},
+        {"file with CRLF", "", a.trimmed() + "\r\n", TrustedKey::State::Valid, "a"},
+        {"file that is not a key", "", "hello\n", TrustedKey::State::Malformed, ""},
         {"file with a 31-byte key", "", encodeLine(QByteArray(31, 'a')),
-         TrustedKey::State::Malformed, 0},
-        {"compiled in but malformed", "zz", a, TrustedKey::State::Malformed, 0},
+         TrustedKey::State::Malformed, ""},
+        {"compiled in but malformed", "zz", a, TrustedKey::State::Malformed, ""},
+        {"new and old key, one a line, blank lines between", "", b + "\r\n\n" + a,
+         TrustedKey::State::Valid, "ba"},
+        {"two compiled in, as a build setting lists them", a.trimmed() + ";" + b.trimmed(), "",
+         TrustedKey::State::Valid, "ab"},
+        {"a key and a damaged line", "", a + "hello\n", TrustedKey::State::Malformed, ""},
+        {"only blank lines", "", "\n\n", TrustedKey::State::Malformed, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -184,9 +193,10 @@ TEST(TrustedKeys, CompiledInWinsThenTheFileThenNone) {
             write(pub, c.fileContent);
         const TrustedKey k = loadTrustedKey(c.compiledIn, pub);
         EXPECT_EQ(k.state, c.state);
-        if (c.keyByte) {
-            EXPECT_EQ(k.key[0], static_cast<unsigned char>(c.keyByte));
-        }
+        QByteArray firsts;
+        for (const PublicKey& key : k.keys)
+            firsts += char(key[0]);
+        EXPECT_EQ(firsts, c.keyBytes);
     }
 }
 
@@ -198,4 +208,149 @@ TEST(TrustedKeys, AMalformedKeyRefusesEveryFileRatherThanTrustingIt) {
     const Check c = verifyFile(dir.filePath("f"), dir.filePath("f.sig"), k);
     EXPECT_EQ(c.verdict, Verdict::KeyMalformed);
     EXPECT_TRUE(c.reason.contains("chave")) << qPrintable(c.reason);
+}
+
+// krv-sign release and verify-release on a real release folder: a module archive carrying a
+// PE module, the menu file (its version given), a file with no version; then the ways a
+// folder or a later release can go wrong.
+TEST_F(Signed, ReleaseListsEveryFileAndVerifyReleaseChecksTheFolder) {
+    const QString rel = dir.filePath("release");
+    QDir().mkpath(rel);
+    krv::test::PeBuilder pe(dir.path());
+    const QString module = pe.withVersion("control.exe", 1, 32, 0, 0);
+    ASSERT_FALSE(module.isEmpty()) << qPrintable(pe.error());
+    krv::test::makeZip(rel + "/control01.32.00.zip", {{"bin/control.exe", readAll(module)}});
+    write(rel + "/mnusis_cs.krv", "menu\r\n");
+    write(rel + "/leiame.txt", "notas");
+    write(rel + "/leiame.txt.sig", "an older installation's signature, never listed");
+    const QString key = dir.filePath("ours/krv-sign.key");
+    const Tool made =
+        krvSign({"release", key, rel, "--valid-days", "30", "--version", "mnusis_cs.krv=000011"});
+    ASSERT_EQ(made.exitCode, 0) << qPrintable(made.out);
+    const auto listed = krv::manifest::parse(readAll(rel + "/manifesto.json"));
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->serial, 1);
+    EXPECT_EQ(listed->issued.daysTo(listed->expires), 30);
+    QStringList seen;
+    for (const krv::manifest::Entry& e : listed->files)
+        seen << e.name + " " + krv::manifest::kindText(e.kind) + " " + e.version;
+    EXPECT_EQ(seen, QStringList({"control01.32.00.zip module 01.32.00", "leiame.txt other ",
+                                 "mnusis_cs.krv menu 000011"}));
+    EXPECT_EQ(listed->find("CONTROL01.32.00.ZIP")->size,
+              QFileInfo(rel + "/control01.32.00.zip").size());
+
+    const QString ours = dir.filePath("ours/krv-sign.pub");
+    const QString both = dir.filePath("both.pub"); // a new key beside the old one
+    write(both, readAll(dir.filePath("theirs/krv-sign.pub")) + readAll(ours));
+    const QByteArray manifest = readAll(rel + "/manifesto.json");
+    const struct {
+        const char* name;
+        QStringList args;             // the command
+        std::function<void()> before; // what is done to the folder first
+        int exitCode;
+        const char* said; // part of the output
+    } cases[] = {
+        {"the folder as released", {"verify-release", ours, rel}, [] {}, 0, "OK mnusis_cs.krv"},
+        {"a key file holding the new and the old key",
+         {"verify-release", both, rel},
+         [] {},
+         0,
+         "serial 1"},
+        {"another maker's key",
+         {"verify-release", dir.filePath("theirs/krv-sign.pub"), rel},
+         [] {},
+         1,
+         "não confere"},
+        {"a listed file changed",
+         {"verify-release", ours, rel},
+         [&] { write(rel + "/leiame.txt", "notas novas"); },
+         1,
+         "leiame.txt: differs"},
+        {"a file the manifest lacks",
+         {"verify-release", ours, rel},
+         [&] { write(rel + "/extra.zip", "x"); },
+         1,
+         "extra.zip: not listed"},
+        {"a serial not above the folder's",
+         {"release", key, rel, "--serial", "1"},
+         [] {},
+         1,
+         "serial 1 is not above the serial 1"},
+        {"a version the file contradicts",
+         {"release", key, rel, "--version", "control01.32.00.zip=01.40.00"},
+         [] {},
+         1,
+         "carries version 01.32.00"},
+        {"a version for a file not there",
+         {"release", key, rel, "--version", "x.krv=1"},
+         [] {},
+         1,
+         "x.krv"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write(rel + "/leiame.txt", "notas");
+        QFile::remove(rel + "/extra.zip");
+        c.before();
+        const Tool t = krvSign(c.args);
+        EXPECT_EQ(t.exitCode, c.exitCode) << qPrintable(t.out);
+        EXPECT_TRUE(t.out.contains(c.said)) << qPrintable(t.out);
+        EXPECT_EQ(readAll(rel + "/manifesto.json"), manifest); // a refused release writes nothing
+    }
+    write(rel + "/leiame.txt", "notas");
+    QFile::remove(rel + "/extra.zip");
+    const Tool next = krvSign({"release", key, rel, "--version", "mnusis_cs.krv=000012"});
+    ASSERT_EQ(next.exitCode, 0) << qPrintable(next.out);
+    EXPECT_EQ(krv::manifest::parse(readAll(rel + "/manifesto.json"))->serial, 2);
+    EXPECT_EQ(krvSign({"verify-release", ours, rel}).exitCode, 0);
+}
+
+// What the installation's reader refuses of a manifest, each the way a forger or a broken
+// publishing step would write it.
+TEST(ManifestReader, RefusesEveryMalformedManifest) {
+    const QByteArray hash(64, 'a');
+    const auto doc = [&](const QByteArray& serial, const QByteArray& files,
+                         const QByteArray& expires = "2030-01-01T00:00:00Z") {
+        return "{\"serial\":" + serial + ",\"issued\":\"2026-01-01T00:00:00Z\",\"expires\":\"" +
+               expires + "\",\"files\":[" + files + "]}";
+    };
+    const QByteArray file =
+        "{\"name\":\"krv.mdb\",\"size\":10,\"sha256\":\"" + hash + "\",\"kind\":\"database\"}";
+    const struct {
+        const char* name;
+        QByteArray json;
+        bool accepted;
+    } cases[] = {
+        {"well formed", doc("7", file), true},
+        {"not JSON", "serial: 7", false},
+        {"serial a text", doc("\"7\"", file), false},
+        {"serial a fraction", doc("7.5", file), false},
+        {"serial negative", doc("-1", file), false},
+        {"expires before issued", doc("7", file, "2025-01-01T00:00:00Z"), false},
+        {"time without its zone", doc("7", file, "2030-01-01T00:00:00"), false},
+        {"a name with a folder", doc("7", QByteArray(file).replace("krv.mdb", "../krv.mdb")),
+         false},
+        {"a kind the name contradicts", doc("7", QByteArray(file).replace("database", "module")),
+         false},
+        {"a short hash", doc("7", QByteArray(file).replace(hash, hash.left(63))), false},
+        {"upper-case hash", doc("7", QByteArray(file).replace(hash, QByteArray(64, 'A'))), false},
+        {"a negative size", doc("7", QByteArray(file).replace("10", "-10")), false},
+        {"the same file twice, in other case",
+         doc("7", file + "," + QByteArray(file).replace("krv.mdb", "KRV.MDB")), false},
+        {"a version that is a number", doc("7", QByteArray(file).replace("}", ",\"version\":132}")),
+         false},
+        {"larger than a manifest may be", doc("7", file) + QByteArray(krv::manifest::MaxBytes, ' '),
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString why;
+        const auto m = krv::manifest::parse(c.json, &why);
+        EXPECT_EQ(m.has_value(), c.accepted) << qPrintable(why);
+        if (m)
+            EXPECT_EQ(krv::manifest::parse(krv::manifest::serialize(*m))->files.first().sha256,
+                      QString::fromLatin1(hash));
+        else
+            EXPECT_FALSE(why.isEmpty());
+    }
 }

@@ -199,3 +199,38 @@ TEST_F(InetTransferTest, HttpsServersAreVerifiedAgainstTheCaFileSettingOnBothPat
     EXPECT_EQ(describeFault(TransportFault::TlsFailed, "wrong version number"),
               "a conexão segura (HTTPS) com o servidor falhou (wrong version number)");
 }
+
+// A server that keeps sending, but too slowly, ends like a dead one on both transfer paths:
+// the floor (set small here through its settings, as docs/operations.md says) is an average
+// over its window, so a drip that never stalls cannot hold a run for ever.
+TEST_F(InetTransferTest, ABodyDrippingUnderTheRateFloorEndsAsTimedOutOnBothPaths) {
+    qputenv("ZELVOR_MIN_RATE", "8192");
+    qputenv("ZELVOR_MIN_RATE_SECONDS", "1");
+    RawResponse drip;
+    drip.patternSize = 200 * 1024;
+    drip.dripMs = 400; // 1 KiB each time: 2.5 KiB/s, never a stall
+    server.serve("/drip", drip);
+
+    InetTransfer t;
+    t.setUrl(qurl(server, "/drip"));
+    t.execute();
+    waitHeaders(t);
+    EXPECT_LT(readAll(t, {4096}).size(), drip.patternSize);
+    EXPECT_TRUE(t.failed());
+    EXPECT_EQ(t.fault(), krv::platform::TransportFault::TimedOut);
+
+    const auto answer = krv::platform::httpRequest(qurl(server, "/drip"));
+    EXPECT_EQ(answer.failure, krv::platform::HttpAnswer::Failure::Transport);
+    EXPECT_EQ(answer.fault, krv::platform::TransportFault::TimedOut);
+    EXPECT_TRUE(krv::platform::describeFault(answer.fault).contains("tempo esgotado"));
+
+    qputenv("ZELVOR_MIN_RATE_SECONDS", "0"); // the check turned off: the same drip goes on
+    t.setUrl(qurl(server, "/drip"));
+    t.execute();
+    waitHeaders(t);
+    EXPECT_EQ(t.getChunk(4096).size(), 4096);
+    EXPECT_FALSE(t.failed());
+    t.cancel();
+    qunsetenv("ZELVOR_MIN_RATE");
+    qunsetenv("ZELVOR_MIN_RATE_SECONDS");
+}

@@ -146,12 +146,14 @@ TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTh
 }
 
 TEST_F(InternetRunWindow, ADamagedArchiveEndsInTheFatalReport) {
-    served_.write("atualsis/quebrado.zip", "isto não é um zip");
+    // 2 MiB that turn out not to be an update file: refused, and not left behind.
+    served_.write("atualsis/quebrado.zip", QByteArray(2 * 1024 * 1024, 'x'));
     HookTap tap;
     EXPECT_EQ(run({"quebrado.zip"}), 1);
     ASSERT_EQ(tap.messages().size(), 1);
     EXPECT_TRUE(tap.messages()[0].contains("Programa: frmProc\r\nRotina: Processa"));
     EXPECT_TRUE(tap.messages()[0].contains("quebrado.zip"));
+    EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update/quebrado.zip"));
 }
 
 TEST_F(InternetRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
@@ -242,6 +244,37 @@ TEST_F(PartialDownloads, TheNextFetchGoesOnFromThePartOnlyWhenItIsOfTheSameFile)
         if (c.resumes) {
             EXPECT_EQ(asked[0].header("Range"), "bytes=10000-");
             EXPECT_EQ(asked[0].header("If-Range"), "\"v1\"");
+        }
+        QFile::remove(target());
+    }
+}
+
+// The release's manifest lists each file's size: an answer announcing another is refused
+// before its body is read, so an endless body writes nothing into the update folder.
+TEST_F(PartialDownloads, AnAnswerAnnouncingAnotherSizeThanListedIsRefusedUnread) {
+    const struct {
+        const char* name;
+        std::int64_t announced;
+        bool whole;
+    } cases[] = {
+        {"two thousand million bytes of an endless body", 2000000000, false},
+        {"one byte more than listed", kSize + 1, false},
+        {"one byte less than listed", kSize - 1, false},
+        {"the listed size", kSize, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawResponse r;
+        r.patternSize = c.announced;
+        server_.serve("/atualsis/krv.mdb", r);
+        const runs::FetchOutcome got = runs::fetchUpdateFile(
+            nullptr, "Baixando atualização...",
+            QString::fromStdString(server_.url("/atualsis/krv.mdb")), target(), kSize);
+        EXPECT_EQ(got.whole, c.whole) << got.reason.toStdString();
+        if (!c.whole) {
+            EXPECT_TRUE(got.reason.contains(QString("lista %1").arg(kSize)))
+                << got.reason.toStdString();
+            EXPECT_TRUE(QDir(dir_.path() + "/update").entryList(QDir::Files).isEmpty());
         }
         QFile::remove(target());
     }

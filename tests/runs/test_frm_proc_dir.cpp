@@ -1,11 +1,11 @@
 // The directory update run: its decisions in-process, and whole runs of the real zelvor
 // from the start window's "Diretório" button against a throwaway suite.
-#include "common/update_signature.h"
 #include "common/updatekrv.h"
 #include "database/frm_atual_krv.h"
 #include "make_zip.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "release_signer.h"
 #include "runs/dir_run.h"
 #include "runs/frm_proc_dir.h"
 #include "suite_install.h"
@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sodium.h>
 
 using namespace krv;
 using namespace krv::test;
@@ -394,43 +393,60 @@ TEST_F(DirectoryRunInstalled132, UnattendedChangeOfStoredValuesNeedsToBeAllowed)
     EXPECT_EQ(data[0]["rows"].toInt(), 1);
 }
 
-// A medium for an installation that holds the maker's key: each file needs its signature
-// beside it (case ignored as for the file). A refused file leaves the suite as it was and the
-// medium untouched.
-TEST_F(DirectoryRunInstalled132, SignedMediumAppliesAndARefusedFileChangesNothing) {
+// A medium for an installation that holds the maker's key: its signed manifest must list
+// every file it offers, as it is (names compared with case ignored, as for the files). A
+// refused medium leaves the suite as it was and the medium untouched.
+TEST_F(DirectoryRunInstalled132, SignedMediumAppliesAndARefusedOneChangesNothing) {
     reference.exec("create table clientes (id int, nome varchar(40))");
-    QByteArray pk(signature::PublicKeyBytes, '\0'), sk(signature::SecretKeyBytes, '\0');
-    crypto_sign_keypair(reinterpret_cast<unsigned char*>(pk.data()),
-                        reinterpret_cast<unsigned char*>(sk.data()));
+    const ReleaseSigner maker, stranger;
     // The program folder holds the key: zelvor runs from the suite's folder.
     const QString zelvor = suite.folder() + "/zelvor";
     ASSERT_TRUE(QFile::copy(zelvorBinary(), zelvor));
     QFile::setPermissions(zelvor, QFile::permissions(zelvorBinary()));
-    writeFile(suite.folder() + "/zelvor.pub", signature::encodeLine(pk));
+    writeFile(suite.folder() + "/zelvor.pub", maker.publicLine());
     const QString archive = src + "/KRVSIS0131.ZIP", mdb = src + "/KRV.MDB";
     struct Case {
         const char* name;
-        std::function<void()> spoil; // after signing
+        std::function<void()> spoil; // after the release was published
         QString refused;             // empty: the medium applies
     };
     const QList<Case> cases = {
-        {"update file altered after the archive", [&] { writeFile(mdb, readFile(mdb) + "x"); },
+        {"update file altered after the release", [&] { writeFile(mdb, readFile(mdb) + "x"); },
          "KRV.MDB"},
-        {"archive without its signature", [&] { QFile::remove(archive + ".sig"); },
-         "KRVSIS0131.ZIP.sig"},
-        {"signature of another file",
-         [&] { writeFile(archive + ".sig", readFile(src + "/krv.mdb.SIG")); }, "KRVSIS0131.ZIP"},
-        {"signed medium, signature names in other case", [] {}, ""},
+        {"a medium without a manifest",
+         [&] {
+             QFile::remove(src + "/manifesto.json");
+             QFile::remove(src + "/manifesto.json.sig");
+         },
+         "manifesto.json"},
+        {"a manifest another key signed", [&] { ASSERT_TRUE(stranger.release(src, 4)); },
+         "assinatura"},
+        {"an archive the manifest lacks",
+         [&] {
+             makeZip(src + "/MRESID0131.ZIP", {{"mresid.exe", "resida"}});
+         },
+         "MRESID0131.ZIP"},
+        {"an older update file, signed",
+         [&] {
+             QFile::remove(mdb);
+             updateFile("131", "KRV.MDB");
+             ASSERT_TRUE(maker.release(src, 4));
+         },
+         "mais antiga"},
+        {"a serial lower than the last applied",
+         [&] { writeFile(suite.folder() + "/atualizacoes/manifesto.serial", "7\n"); },
+         "número de série 4"},
+        {"signed medium, file names in other case", [] {}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QDir(src).removeRecursively();
         QDir().mkpath(src);
+        QFile::remove(suite.folder() + "/atualizacoes/manifesto.serial");
         writeFile(suite.folder() + "/krvsis.exe", "old main");
         makeZip(archive, {{"krvsis.exe", "new main"}});
         updateFile("133", "KRV.MDB");
-        writeFile(archive + ".sig", signature::encodeLine(*signature::signFile(archive, sk)));
-        writeFile(src + "/krv.mdb.SIG", signature::encodeLine(*signature::signFile(mdb, sk)));
+        ASSERT_TRUE(maker.release(src, 4));
         c.spoil();
         const QByteArray archiveBytes = readFile(archive), mdbBytes = readFile(mdb);
         RunOptions o = suite.options(
@@ -443,7 +459,7 @@ TEST_F(DirectoryRunInstalled132, SignedMediumAppliesAndARefusedFileChangesNothin
             EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
             EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "133");
             EXPECT_EQ(r.exitCode, 0) << t;
-            // The record: each medium file checked, its signature listed beside it.
+            // The record: each medium file checked, the manifest listed beside them.
             const QDir records(suite.folder() + "/atualizacoes");
             const QJsonObject rec =
                 QJsonDocument::fromJson(
@@ -453,15 +469,16 @@ TEST_F(DirectoryRunInstalled132, SignedMediumAppliesAndARefusedFileChangesNothin
             for (const QJsonValue f : rec["files"].toArray())
                 verified[f["name"].toString()] = f["signature_verified"];
             EXPECT_EQ(verified, (QMap<QString, QJsonValue>{{"KRVSIS0131.ZIP", true},
-                                                           {"KRVSIS0131.ZIP.sig", QJsonValue()},
                                                            {"KRV.MDB", true},
-                                                           {"krv.mdb.SIG", QJsonValue()}}))
+                                                           {"manifesto.json", true},
+                                                           {"manifesto.json.sig", QJsonValue()}}))
                 << t;
+            EXPECT_EQ(rec["manifest"]["serial"].toInteger(), 4);
             continue;
         }
         EXPECT_EQ(r.exitCode, 1) << t;
         EXPECT_TRUE(r.messages().last().contains(c.refused)) << t;
-        EXPECT_TRUE(r.messages().last().contains("assinatura")) << t;
+        EXPECT_TRUE(r.messages().last().contains("recusada")) << t;
         EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "old main");
         EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "132");
         EXPECT_TRUE(suite.db().column("show tables like 'clientes'").isEmpty());

@@ -1,10 +1,12 @@
 // The Internet update end to end: the real zelvor, copied into a throwaway suite folder (the
 // program folder is the suite's folder, as on an installed machine), the reference update
 // server on loopback and the real MariaDB.
+#include "../common/pe_builder.h"
 #include "../navigation/served_folder.h"
+#include "common/release_manifest.h"
 #include "common/text.h"
-#include "common/update_signature.h"
 #include "make_zip.h"
+#include "release_signer.h"
 #include "suite_install.h"
 #include "test_db.h"
 #include "throwaway_ca.h"
@@ -16,9 +18,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sodium.h>
 
 using namespace krv;
 using namespace krv::test;
@@ -464,6 +466,7 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         int exitCode;
         QString lastLine; // the last box or message written on standard output
         bool moduleReplaced;
+        QString offered = "01.32.00"; // the version the list offers for krvsis
     } cases[] = {
         {"due update",
          "ana",
@@ -519,7 +522,19 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
          true,
          1,
          "Erro inesperado no sistema\t",
-         false},
+         false}, // A version text holding line and paragraph separators reaches the failure's
+                 // report:
+        // every reader still sees one line per box, and one per run in atualizacoes.log.
+        {"a version text holding line separators",
+         "ana",
+         "segredo",
+         {"--unattended", "--accept-terms"},
+         true,
+         true,
+         1,
+         "Erro inesperado no sistema\t",
+         false,
+         QString("01.32") + QChar(0x85) + QChar(0x2028) + QChar(0x2029) + ".00"},
     };
     history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
     for (const auto& c : cases) {
@@ -529,7 +544,7 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         QFile::remove(served("krvsis01.32.00.zip"));
         if (c.serverHasArchive)
             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "nova"}});
-        versions(c.due ? "5\tkrvsis\t01.32.00\n" : "5\tkrvsis\t01.31.00\n");
+        versions(c.due ? ("5\tkrvsis\t" + c.offered + "\n").toUtf8() : "5\tkrvsis\t01.31.00\n");
         install_.setSetting("atuser", c.user);
         install_.setSetting("atpwd", c.password);
         RunOptions o = install_.options({}, 90);
@@ -553,6 +568,12 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         const QRegularExpression stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\t)");
         for (const QString& l : lines)
             EXPECT_TRUE(stamp.match(l).hasMatch()) << l.toStdString();
+        const QRegularExpression breaks("[\\x{85}\\x{2028}\\x{2029}\\x{1b}]");
+        EXPECT_FALSE(r.output.contains(breaks)) << r.output.toStdString();
+        for (const QString& l : logLines(install_.folder())) {
+            EXPECT_EQ(l.split('\t').size(), 8) << l.toStdString();
+            EXPECT_FALSE(l.contains(breaks)) << l.toStdString();
+        }
         EXPECT_TRUE(lines.last().mid(20).startsWith(c.lastLine)) << r.output.toStdString();
         if (c.exitCode == 0) {
             EXPECT_TRUE(r.output.contains("\tfrmProc\tDescompactando arquivo\n"))
@@ -561,103 +582,242 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
     }
 }
 
-// Signed updates: the maker's key as zelvor.pub in the program folder and every served file
-// signed. A file that fails its check ends the run naming it, with nothing applied.
-TEST_F(InternetRun, SignedFilesApplyAndARefusedOneEndsTheRunWithNothingChanged) {
+// Signed releases: the maker's key as zelvor.pub in the program folder and the release's
+// manifest published beside the files by krv-sign. A server (or a network in between) that
+// replays, swaps, downgrades or spoils what the maker once signed gets the release refused
+// with its reason, and nothing of the suite changes.
+TEST_F(InternetRun, ASignedReleaseAppliesAndEveryReplayedOrSpoiledOneIsRefusedWithNothingChanged) {
     ASSERT_TRUE(QFile::copy(zelvorBinary(), install_.folder() + "/caixa"));
     install_.db().exec(
         {"create table menu (Sistema varchar(50), sequencia varchar(3), Menu "
          "varchar(30), NomeInter varchar(20), Nivel int, NivelAnterior "
          "varchar(50), Programa int)",
          "insert into menu values ('Antigo', '001', 'Velho', 'mnuVelho', 1, '', 0)"});
-    QByteArray pk(signature::PublicKeyBytes, '\0'), sk(signature::SecretKeyBytes, '\0');
-    crypto_sign_keypair(reinterpret_cast<unsigned char*>(pk.data()),
-                        reinterpret_cast<unsigned char*>(sk.data()));
+    const ReleaseSigner maker, newKey, stranger;
+    QTemporaryDir scratch;
+    PeBuilder pe(scratch.path());
+    const QString current = pe.withVersion("pe-current", 1, 32, 0, 0);
+    const QString older = pe.withVersion("pe-older", 1, 20, 0, 0);
+    ASSERT_FALSE(current.isEmpty() || older.isEmpty()) << pe.error().toStdString();
     const QByteArray menu = menuRecord("Financeiro", "010", "Contas", "mnuPagar", "1", "", "1") +
                             menuRecord("Estoque", "020", "Entradas", "mnuEntradas", "2", "", "0");
+    ScratchDatabase reference;
+    reference.exec("create table produtos (codigo int)");
+    const auto updateFile = [&](const QString& path, const QString& codAtu) {
+        QFile::remove(path);
+        tools::BuildOptions options;
+        options.codAtu = codAtu;
+        tools::buildUpdateFile(path, reference.db(), options);
+    };
+    const QString kept = scratch.path(); // what the maker released before
+    updateFile(kept + "/krv.mdb", "000131");
+    history(1, "000132\t2024-03-01\tNova tabela\n");
     history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
-    const QStringList files = {"mnusis_cs.krv", "krvsis01.32.00.zip", "caixa01.32.00.zip",
-                               "zelvor01.32.00.zip"};
-    const auto tamper = [this](const QString& name) {
-        QByteArray b = readFile(served(name));
-        b[b.size() / 2] = char(b[b.size() / 2] ^ 0x20);
-        served_.write("atualsis/" + name, b);
+    const QString release = served_.path() + "/atualsis";
+    const QString listOf = "11\tmenu\t000011\n5\tkrvsis\t01.32.00\n6\tcaixa\t01.32.00\n";
+    const auto replace = [this](const QString& name, const QByteArray& bytes) {
+        served_.write("atualsis/" + name, bytes);
     };
     struct Case {
         const char* name;
-        bool key;
-        bool self;                   // the assistant itself is due
-        std::function<void()> spoil; // after signing
-        QString refused;             // empty: the update applies
+        QString versionList;
+        std::function<void()> spoil; // after the release was published
+        QString refused;             // part of the message; empty: the release applies
+        bool key = true;
+        QStringList refusedToo = {}; // further parts of the message
     };
     const QList<Case> cases = {
-        {"signed update applies", true, false, [] {}, ""},
-        {"no key: an unsigned server works as before", false, false,
+        {"a correct release applies", listOf, [] {}, ""},
+        {"no key: an unsigned server works as before", listOf,
          [&] {
-             for (const QString& f : files)
-                 QFile::remove(signature::signaturePath(served(f)));
+             QFile::remove(release + "/manifesto.json");
+             QFile::remove(release + "/manifesto.json.sig");
+         },
+         "", false},
+        {"signed with a new key, zelvor.pub holds the old and the new", listOf,
+         [&] {
+             ASSERT_TRUE(newKey.release(release, 3, {{"mnusis_cs.krv", "000011"}}));
+             writeFile(install_.folder() + "/zelvor.pub",
+                       stranger.publicLine() + newKey.publicLine());
          },
          ""},
-        {"tampered archive after a good one", true, false, [&] { tamper("caixa01.32.00.zip"); },
-         "caixa01.32.00.zip"},
-        {"missing signature", true, false,
-         [&] { QFile::remove(signature::signaturePath(served("krvsis01.32.00.zip"))); },
-         "krvsis01.32.00.zip.sig"},
-        // What a server declaring a short Content-Length delivers: the file's first part,
-        // arriving as whole.
-        {"menu file cut short", true, false,
-         [&] { served_.write("atualsis/mnusis_cs.krv", menu.left(menu.size() - 7)); },
-         "mnusis_cs.krv"},
-        {"tampered assistant archive", true, true, [&] { tamper("zelvor01.32.00.zip"); },
-         "zelvor01.32.00.zip"},
+        {"an older krv.mdb served as the current one",
+         "1\tkrvdb\t000132\n" + listOf,
+         [&] { replace("krv.mdb", readFile(kept + "/krv.mdb")); },
+         "krv.mdb",
+         true,
+         {"manifesto"}},
+        {"an older module archive served as the current one",
+         listOf,
+         [&] {
+             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(older)}});
+         },
+         "krvsis01.32.00.zip",
+         true,
+         {"manifesto"}},
+        {"module caixa's archive served under krvsis's name",
+         listOf,
+         [&] { replace("krvsis01.32.00.zip", readFile(served("caixa01.32.00.zip"))); },
+         "krvsis01.32.00.zip",
+         true,
+         {"manifesto"}},
+        {"an older menu file",
+         listOf,
+         [&] { replace("mnusis_cs.krv", menu.left(menu.size() / 2)); },
+         "mnusis_cs.krv",
+         true,
+         {"manifesto"}},
+        {"a signed older assistant offered as zelvor 99.99.99",
+         "0\tzelvor\t99.99.99\n",
+         [&] { replace("zelvor99.99.99.zip", readFile(served("zelvor01.32.00.zip"))); },
+         "zelvor99.99.99.zip",
+         true,
+         {"não consta do manifesto"}},
+        {"a tampered assistant archive",
+         "0\tzelvor\t01.32.00\n",
+         [&] {
+             QByteArray b = readFile(served("zelvor01.32.00.zip"));
+             b[b.size() / 2] = char(b[b.size() / 2] ^ 0x20);
+             replace("zelvor01.32.00.zip", b);
+         },
+         "zelvor01.32.00.zip",
+         true,
+         {"SHA-256"}},
+        {"an expired manifest", listOf,
+         [&] {
+             maker.resign(release, [](manifest::Manifest& m) {
+                 m.issued = QDateTime::currentDateTimeUtc().addDays(-40);
+                 m.expires = QDateTime::currentDateTimeUtc().addSecs(-60);
+             });
+         },
+         "expirou"},
+        {"a serial lower than the last applied",
+         listOf,
+         [&] { writeFile(install_.folder() + "/atualizacoes/manifesto.serial", "9\n"); },
+         "número de série 5",
+         true,
+         {"(9)"}},
+        {"the manifest and the version list disagree",
+         listOf,
+         [&] {
+             ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000012"}}));
+         },
+         "versão 000012",
+         true,
+         {"000011"}},
+        {"no manifest, with a key",
+         listOf,
+         [&] {
+             QFile::remove(release + "/manifesto.json");
+             QFile::remove(release + "/manifesto.json.sig");
+         },
+         "manifesto.json",
+         true,
+         {"HTTP 404"}},
+        {"a manifest another key signed",
+         listOf,
+         [&] {
+             ASSERT_TRUE(stranger.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
+         },
+         "assinatura",
+         true,
+         {"manifesto.json"}},
+        {"a manifest signature of 100 KiB",
+         listOf,
+         [&] { replace("manifesto.json.sig", QByteArray(100 * 1024, 'A')); },
+         "manifesto.json.sig",
+         true,
+         {"tamanho máximo"}},
+        {"an older module in an archive listed without a version",
+         listOf,
+         [&] {
+             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(older)}});
+             ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
+             maker.resign(release, [](manifest::Manifest& m) {
+                 for (manifest::Entry& e : m.files)
+                     if (e.name == "krvsis01.32.00.zip")
+                         e.version.clear();
+             });
+         },
+         "01.20.00",
+         true,
+         {"mais antiga"}},
+        {"a module that is not at the version listed for it",
+         listOf,
+         [&] {
+             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(older)}});
+             ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
+             maker.resign(release, [](manifest::Manifest& m) {
+                 for (manifest::Entry& e : m.files)
+                     if (e.name == "krvsis01.32.00.zip")
+                         e.version = "01.32.00";
+             });
+         },
+         "tem a versão 01.20.00",
+         true,
+         {"lista a versão 01.32.00"}},
+        {"a database update below the installed one",
+         "1\tkrvdb\t000130\n",
+         [&] {
+             updateFile(served("krv.mdb"), "000130");
+             ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
+         },
+         "000130",
+         true,
+         {"mais antiga"}},
     };
-    const QByteArray module = readFile(module_);
+    const QByteArray module = readFile(module_), caixa = readFile(install_.folder() + "/caixa");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        served_.write("atualsis/mnusis_cs.krv", menu);
-        makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "krvsis 01.32.00"}});
+        for (const QString& f : QDir(release).entryList(QDir::Files))
+            QFile::remove(release + "/" + f);
+        QFile::remove(install_.folder() + "/atualizacoes/manifesto.serial");
+        replace("mnusis_cs.krv", menu);
+        makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(current)}});
         makeZip(served("caixa01.32.00.zip"), {{"caixa", "caixa 01.32.00"}});
         makeZip(served("zelvor01.32.00.zip"), {{"zelvor", "assistente novo"}});
-        for (const QString& f : files)
-            served_.write("atualsis/" + f + ".sig",
-                          signature::encodeLine(*signature::signFile(served(f), sk)));
-        QFile::remove(install_.folder() + "/zelvor.pub");
-        if (c.key) {
-            QFile pub(install_.folder() + "/zelvor.pub");
-            ASSERT_TRUE(pub.open(QIODevice::WriteOnly));
-            pub.write(signature::encodeLine(pk));
-        }
+        updateFile(served("krv.mdb"), "000132");
+        ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
+        writeFile(install_.folder() + "/zelvor.pub", maker.publicLine());
         c.spoil();
-        versions(c.self ? "0\tzelvor\t01.32.00\n"
-                        : "11\tmenu\t000011\n5\tkrvsis\t01.32.00\n6\tcaixa\t01.32.00\n");
+        if (!c.key)
+            QFile::remove(install_.folder() + "/zelvor.pub");
+        versions(c.versionList.toUtf8());
         const RunResult r = run(loginAndAccept());
         const std::string what = shownText(r);
         ASSERT_FALSE(r.messages().isEmpty()) << what;
         if (c.refused.isEmpty()) {
             expectCleanEnd(r, 0);
             EXPECT_EQ(r.messages().last(), kDone) << what;
-            EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
+            EXPECT_EQ(readFile(module_), readFile(current));
             EXPECT_EQ(readFile(install_.folder() + "/caixa"), "caixa 01.32.00");
             EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000011");
-            // Each file's signature checked; the signatures listed, downloaded too.
+            // Each file checked against the manifest, no per-file signature fetched.
+            const QJsonObject rec = records(install_.folder()).last();
             QMap<QString, QJsonValue> verified;
-            for (const QJsonValue f : records(install_.folder()).last()["files"].toArray()) {
+            for (const QJsonValue f : rec["files"].toArray())
                 verified[f["name"].toString()] = f["signature_verified"];
-                EXPECT_FALSE(f["download_ms"].isNull()) << f["name"].toString().toStdString();
-            }
             QMap<QString, QJsonValue> expected;
             for (const QString& f :
-                 QStringList{"mnusis_cs.krv", "krvsis01.32.00.zip", "caixa01.32.00.zip"}) {
+                 QStringList{"mnusis_cs.krv", "krvsis01.32.00.zip", "caixa01.32.00.zip"})
                 expected[f] = c.key;
-                if (c.key)
-                    expected[f + ".sig"] = QJsonValue();
+            if (c.key) {
+                expected["manifesto.json"] = true;
+                expected["manifesto.json.sig"] = QJsonValue();
             }
             EXPECT_EQ(verified, expected) << what;
-            ASSERT_TRUE(QFile::copy(zelvorBinary(), install_.folder() + "/caixa.tmp"));
-            QFile::remove(install_.folder() + "/caixa");
-            QFile::rename(install_.folder() + "/caixa.tmp", install_.folder() + "/caixa");
-            QFile::remove(module_);
-            QFile::copy(zelvorBinary(), module_);
+            EXPECT_EQ(served_.answered("GET /atualsis/krvsis01.32.00.zip.sig"), 0);
+            const auto published = manifest::parse(readFile(release + "/manifesto.json"));
+            EXPECT_EQ(rec["manifest"]["serial"].toInteger(-1), c.key ? published->serial : -1)
+                << what;
+            const QString serialFile = install_.folder() + "/atualizacoes/manifesto.serial";
+            EXPECT_EQ(QFileInfo::exists(serialFile), c.key);
+            if (c.key) {
+                EXPECT_EQ(readFile(serialFile).trimmed(),
+                          QByteArray::number(rec["manifest"]["serial"].toInteger()));
+            }
+            writeFile(install_.folder() + "/caixa", caixa);
+            writeFile(module_, module);
             install_.db().exec({"update licensa set atmenu = '000010'", "delete from menu",
                                 "insert into menu values ('Antigo', '001', 'Velho', "
                                 "'mnuVelho', 1, '', 0)"});
@@ -666,15 +826,20 @@ TEST_F(InternetRun, SignedFilesApplyAndARefusedOneEndsTheRunWithNothingChanged) 
         expectCleanEnd(r, 1);
         const QString last = r.messages().last();
         EXPECT_TRUE(last.contains(c.refused)) << what;
-        EXPECT_TRUE(last.contains("assinatura")) << what;
+        for (const QString& part : c.refusedToo)
+            EXPECT_TRUE(last.contains(part)) << part.toStdString() << "\n" << what;
         EXPECT_FALSE(r.messages().contains(kDone)) << what;
         EXPECT_TRUE(r.of("run").isEmpty()) << what; // Movrin never started
         EXPECT_EQ(readFile(module_), module) << what;
+        EXPECT_EQ(readFile(install_.folder() + "/caixa"), caixa) << what;
         EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000010") << what;
+        EXPECT_EQ(install_.db().scalar("select ult_atualizacao from licensa"), "000131") << what;
+        EXPECT_TRUE(install_.db().column("show tables like 'produtos'").isEmpty()) << what;
         EXPECT_EQ(install_.db().column("select trim(NomeInter) from menu"),
                   QStringList({"mnuVelho"}));
-        const QString refusedFile = QString(c.refused).remove(QRegularExpression("\\.sig$"));
-        EXPECT_FALSE(QFileInfo::exists(install_.updateFolder() + "/" + refusedFile)) << what;
+        // Nothing left in the update folder: neither the refused file nor the manifest.
+        EXPECT_TRUE(QDir(install_.updateFolder()).entryList(QDir::Files).isEmpty())
+            << QDir(install_.updateFolder()).entryList(QDir::Files).join(' ').toStdString();
         QDir(install_.updateFolder()).removeRecursively();
     }
 }
@@ -688,16 +853,12 @@ TEST_F(InternetRun, OverHttpsASignedUpdateAppliesOnlyWhenTheCertificateIsTrusted
     install_.db().exec(QString(
         "create table menu (Sistema varchar(50), sequencia varchar(3), Menu "
         "varchar(30), NomeInter varchar(20), Nivel int, NivelAnterior varchar(50), Programa int)"));
-    QByteArray pk(signature::PublicKeyBytes, '\0'), sk(signature::SecretKeyBytes, '\0');
-    crypto_sign_keypair(reinterpret_cast<unsigned char*>(pk.data()),
-                        reinterpret_cast<unsigned char*>(sk.data()));
+    const ReleaseSigner maker;
     served_.write("atualsis/mnusis_cs.krv",
                   menuRecord("Financeiro", "010", "Contas", "mnuPagar", "1", "", "1"));
     makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "krvsis 01.32.00"}});
-    for (const QString f : {"mnusis_cs.krv", "krvsis01.32.00.zip"})
-        served_.write("atualsis/" + f + ".sig",
-                      signature::encodeLine(*signature::signFile(served(f), sk)));
-    writeFile(install_.folder() + "/zelvor.pub", signature::encodeLine(pk));
+    ASSERT_TRUE(maker.release(served_.path() + "/atualsis", 1, {{"mnusis_cs.krv", "000011"}}));
+    writeFile(install_.folder() + "/zelvor.pub", maker.publicLine());
     versions("11\tmenu\t000011\n5\tkrvsis\t01.32.00\n");
     history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
     install_.setSetting("atuser", "ana");
@@ -744,9 +905,9 @@ TEST_F(InternetRun, OverHttpsASignedUpdateAppliesOnlyWhenTheCertificateIsTrusted
             EXPECT_EQ(r.messages().last(), kDone) << what;
             EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
             EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000011");
-            // Each file was checked against its signature, fetched over HTTPS as well.
-            EXPECT_EQ(served_.answered("GET /atualsis/krvsis01.32.00.zip.sig 200"), 1) << what;
-            EXPECT_EQ(served_.answered("GET /atualsis/mnusis_cs.krv.sig 200"), 1) << what;
+            // The release's manifest and its signature were fetched over HTTPS as well.
+            EXPECT_EQ(served_.answered("GET /atualsis/manifesto.json 200"), 1) << what;
+            EXPECT_EQ(served_.answered("GET /atualsis/manifesto.json.sig 200"), 1) << what;
             continue;
         }
         expectCleanEnd(r, c.unattended ? 1 : 0);

@@ -2,12 +2,22 @@
 //   krv-sign keygen DIR            writes DIR/krv-sign.key (secret, 0600) and DIR/krv-sign.pub
 //   krv-sign sign KEYFILE FILE...  writes FILE.sig beside each FILE
 //   krv-sign verify PUBFILE FILE... exit status 0 only when every FILE verifies
+//   krv-sign release KEYFILE FOLDER [--serial N] [--valid-days D] [--version FILE=V]...
+//                                  writes FOLDER/manifesto.json and its signature
+//   krv-sign verify-release PUBFILE FOLDER
+//                                  exit status 0 only when the manifest and every file hold
+#include "common/file_version.h"
+#include "common/release_manifest.h"
 #include "common/update_signature.h"
+#include "database/update_file.h"
+#include "runs/archive_version.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSaveFile>
 #include <cstdio>
 #include <fcntl.h>
@@ -22,7 +32,10 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: krv-sign keygen DIR\n"
                          "       krv-sign sign KEYFILE FILE...\n"
-                         "       krv-sign verify PUBFILE FILE...\n");
+                         "       krv-sign verify PUBFILE FILE...\n"
+                         "       krv-sign release KEYFILE FOLDER [--serial N] [--valid-days D] "
+                         "[--version FILE=V]...\n"
+                         "       krv-sign verify-release PUBFILE FOLDER\n");
     return 2;
 }
 
@@ -75,13 +88,22 @@ int keygen(const QString& dir) {
     return 0;
 }
 
-int sign(const QString& keyFile, const QStringList& files) {
+std::optional<QByteArray> readSecret(const QString& keyFile) {
     QFile f(keyFile);
-    if (!f.open(QIODevice::ReadOnly) || f.size() > 4096)
-        return fail("cannot read the secret key " + keyFile);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > 4096) {
+        fail("cannot read the secret key " + keyFile);
+        return std::nullopt;
+    }
     auto sk = decodeLine(f.readAll(), SecretKeyBytes);
     if (!sk)
-        return fail(keyFile + " is not a secret key written by krv-sign keygen");
+        fail(keyFile + " is not a secret key written by krv-sign keygen");
+    return sk;
+}
+
+int sign(const QString& keyFile, const QStringList& files) {
+    auto sk = readSecret(keyFile);
+    if (!sk)
+        return 1;
     int status = 0;
     for (const QString& file : files) {
         const auto signature = signFile(file, *sk);
@@ -110,6 +132,155 @@ int verify(const QString& publicFile, const QStringList& files) {
     return status;
 }
 
+QString sha256Of(const QString& path) {
+    QFile f(path);
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !sha.addData(&f))
+        return {};
+    return QString::fromLatin1(sha.result().toHex());
+}
+
+// The version a file carries: its module's for an archive, CodAtu for the update file, the
+// file version of a program; empty when it carries none.
+QString carriedVersion(const QString& path, krv::manifest::Kind kind) {
+    using krv::manifest::Kind;
+    if (kind == Kind::Module || kind == Kind::Assistant)
+        return krv::runs::archiveModuleVersion(path);
+    if (kind == Kind::Database) {
+        try {
+            const auto rows = krv::database::openUpdateFile(path).query("select * from numero");
+            return rows.empty() ? QString() : rows.first().text("CodAtu");
+        } catch (const std::exception&) {
+            return {};
+        }
+    }
+    const auto info = krv::readFixedFileInfo(path);
+    return info ? krv::formatFileVersion(*info) : QString();
+}
+
+bool isReleaseFile(const QString& name) {
+    return !name.endsWith(".sig", Qt::CaseInsensitive) &&
+           name.compare(krv::manifest::FileName, Qt::CaseInsensitive) != 0;
+}
+
+// The manifest already in folder, unsigned or not: only its serial matters here.
+std::optional<krv::manifest::Manifest> existingManifest(const QString& folder) {
+    QFile f(QDir(folder).filePath(krv::manifest::FileName));
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return krv::manifest::parse(f.read(krv::manifest::MaxBytes + 1));
+}
+
+int release(const QString& keyFile, const QString& folder, const QStringList& options) {
+    namespace m = krv::manifest;
+    qint64 serial = -1, days = 90;
+    QMap<QString, QString> given;
+    for (qsizetype i = 0; i < options.size(); ++i) {
+        const QString value = options.value(i + 1);
+        bool ok = i + 1 < options.size();
+        if (options[i] == "--serial")
+            serial = value.toLongLong(&ok);
+        else if (options[i] == "--valid-days")
+            days = value.toLongLong(&ok);
+        else if (options[i] == "--version" && value.contains('='))
+            given[value.section('=', 0, 0)] = value.section('=', 1);
+        else
+            return usage();
+        if (!ok || serial < -1 || days <= 0 || days > 3650)
+            return usage();
+        ++i;
+    }
+    if (!QFileInfo(folder).isDir())
+        return fail(folder + " is not a folder");
+    if (QFileInfo::exists(QDir(folder).filePath(m::FileName)) && !existingManifest(folder))
+        return fail(QDir(folder).filePath(m::FileName) +
+                    " is not a manifest; its serial cannot be checked");
+    const auto previous = existingManifest(folder);
+    if (serial < 0)
+        serial = previous ? previous->serial + 1 : 1;
+    if (previous && serial <= previous->serial)
+        return fail(QString("serial %1 is not above the serial %2 of the manifest in %3")
+                        .arg(serial)
+                        .arg(previous->serial)
+                        .arg(folder));
+    auto sk = readSecret(keyFile);
+    if (!sk)
+        return 1;
+    m::Manifest manifest;
+    manifest.serial = serial;
+    manifest.issued = QDateTime::currentDateTimeUtc();
+    manifest.expires = manifest.issued.addDays(days);
+    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+        if (!isReleaseFile(name))
+            continue;
+        const QString path = QDir(folder).filePath(name);
+        m::Entry e{name, QFileInfo(path).size(), sha256Of(path), m::kindOf(name), {}};
+        e.version = carriedVersion(path, e.kind);
+        const QString stated = given.take(name);
+        if (!e.version.isEmpty() && !stated.isEmpty() && stated != e.version)
+            return fail(name + " carries version " + e.version + ", not " + stated);
+        if (e.version.isEmpty())
+            e.version = stated;
+        if (e.sha256.isEmpty())
+            return fail("cannot read " + path);
+        manifest.files << e;
+    }
+    if (!given.isEmpty())
+        return fail("--version names a file that is not in the folder: " + given.firstKey());
+    const QByteArray text = m::serialize(manifest);
+    const QByteArray sig = signBytes(text, *sk);
+    sodium_memzero(sk->data(), sk->size());
+    // The signature first: a manifest never stands beside an older release's signature.
+    const QString manifestPath = QDir(folder).filePath(m::FileName);
+    QFile::remove(manifestPath);
+    if (!writeAtomically(signaturePath(manifestPath), encodeLine(sig)) ||
+        !writeAtomically(manifestPath, text))
+        return fail("cannot write the manifest in " + folder);
+    for (const m::Entry& e : manifest.files)
+        std::printf("%s %s %s\n", qPrintable(m::kindText(e.kind)), qPrintable(e.name),
+                    qPrintable(e.version.isEmpty() ? QString("-") : e.version));
+    std::printf("%s: serial %lld, expires %s\n", qPrintable(manifestPath),
+                static_cast<long long>(serial), qPrintable(m::isoUtc(manifest.expires)));
+    return 0;
+}
+
+int verifyRelease(const QString& publicFile, const QString& folder) {
+    namespace m = krv::manifest;
+    const TrustedKey key = loadTrustedKey({}, publicFile);
+    if (key.state != TrustedKey::State::Valid)
+        return fail(publicFile + " is not a public key written by krv-sign keygen");
+    const QString manifestPath = QDir(folder).filePath(m::FileName);
+    QFile text(manifestPath), sig(signaturePath(manifestPath));
+    if (!text.open(QIODevice::ReadOnly) || !sig.open(QIODevice::ReadOnly))
+        return fail("no manifest (" + m::FileName + " and its .sig) in " + folder);
+    const QByteArray bytes = text.read(m::MaxBytes + 1);
+    const Check c = verifyBytes(bytes, m::FileName, sig.read(MaxSignatureFile + 1), key);
+    if (!c.valid())
+        return fail(manifestPath + ": " + c.reason);
+    QString why;
+    const auto manifest = m::parse(bytes, &why);
+    if (!manifest)
+        return fail(manifestPath + ": " + why);
+    int status = 0;
+    if (manifest->expires <= QDateTime::currentDateTimeUtc())
+        status = fail(manifestPath + ": expired " + m::isoUtc(manifest->expires));
+    for (const m::Entry& e : manifest->files) {
+        const QString path = QDir(folder).filePath(e.name);
+        if (!QFileInfo(path).isFile())
+            status = fail(e.name + ": listed but missing");
+        else if (QFileInfo(path).size() != e.size || sha256Of(path) != e.sha256)
+            status = fail(e.name + ": differs from the manifest");
+        else
+            std::printf("OK %s\n", qPrintable(e.name));
+    }
+    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+        if (isReleaseFile(name) && !manifest->find(name))
+            status = fail(name + ": not listed in the manifest");
+    std::printf("%s: serial %lld, expires %s\n", qPrintable(manifestPath),
+                static_cast<long long>(manifest->serial), qPrintable(m::isoUtc(manifest->expires)));
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -123,5 +294,9 @@ int main(int argc, char** argv) {
         return sign(args[1], args.mid(2));
     if (args.size() >= 3 && args[0] == "verify")
         return verify(args[1], args.mid(2));
+    if (args.size() >= 3 && args[0] == "release")
+        return release(args[1], args[2], args.mid(3));
+    if (args.size() == 3 && args[0] == "verify-release")
+        return verifyRelease(args[1], args[2]);
     return usage();
 }
