@@ -304,10 +304,60 @@ bool expression(Scanner& in, int depth) {
 } // namespace
 
 bool isPlainIdentifier(const QString& name) {
-    Scanner in(name);
-    if (in.empty() || in.peek() == u'`')
+    // The spaces around a name are not part of it; any other blank at either end stays and
+    // is judged below.
+    qsizetype begin = 0, end = name.size();
+    while (begin < end && name[begin] == u' ')
+        ++begin;
+    while (end > begin && name[end - 1] == u' ')
+        --end;
+    if (begin == end)
         return false;
-    return in.identifier() && in.atEnd();
+    qsizetype characters = 0;
+    for (qsizetype i = begin; i < end; ++i) {
+        const QChar c = name[i];
+        if (c == u'`' || c.category() == QChar::Other_Control)
+            return false;
+        // The server counts characters, not UTF-16 units; a lone surrogate is no character.
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= end || !name[i + 1].isLowSurrogate())
+                return false;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return false;
+        }
+        if (++characters > kMaxIdentifier)
+            return false;
+    }
+    return !name[end - 1].isSpace();
+}
+
+bool isOptionName(const QString& name) {
+    Scanner in(name);
+    if (in.length() > kMaxIdentifier)
+        return false;
+    return !in.word().isEmpty() && in.atEnd();
+}
+
+bool isIndexKind(const QString& kind) {
+    Scanner in(kind);
+    const QString w = in.word();
+    return in.atEnd() && (w == "btree" || w == "fulltext" || w == "spatial" || w == "hash");
+}
+
+bool isPrefixLength(const QString& length) {
+    Scanner in(length);
+    if (in.empty() || in.length() > 4)
+        return false;
+    int value = 0;
+    while (!in.atEnd()) {
+        const QChar c = in.peek();
+        if (!isDigit(c))
+            return false;
+        value = value * 10 + (c.unicode() - u'0');
+        in.accept(c);
+    }
+    return value >= 1 && value <= kMaxPrefixLength;
 }
 
 bool isColumnType(const QString& type) {

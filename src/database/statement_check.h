@@ -10,10 +10,21 @@
 
 namespace krv::database {
 
-// A table, column or index name: letters (accented ones included), digits, "_" and "$",
-// at most 64 characters. No quote, backquote, semicolon, parenthesis, blank or control
-// character.
+// A table, column or index name that is safe between backquotes: at most 64 characters, no
+// backquote, no control character (NUL included), not ending in a blank. Hyphens, dots,
+// blanks inside and other punctuation are accepted: every statement quotes its names.
 bool isPlainIdentifier(const QString& name);
+
+// An engine, character set or collation name: an ASCII letter, then ASCII letters, digits
+// and "_", at most 64 characters.
+bool isOptionName(const QString& name);
+
+// An index kind: BTREE, FULLTEXT, SPATIAL or HASH, case ignored.
+bool isIndexKind(const QString& kind);
+
+// An index column's prefix length: a whole number from 1 to kMaxPrefixLength, digits only.
+inline constexpr int kMaxPrefixLength = 3072;
+bool isPrefixLength(const QString& length);
 
 // A column type: a type name, optional arguments (numbers, or quoted enum/set values), then
 // optional attributes: unsigned, signed, zerofill, binary, ascii, unicode, byte,

@@ -223,19 +223,19 @@ INSTANTIATE_TEST_SUITE_P(
                   "int' where field = 'email'",
                   "drop column nome"},
         Injection{"TableName",
-                  "update tabelas set [table] = 't1 (a int); drop table menu; create table t2' "
+                  "update tabelas set [table] = 't1` (a int); drop table menu; create table t2' "
                   "where [table] = 'clientes'\n"
-                  "update campos set [table] = 't1 (a int); drop table menu; create table t2' "
+                  "update campos set [table] = 't1` (a int); drop table menu; create table t2' "
                   "where [table] = 'clientes'",
-                  "t1 (a int)"},
+                  "t1` (a int)"},
         Injection{"FieldName",
-                  "update campos set field = 'email varchar(1)); drop table menu; --' "
+                  "update campos set field = 'email` varchar(1)); drop table menu; --' "
                   "where field = 'email'",
-                  "email varchar(1)"},
+                  "email` varchar(1)"},
         Injection{"IndexName",
-                  "update indices set key_name = 'ix_nome(nome)); drop table menu; --' "
+                  "update indices set key_name = 'ix_nome`(nome)); drop table menu; --' "
                   "where key_name = 'ix_nome'",
-                  "ix_nome(nome)"},
+                  "ix_nome`(nome)"},
         Injection{"Auto", "update campos set auto = ', drop column nome' where field = 'email'",
                   "drop column nome"}),
     [](const ::testing::TestParamInfo<Injection>& info) { return std::string(info.param.name); });

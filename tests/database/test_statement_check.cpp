@@ -6,7 +6,7 @@ using namespace krv::database;
 
 namespace {
 
-enum class Piece { Name, Type, Attributes, Expression };
+enum class Piece { Name, Type, Attributes, Expression, Option, Kind, Prefix };
 
 struct CheckCase {
     Piece piece;
@@ -24,6 +24,12 @@ bool check(Piece piece, const QString& text) {
         return isColumnAttributes(text);
     case Piece::Expression:
         return isDefaultExpression(text);
+    case Piece::Option:
+        return isOptionName(text);
+    case Piece::Kind:
+        return isIndexKind(text);
+    case Piece::Prefix:
+        return isPrefixLength(text);
     }
     return false;
 }
@@ -39,20 +45,64 @@ const CheckCase kCases[] = {
     {Piece::Name, "a$b_9", true},
     {Piece::Name, "", false},
     {Piece::Name, "   ", false},
-    {Piece::Name, "t1 (a int); drop table menu; create table t2", false},
+    // Between backquotes any of these is one name: the statement cannot be left.
+    {Piece::Name, "reply-to", true},
+    {Piece::Name, "max-access", true},
+    {Piece::Name, "a.b", true},
+    {Piece::Name, "a b", true},
+    {Piece::Name, "o'brien", true},
+    {Piece::Name, "a\"b", true},
+    {Piece::Name, "a;b", true},
+    {Piece::Name, "a(b)", true},
+    {Piece::Name, "a/*x*/", true},
+    {Piece::Name, "t1 (a int); drop table menu; create table t2", true},
     {Piece::Name, "t1`; drop table menu; --", false},
     {Piece::Name, "`t1`", false},
-    {Piece::Name, "o'brien", false},
-    {Piece::Name, "a\"b", false},
-    {Piece::Name, "a b", false},
-    {Piece::Name, "a;b", false},
-    {Piece::Name, "a(b)", false},
     {Piece::Name, "a\tb", false},
     {Piece::Name, "a\nb", false},
-    {Piece::Name, "a-b", false},
-    {Piece::Name, "a/*x*/", false},
+    {Piece::Name, "a\x7f", false},
+    {Piece::Name, "a\xc2\x85", false}, // a control character beyond ASCII
+    {Piece::Name, "a\t", false},       // a blank at the end that is not a space
+    {Piece::Name, "a\xc2\xa0", false}, // nor is a no-break space
     {Piece::Name, "abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcd", true},
     {Piece::Name, "abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcde", false},
+    // 64 characters, 128 UTF-16 units.
+    {Piece::Name,
+     "\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80"
+     "\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80"
+     "\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80"
+     "\xf0\x9f\x98\x80"
+     "abcdefghijabcdefghijabcdefghijabcdefghijabcdefgh",
+     true},
+
+    // Engines, character sets, collations, index kinds and prefix lengths.
+    {Piece::Option, "InnoDB", true},
+    {Piece::Option, " utf8mb4_unicode_ci ", true},
+    {Piece::Option, "latin1", true},
+    {Piece::Option, "MEMORY", true},
+    {Piece::Option, "", false},
+    {Piece::Option, "1latin", false},
+    {Piece::Option, "utf8mb4 collate x", false},
+    {Piece::Option, "InnoDB; drop table menu", false},
+    {Piece::Option, "`InnoDB`", false},
+    {Piece::Option, "promoção", false},
+    {Piece::Kind, "BTREE", true},
+    {Piece::Kind, "fulltext", true},
+    {Piece::Kind, "SPATIAL", true},
+    {Piece::Kind, "HASH", true},
+    {Piece::Kind, "RTREE", false},
+    {Piece::Kind, "HASH KEY", false},
+    {Piece::Kind, "", false},
+    {Piece::Prefix, "1", true},
+    {Piece::Prefix, "764", true},
+    {Piece::Prefix, "3072", true},
+    {Piece::Prefix, "3073", false},
+    {Piece::Prefix, "0", false},
+    {Piece::Prefix, "-1", false},
+    {Piece::Prefix, "12a", false},
+    {Piece::Prefix, "10)", false},
+    {Piece::Prefix, "00010", false},
+    {Piece::Prefix, "", false},
 
     // Types the server reports, and what the test data holds.
     {Piece::Type, "int(11)", true},
