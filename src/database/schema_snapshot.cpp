@@ -45,6 +45,10 @@ public:
     // A null value (a column without default, typically) is stored as an empty value.
     QString text(int column) const { return query_.value(columns_[size_t(column)]).toString(); }
     QVariant value(int column) const { return query_.value(columns_[size_t(column)]); }
+    // The value, null (an invalid QVariant) when the server sent NULL.
+    QVariant nullable(int column) const {
+        return query_.isNull(columns_[size_t(column)]) ? QVariant() : QVariant(text(column));
+    }
 
 private:
     static QString errorText(const QSqlError& e) {
@@ -59,18 +63,30 @@ private:
     std::vector<int> columns_;
 };
 
-// One live table as the snapshot records it: the "show columns" rows (field, type, null,
-// key, default, extra) and the "show index" rows, in the server's order.
+// One live table as the snapshot records it: its engine, character set and collation, the
+// "show full columns" rows and the "show index" rows, in the server's order.
+struct LiveColumnRow {
+    QString field, type, null, key;
+    QVariant defaultValue; // null: no default
+    QString extra, charset, collation;
+};
 struct LiveIndexRow {
     QString keyName, columnName;
     qlonglong seq = 0;
     QString nonUnique;
+    QVariant subPart; // null: the whole column
+    QString indexType;
 };
 struct LiveTable {
-    QString name;
-    std::vector<std::array<QString, 6>> columns;
+    QString name, engine, charset, collation;
+    std::vector<LiveColumnRow> columns;
     std::vector<LiveIndexRow> indexes;
 };
+
+// The character set a collation belongs to: its first word ("latin1" of "latin1_bin").
+QString collationCharset(const QString& collation) {
+    return collation.section('_', 0, 0);
+}
 
 // A name inside backquotes: a table named by a reserved word or with blanks is still read.
 QString quotedName(const QString& name) {
@@ -89,19 +105,35 @@ QStringList readTableNames(Connection& conexao) {
     return tables;
 }
 
-LiveTable readWithShowStatements(Connection& conexao, const QString& table) {
-    LiveTable t{table, {}, {}};
-    ShowResult rsLerCampos(conexao, "show columns from " + quotedName(table),
-                           {"field", "type", "null", "key", "default", "extra"});
-    while (rsLerCampos.next())
+// The columns and indexes of one table; its engine and collation are read apart.
+void readWithShowStatements(Connection& conexao, LiveTable& t) {
+    t.columns.clear();
+    t.indexes.clear();
+    ShowResult rsLerCampos(conexao, "show full columns from " + quotedName(t.name),
+                           {"field", "type", "null", "key", "default", "extra", "collation"});
+    while (rsLerCampos.next()) {
+        const QString collation = rsLerCampos.text(6);
         t.columns.push_back({rsLerCampos.text(0), rsLerCampos.text(1), rsLerCampos.text(2),
-                             rsLerCampos.text(3), rsLerCampos.text(4), rsLerCampos.text(5)});
-    ShowResult rsLerIndices(conexao, "show index from " + quotedName(table),
-                            {"key_name", "column_name", "seq_in_index", "non_unique"});
+                             rsLerCampos.text(3), rsLerCampos.nullable(4), rsLerCampos.text(5),
+                             collationCharset(collation), collation});
+    }
+    ShowResult rsLerIndices(
+        conexao, "show index from " + quotedName(t.name),
+        {"key_name", "column_name", "seq_in_index", "non_unique", "sub_part", "index_type"});
     while (rsLerIndices.next())
         t.indexes.push_back({rsLerIndices.text(0), rsLerIndices.text(1),
-                             rsLerIndices.value(2).toLongLong(), rsLerIndices.text(3)});
-    return t;
+                             rsLerIndices.value(2).toLongLong(), rsLerIndices.text(3),
+                             rsLerIndices.nullable(4), rsLerIndices.text(5)});
+}
+
+void readTableStatus(Connection& conexao, LiveTable& t) {
+    ShowResult status(conexao, "show table status where name = " + conexao.quote(t.name),
+                      {"engine", "collation"});
+    if (!status.next())
+        return;
+    t.engine = status.text(0);
+    t.collation = status.text(1);
+    t.charset = collationCharset(t.collation);
 }
 
 // Columns whose default the server keeps as an expression even when it is a literal, so
@@ -149,19 +181,19 @@ bool isOneLiteral(const QString& text) {
 
 } // namespace
 
-std::optional<QString> showColumnsDefault(const QString& type, const QVariant& catalogueDefault) {
+std::optional<QVariant> showColumnsDefault(const QString& type, const QVariant& catalogueDefault) {
     if (catalogueDefault.isNull())
-        return QString();
+        return QVariant();
     const QString text = catalogueDefault.toString();
     if (text == "NULL") // the catalogue's way of writing a null default
-        return QString();
+        return QVariant();
     if (defaultIsAlwaysExpression(type) || !isOneLiteral(text))
-        return text;
+        return QVariant(text);
     // Bytes that are not text come back from the catalogue already converted ("?" for what
     // has no character); such a default is read with the "show" statements instead.
     const QString kind = type.section('(', 0, 0).toLower();
     const bool bytes = kind == "binary" || kind == "varbinary";
-    QString out;
+    QString out = QStringLiteral("");
     for (qsizetype i = 1; i < text.size() - 1; ++i) {
         const QChar c = text[i];
         if (c == '\'') {
@@ -183,7 +215,7 @@ std::optional<QString> showColumnsDefault(const QString& type, const QVariant& c
             out += c;
         }
     }
-    return out;
+    return QVariant(out);
 }
 
 namespace {
@@ -203,40 +235,58 @@ std::vector<LiveTable> readFromCatalogue(Connection& conexao, const QStringList&
 
     {
         ShowResult rows(conexao,
+                        "select table_name, engine, table_collation from "
+                        "information_schema.tables where table_schema = database()",
+                        {"table_name", "engine", "table_collation"});
+        while (rows.next()) {
+            const int at = position.value(rows.text(0), -1);
+            if (at < 0)
+                continue;
+            LiveTable& t = live[size_t(at)];
+            t.engine = rows.text(1);
+            t.collation = rows.text(2);
+            t.charset = collationCharset(t.collation);
+        }
+    }
+    {
+        ShowResult rows(conexao,
                         "select table_name, column_name, column_type, is_nullable, "
-                        "column_key, column_default, extra, ordinal_position from "
+                        "column_key, column_default, extra, ordinal_position, "
+                        "character_set_name, collation_name from "
                         "information_schema.columns where table_schema = database()",
                         {"table_name", "column_name", "column_type", "is_nullable", "column_key",
-                         "column_default", "extra", "ordinal_position"});
+                         "column_default", "extra", "ordinal_position", "character_set_name",
+                         "collation_name"});
         while (rows.next()) {
             const int at = position.value(rows.text(0), -1);
             if (at < 0 || unsure[size_t(at)])
                 continue;
             LiveTable& t = live[size_t(at)];
-            const std::optional<QString> def = showColumnsDefault(rows.text(2), rows.value(5));
+            const std::optional<QVariant> def = showColumnsDefault(rows.text(2), rows.nullable(5));
             // The catalogue lists a table's columns in their order; anything else (a
             // temporary table of the same name, say) is left to the "show" statements.
             if (!def || rows.value(7).toLongLong() != qlonglong(t.columns.size()) + 1) {
                 unsure[size_t(at)] = 1;
                 continue;
             }
-            t.columns.push_back(
-                {rows.text(1), rows.text(2), rows.text(3), rows.text(4), *def, rows.text(6)});
+            t.columns.push_back({rows.text(1), rows.text(2), rows.text(3), rows.text(4), *def,
+                                 rows.text(6), rows.text(8), rows.text(9)});
         }
     }
     {
         ShowResult rows(conexao,
                         "select table_name, index_name, column_name, seq_in_index, "
-                        "non_unique from information_schema.statistics where "
-                        "table_schema = database()",
-                        {"table_name", "index_name", "column_name", "seq_in_index", "non_unique"});
+                        "non_unique, sub_part, index_type from information_schema.statistics "
+                        "where table_schema = database()",
+                        {"table_name", "index_name", "column_name", "seq_in_index", "non_unique",
+                         "sub_part", "index_type"});
         while (rows.next()) {
             const int at = position.value(rows.text(0), -1);
             if (at < 0 || unsure[size_t(at)])
                 continue;
             LiveTable& t = live[size_t(at)];
-            const LiveIndexRow row{rows.text(1), rows.text(2), rows.value(3).toLongLong(),
-                                   rows.text(4)};
+            const LiveIndexRow row{rows.text(1), rows.text(2),     rows.value(3).toLongLong(),
+                                   rows.text(4), rows.nullable(5), rows.text(6)};
             // Each index's columns come together, numbered from 1.
             const bool continues = !t.indexes.empty() && t.indexes.back().keyName == row.keyName;
             if (row.seq != (continues ? t.indexes.back().seq + 1 : 1)) {
@@ -248,18 +298,44 @@ std::vector<LiveTable> readFromCatalogue(Connection& conexao, const QStringList&
     }
     for (size_t i = 0; i < live.size(); ++i)
         if (unsure[i] || live[i].columns.empty()) // every table has a column
-            live[i] = readWithShowStatements(conexao, live[i].name);
+            readWithShowStatements(conexao, live[i]);
     return live;
 }
 
 void writeTable(const UpdateFile& file, const LiveTable& t) {
-    file.execute("insert into d_tabelas values (?)", {t.name});
-    for (const auto& c : t.columns)
-        file.execute("insert into d_campos values (?,?,?,?,?,?,?)",
-                     {t.name, c[0], c[1], c[2], c[3], c[4], c[5]});
+    file.execute("insert into d_tabelas ([table], engine, charset, collation) values (?,?,?,?)",
+                 {t.name, t.engine, t.charset, t.collation});
+    for (const LiveColumnRow& c : t.columns)
+        file.execute("insert into d_campos ([table], field, type, [null], [key], [default], "
+                     "extra, charset, collation) values (?,?,?,?,?,?,?,?,?)",
+                     {t.name, c.field, c.type, c.null, c.key, c.defaultValue, c.extra, c.charset,
+                      c.collation});
     for (const LiveIndexRow& i : t.indexes)
-        file.execute("insert into d_indices values (?,?,?,?,?)",
-                     {t.name, i.keyName, i.columnName, i.seq, i.nonUnique});
+        file.execute("insert into d_indices ([table], key_name, column_name, seq_in_index, "
+                     "non_unique, sub_part, index_type) values (?,?,?,?,?,?,?)",
+                     {t.name, i.keyName, i.columnName, i.seq, i.nonUnique,
+                      i.subPart.isNull() ? QVariant() : QVariant(i.subPart.toLongLong()),
+                      i.indexType});
+}
+
+// Files written before the snapshot recorded engines, character sets, index prefixes and
+// kinds get the columns for them.
+void addSnapshotColumns(const UpdateFile& file) {
+    const struct {
+        const char* table;
+        QStringList columns;
+    } wanted[] = {{"d_tabelas", {"engine", "charset", "collation"}},
+                  {"d_campos", {"charset", "collation"}},
+                  {"d_indices", {"sub_part", "index_type"}}};
+    for (const auto& w : wanted) {
+        QStringList present;
+        for (const UpdateRow row : file.query(QString("pragma table_info(%1)").arg(w.table)))
+            present << row.text("name").toLower();
+        for (const QString& column : w.columns)
+            if (!present.isEmpty() && !present.contains(column))
+                file.execute(QString("alter table %1 add column %2 %3")
+                                 .arg(w.table, column, column == "sub_part" ? "integer" : "text"));
+    }
 }
 
 enum class Reads { Catalogue, PerTable };
@@ -269,6 +345,7 @@ void snapshot(const UpdateFile& file, Connection& conexao, const SnapshotView& v
         view.status(QString());
 
     UpdateFileTransaction transaction(file);
+    addSnapshotColumns(file);
     file.execute("delete from d_tabelas");
     file.execute("delete from d_campos");
     file.execute("delete from d_indices");
@@ -286,8 +363,13 @@ void snapshot(const UpdateFile& file, Connection& conexao, const SnapshotView& v
     for (int value = 1; value <= maximum; ++value) {
         if (reads == Reads::Catalogue)
             writeTable(file, live[size_t(value - 1)]);
-        else
-            writeTable(file, readWithShowStatements(conexao, tables[value - 1]));
+        else {
+            LiveTable t;
+            t.name = tables[value - 1];
+            readTableStatus(conexao, t);
+            readWithShowStatements(conexao, t);
+            writeTable(file, t);
+        }
         if (view.step)
             view.step(value, snapshotLabel(value, maximum));
     }

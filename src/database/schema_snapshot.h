@@ -41,7 +41,7 @@ void LerEstruturaPorTabela(const UpdateFile& file, Connection& conexao,
 
 // The default "show columns" reports for a column of the given full type whose catalogue
 // default (information_schema.COLUMNS.COLUMN_DEFAULT) is catalogueDefault, a null default
-// as empty text; nothing when the catalogue text cannot be turned back with certainty.
-std::optional<QString> showColumnsDefault(const QString& type, const QVariant& catalogueDefault);
+// as a null QVariant; nothing when the catalogue text cannot be turned back with certainty.
+std::optional<QVariant> showColumnsDefault(const QString& type, const QVariant& catalogueDefault);
 
 } // namespace krv::database

@@ -19,7 +19,36 @@ ReferenceColumn ReferenceColumn::fromRow(const UpdateRow& row) {
     c.defaultValue = row.text("default");
     c.extra = row.text("extra");
     c.autoText = row.text("auto");
+    c.carriesCharsets = row.has("collation");
+    if (c.carriesCharsets) {
+        c.charset = trimBlanks(row.text("charset"));
+        c.collation = trimBlanks(row.text("collation"));
+    }
+    // Files that lack the column character sets (Access files among them) cannot tell an
+    // empty default from none: there only the expression '' is the empty text.
+    const QVariant def = row.value("default");
+    c.emptyDefault =
+        c.carriesCharsets ? isEmptyTextDefault(def) : trimBlanks(def.toString()) == "''";
+    if (c.emptyDefault)
+        c.defaultValue.clear();
     return c;
+}
+
+ReferenceTable ReferenceTable::fromRow(const UpdateRow& row) {
+    ReferenceTable t;
+    t.table = row.text("table");
+    for (auto [name, value] : {std::pair{"engine", &t.engine}, std::pair{"charset", &t.charset},
+                               std::pair{"collation", &t.collation}})
+        if (row.has(QLatin1String(name)))
+            *value = trimBlanks(row.text(QLatin1String(name)));
+    return t;
+}
+
+bool isEmptyTextDefault(const QVariant& value) {
+    if (value.isNull())
+        return false;
+    const QString text = trimBlanks(value.toString());
+    return text.isEmpty() || text == "''";
 }
 
 QString trimBlanks(const QString& s) {
@@ -77,23 +106,49 @@ QString keptCharsetType(const QString& type, const QString& liveCharset,
 }
 
 QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes) {
-    QString d = quoteName(c.field) + " " + c.type;
+    const QString type = c.charset.isEmpty() && c.collation.isEmpty()
+                             ? c.type
+                             : keptCharsetType(c.type, c.charset, c.collation);
+    QString d = quoteName(c.field) + " " + type;
     if (!c.nullable)
         d += " NOT NULL ";
-    return d + defaultClause(c.defaultValue, backslashEscapes) + c.extra;
+    const QString def =
+        c.emptyDefault ? QString(" default ''") : defaultClause(c.defaultValue, backslashEscapes);
+    return d + def + c.extra;
 }
 
 namespace {
-QString columnList(const QStringList& columns) {
-    QStringList quoted;
-    for (const QString& column : columns)
-        quoted << quoteName(column);
-    return quoted.join(',');
+// The index's columns, each with its prefix length where it has one. The server reports a
+// length for a spatial index's column that it refuses to be given.
+QString keyParts(const ReferenceIndex& index) {
+    QStringList parts;
+    for (qsizetype i = 0; i < index.columns.size(); ++i) {
+        const int prefix = index.kind == "SPATIAL" ? 0 : index.prefixes.value(i);
+        parts << quoteName(index.columns[i]) +
+                     (prefix > 0 ? "(" + QString::number(prefix) + ")" : QString());
+    }
+    return parts.join(',');
+}
+
+// HASH is always asked for by name; BTREE only where it is not the engine's own choice.
+QString usingClause(const ReferenceIndex& index, const QString& engine) {
+    const QString e = engine.toUpper();
+    if (index.kind == "HASH" || (index.kind == "BTREE" && (e == "MEMORY" || e == "HEAP")))
+        return " USING " + index.kind;
+    return {};
+}
+
+// The words before an index's name: FULLTEXT and SPATIAL are kinds of their own.
+QString kindWord(const ReferenceIndex& index) {
+    if (index.kind == "FULLTEXT" || index.kind == "SPATIAL")
+        return index.kind + " ";
+    return index.unique ? "UNIQUE " : "";
 }
 } // namespace
 
 QString createTableStatement(const QList<ReferenceColumn>& columns,
-                             const QList<ReferenceIndex>& indexes, bool backslashEscapes) {
+                             const QList<ReferenceIndex>& indexes, const ReferenceTable& table,
+                             bool backslashEscapes) {
     QString s;
     for (const ReferenceColumn& c : columns) {
         if (s.isEmpty())
@@ -106,11 +161,28 @@ QString createTableStatement(const QList<ReferenceColumn>& columns,
         if (index.keyName == "PRIMARY")
             s += "," + index.keyName + " KEY";
         else
-            s += QString(index.unique ? ",UNIQUE KEY " : ",KEY ") + quoteName(index.keyName);
+            s += "," + kindWord(index) + "KEY " + quoteName(index.keyName);
         if (!index.columns.isEmpty())
-            s += " (" + columnList(index.columns) + ")";
+            s += " (" + keyParts(index) + ")";
+        s += usingClause(index, table.engine);
     }
-    return s + ")";
+    s += ")";
+    if (!table.engine.isEmpty())
+        s += " ENGINE=" + table.engine;
+    if (!table.charset.isEmpty())
+        s += " DEFAULT CHARSET=" + table.charset;
+    if (!table.collation.isEmpty())
+        s += " COLLATE=" + table.collation;
+    return s;
+}
+
+QString tableCharsetStatement(const QString& liveName, const ReferenceTable& table) {
+    QString s = "alter table " + quoteName(liveName) + " default";
+    if (!table.charset.isEmpty())
+        s += " character set " + table.charset;
+    if (!table.collation.isEmpty())
+        s += " collate " + table.collation;
+    return s;
 }
 
 QString addColumnStatement(const QString& table, const ReferenceColumn& c, bool backslashEscapes) {
@@ -130,25 +202,30 @@ QString dropIndexStatement(const QString& liveName, const QString& keyName) {
     return "alter table " + quoteName(liveName) + " drop index " + quoteName(keyName);
 }
 
-QString addIndexStatement(const QString& liveName, const ReferenceIndex& index) {
+QString addIndexStatement(const QString& liveName, const ReferenceIndex& index,
+                          const QString& engine) {
     const QString table = "alter table " + quoteName(liveName);
     QString head;
     if (index.keyName == "PRIMARY")
         head = table + " add primary key(";
     else
-        head = table + (index.unique ? " add unique index " : " add index ") +
-               quoteName(index.keyName) + "(";
-    return head + columnList(index.columns) + ")";
+        head =
+            table + " add " + kindWord(index).toLower() + "index " + quoteName(index.keyName) + "(";
+    return head + keyParts(index) + ")" + usingClause(index, engine);
 }
 
-QString duplicateQuery(const QString& liveName, const QStringList& columns) {
-    QStringList present;
-    for (const QString& column : columns)
-        present << quoteName(column) + " is not null";
+QString duplicateQuery(const QString& liveName, const QStringList& columns,
+                       const QList<int>& prefixes) {
+    QStringList present, values;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        present << quoteName(columns[i]) + " is not null";
+        const int prefix = prefixes.value(i);
+        values << (prefix > 0 ? QString("left(%1, %2)").arg(quoteName(columns[i])).arg(prefix)
+                              : quoteName(columns[i]));
+    }
     // A unique index lets any number of rows with a null in one of its columns through.
-    return "select " + columnList(columns) + " from " + quoteName(liveName) + " where " +
-           present.join(" and ") + " group by " + columnList(columns) +
-           " having count(*) > 1 limit 1";
+    return "select " + values.join(',') + " from " + quoteName(liveName) + " where " +
+           present.join(" and ") + " group by " + values.join(',') + " having count(*) > 1 limit 1";
 }
 
 QString bookkeepingStatement(const QString& versaoBD, bool backslashEscapes) {

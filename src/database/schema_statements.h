@@ -6,25 +6,48 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 namespace krv::database {
 
 class UpdateRow;
+
+// One row of the reference table tabelas: the table's engine, character set and collation,
+// each empty when the file does not give it.
+struct ReferenceTable {
+    QString table, engine, charset, collation;
+
+    static ReferenceTable fromRow(const UpdateRow& row);
+};
 
 // One row of the reference table campos.
 struct ReferenceColumn {
     QString table, field, type;
     bool nullable = true; // null is "YES" exactly, or null
     QString key, defaultValue, extra, autoText;
+    // The default is the empty text: written as default ''. A file that carries column
+    // character sets tells it from no default (null); any file may write it as ''.
+    bool emptyDefault = false;
+    // The character set and collation the column is given, when not its table's.
+    QString charset, collation;
+    // The file has the charset and collation columns: a column without its own follows its
+    // table's.
+    bool carriesCharsets = false;
 
     static ReferenceColumn fromRow(const UpdateRow& row);
 };
+
+// A default as the server reports it that is the empty text: '' or, for the text and blob
+// types, the expression ''.
+bool isEmptyTextDefault(const QVariant& value);
 
 // One index of a table to be created: its name and its columns in order.
 struct ReferenceIndex {
     QString keyName;
     QStringList columns;
-    bool unique = false; // non_unique 0 in the reference; ignored for PRIMARY
+    bool unique = false;      // non_unique 0 in the reference; ignored for PRIMARY
+    QList<int> prefixes = {}; // per column, 0 for the whole column; empty: whole columns
+    QString kind = {};        // BTREE, FULLTEXT, SPATIAL or HASH in upper case; empty: the server's
 };
 
 // Blanks removed at both ends, as the original's Trim did (spaces only).
@@ -57,10 +80,14 @@ QString keptCharsetType(const QString& type, const QString& liveCharset,
 QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes = true);
 
 // "create table `<first column's table, folded>` (D,D,... ,PRIMARY KEY (`a`,`b`),
-// KEY `k` (`c`),UNIQUE KEY `u` (`d`))".
+// KEY `k` (`c`(10)),UNIQUE KEY `u` (`d`),FULLTEXT KEY `f` (`e`))" followed by the table's
+// engine, character set and collation where given.
 // columns must not be empty.
 QString createTableStatement(const QList<ReferenceColumn>& columns,
-                             const QList<ReferenceIndex>& indexes, bool backslashEscapes = true);
+                             const QList<ReferenceIndex>& indexes, const ReferenceTable& table = {},
+                             bool backslashEscapes = true);
+// "alter table `t` default character set X collate Y" (either part when given).
+QString tableCharsetStatement(const QString& liveName, const ReferenceTable& table);
 
 QString addColumnStatement(const QString& table, const ReferenceColumn& c,
                            bool backslashEscapes = true);
@@ -68,11 +95,15 @@ QString modifyColumnStatement(const QString& table, const ReferenceColumn& c,
                               bool backslashEscapes = true);
 // liveName is the live table's folded name.
 QString dropIndexStatement(const QString& liveName, const QString& keyName);
-QString addIndexStatement(const QString& liveName, const ReferenceIndex& index);
+// engine: the table's, which decides whether a BTREE index must be asked for by name.
+QString addIndexStatement(const QString& liveName, const ReferenceIndex& index,
+                          const QString& engine = {});
 
-// One row of values that occurs twice in columns of the live table, ignoring rows with a
-// null in any of them (as a unique index does).
-QString duplicateQuery(const QString& liveName, const QStringList& columns);
+// One row of values that occurs twice in columns of the live table (in the first prefixes[i]
+// characters of column i where given), ignoring rows with a null in any of them (as a
+// unique index does).
+QString duplicateQuery(const QString& liveName, const QStringList& columns,
+                       const QList<int>& prefixes = {});
 
 QString bookkeepingStatement(const QString& versaoBD, bool backslashEscapes = true);
 

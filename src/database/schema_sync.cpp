@@ -47,6 +47,18 @@ void checkTable(const QString& t) {
         refuse(tableWhere(t), "nome de tabela", t);
 }
 
+// An engine, character set or collation name, when given.
+void checkOption(const QString& where, const QString& what, const QString& value) {
+    if (!value.isEmpty() && !isOptionName(value))
+        refuse(where, what, value);
+}
+
+void checkTableOptions(const QString& t, const ReferenceTable& table) {
+    checkOption(tableWhere(t), "motor", table.engine);
+    checkOption(tableWhere(t), "conjunto de caracteres", table.charset);
+    checkOption(tableWhere(t), "collation", table.collation);
+}
+
 // The pieces of a column that enter every statement it is part of; auto is checked where
 // it is used.
 void checkColumn(const QString& t, const ReferenceColumn& c) {
@@ -58,6 +70,8 @@ void checkColumn(const QString& t, const ReferenceColumn& c) {
         refuse(where, "tipo", c.type);
     if (!isColumnAttributes(c.extra))
         refuse(where, "atributo (extra)", c.extra);
+    checkOption(where, "conjunto de caracteres", c.charset);
+    checkOption(where, "collation", c.collation);
 }
 
 void checkAuto(const QString& t, const ReferenceColumn& c) {
@@ -83,6 +97,43 @@ QStringList indexColumns(const QString& t, const QString& k, const UpdateRows& r
 bool referenceUnique(const QString& k, const UpdateRows& rows) {
     return k != "PRIMARY" && !rows.empty() && rows.columnIndex("non_unique") >= 0 &&
            trimBlanks(rows.first().text("non_unique")) == "0";
+}
+
+// An index column's prefix length, 0 for the whole column; a file without the column has
+// whole columns only.
+int prefixOf(const UpdateRow& row) {
+    return row.has("sub_part") ? trimBlanks(row.text("sub_part")).toInt() : 0;
+}
+
+// An index's kind in upper case, empty when the file does not give it.
+QString kindOf(const UpdateRows& rows) {
+    if (rows.empty() || rows.columnIndex("index_type") < 0)
+        return {};
+    return trimBlanks(rows.first().text("index_type")).toUpper();
+}
+
+// The reference index k of t from its rows in order, every piece checked.
+ReferenceIndex referenceIndex(const QString& t, const QString& k, const UpdateRows& rows) {
+    ReferenceIndex index{k, indexColumns(t, k, rows), referenceUnique(k, rows), {}, kindOf(rows)};
+    const QString where = tableWhere(t) + ", índice <" + k + ">";
+    if (!index.kind.isEmpty() && !isIndexKind(index.kind))
+        refuse(where, "tipo de índice", trimBlanks(rows.first().text("index_type")));
+    for (const UpdateRow row : rows) {
+        const QString prefix = row.has("sub_part") ? trimBlanks(row.text("sub_part")) : QString();
+        if (!prefix.isEmpty() && !isPrefixLength(prefix))
+            refuse(where, "tamanho de prefixo", prefix);
+        index.prefixes << prefix.toInt();
+    }
+    return index;
+}
+
+bool sameText(const QString& a, const QString& b) {
+    return trimBlanks(a).compare(trimBlanks(b), Qt::CaseInsensitive) == 0;
+}
+
+// A live value of an optional snapshot column, empty when the row lacks it.
+QString liveText(const UpdateRow& row, const QString& name) {
+    return row.has(name) ? trimBlanks(row.text(name)) : QString();
 }
 
 } // namespace
@@ -170,6 +221,7 @@ QList<SyncStep> SchemaSync::plan() {
     const UpdateRows tabelas = file_.query(kTabelas);
     for (const UpdateRow row : tabelas) {
         const QString t = row.text("table");
+        table_ = ReferenceTable::fromRow(row);
         const UpdateRows rsDTabela = file_.query(kDTabela, {foldName(t)});
         status("Verificando " + t);
         if (rsDTabela.empty()) {
@@ -180,6 +232,8 @@ QList<SyncStep> SchemaSync::plan() {
         if (foldName(live) != foldName(t)) {
             piece([&] { CriaTabela(t); });
         } else {
+            liveEngine_ = liveText(rsDTabela.first(), "engine");
+            piece([&] { AcertaTabela(t, rsDTabela.first()); });
             AcertaCampos(t, live);
             AcertaIndices(t, live);
         }
@@ -198,15 +252,45 @@ void SchemaSync::CriaTabela(const QString& t) {
         line("Tabela <" + t + "> sem campos na referência: não criada");
         return;
     }
+    checkTableOptions(t, table_);
     line("Criando Tabela <" + t + ">");
     QList<ReferenceIndex> indexes;
     for (const UpdateRow key : file_.query(kChaves, {foldName(t)})) {
         const QString k = key.text("key_name");
-        const UpdateRows rows = file_.query(kColunas, {foldName(t), foldName(k)});
-        indexes << ReferenceIndex{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
+        indexes << referenceIndex(t, k, file_.query(kColunas, {foldName(t), foldName(k)}));
     }
-    execute(createTableStatement(columns, indexes, conexao_.backslashEscapes()),
+    execute(createTableStatement(columns, indexes, table_, conexao_.backslashEscapes()),
             SyncStep::CreateTable, lowerName(columns.first().table));
+}
+
+void SchemaSync::AcertaTabela(const QString& t, const UpdateRow& live) {
+    const QString engine = liveText(live, "engine");
+    // Changing a table's engine rewrites it whole and changes how it behaves: only said.
+    if (!table_.engine.isEmpty() && !engine.isEmpty() && !sameText(engine, table_.engine))
+        line("Tabela <" + t + ">: motor <" + engine + "> mantido (a referência pede <" +
+             table_.engine + ">)");
+    const QString charset = liveText(live, "charset"), collation = liveText(live, "collation");
+    const bool differs =
+        (!table_.charset.isEmpty() && !charset.isEmpty() && !sameText(charset, table_.charset)) ||
+        (!table_.collation.isEmpty() && !collation.isEmpty() &&
+         !sameText(collation, table_.collation));
+    if (!differs)
+        return;
+    checkTable(t);
+    checkTableOptions(t, table_);
+    // Only the default of columns to come: columns that follow it are compared one by one.
+    const QString n = lowerName(live.text("table"));
+    line("Alterando Tabela: <" + t + ">");
+    execute(tableCharsetStatement(n, table_), SyncStep::Other, n);
+}
+
+ReferenceColumn SchemaSync::withTableCharset(const ReferenceColumn& c) const {
+    if (!c.carriesCharsets || !isTextType(c.type) || !c.charset.isEmpty() || !c.collation.isEmpty())
+        return c;
+    ReferenceColumn out = c;
+    out.charset = table_.charset;
+    out.collation = table_.collation;
+    return out;
 }
 
 void SchemaSync::AcertaCampos(const QString& t, const QString& liveTable) {
@@ -222,20 +306,42 @@ void SchemaSync::AcertaCampo(const QString& t, const QString& liveTable, const U
         checkColumn(t, c);
         checkAuto(t, c);
         line("Criando Campo: <" + t + "-" + c.field + ">");
+        // A column that follows its table's character set needs none named: the table's own
+        // was set to the reference's first.
         execute(addColumnStatement(t, c, conexao_.backslashEscapes()), SyncStep::AddColumn,
                 trimBlanks(t));
         return;
     }
     const UpdateRow l = rsDCampo.first();
-    // Only the type: a key marker that differs is the index comparison's business, and a
-    // modify sent for it would rewrite the column for nothing.
-    if (trimBlanks(l.text("type")).toUpper() == trimBlanks(c.type).toUpper())
+    const ReferenceColumn want = withTableCharset(c);
+    // The type, the character set and collation where the file gives them, and an empty
+    // default the live column lacks. A key marker that differs is the index comparison's
+    // business, and a modify sent for it would rewrite the column for nothing.
+    const auto differs = [](const QString& wanted, const QString& live) {
+        return !wanted.isEmpty() && !live.isEmpty() && !sameText(wanted, live);
+    };
+    if (trimBlanks(l.text("type")).toUpper() == trimBlanks(c.type).toUpper() &&
+        !differs(want.charset, liveText(l, "charset")) &&
+        !differs(want.collation, liveText(l, "collation")) &&
+        !(c.emptyDefault && l.isNull("default")))
         return;
     checkTable(t);
     checkColumn(t, c);
-    ReferenceColumn changed = c;
+    ReferenceColumn changed = want;
     const LiveColumn live = liveColumn(conexao_, liveTable, l.text("field"));
-    changed.type = keptCharsetType(c.type, live.charset, live.collation);
+    // The reference's own character set and collation, else the live column's: a column
+    // keeps them instead of taking its table's.
+    if (want.charset.isEmpty() && want.collation.isEmpty())
+        changed.type = keptCharsetType(c.type, live.charset, live.collation);
+    else
+        changed.type = keptCharsetType(c.type, want.charset, want.collation);
+    changed.charset.clear();
+    changed.collation.clear();
+    // An empty default the reference does not name stays: inserts that leave the column out
+    // rely on it.
+    if (changed.defaultValue.isEmpty() && isEmptyTextDefault(l.value("default")) &&
+        isTextType(changed.type))
+        changed.emptyDefault = true;
     line("Alterando Campo: <" + t + "-" + c.field + ">");
     execute(modifyColumnStatement(t, changed, conexao_.backslashEscapes()), SyncStep::ModifyColumn,
             trimBlanks(t));
@@ -262,20 +368,23 @@ void SchemaSync::AcertaIndice(const QString& t, const QString& n, const QString&
     }
     const UpdateRows rsColunas = file_.query(kColunas, {foldName(t), foldName(k)});
     // A live index that lacks the reference's uniqueness is rebuilt too: left alone, it
-    // would keep the table weaker than the reference on every run.
-    bool equal =
-        !referenceUnique(k, rsColunas) || trimBlanks(rsDIndice.first().text("non_unique")) == "0";
+    // would keep the table weaker than the reference on every run. So is one of another
+    // kind, where the file gives kinds.
+    const QString kind = kindOf(rsColunas);
+    bool equal = (!referenceUnique(k, rsColunas) ||
+                  trimBlanks(rsDIndice.first().text("non_unique")) == "0") &&
+                 (kind.isEmpty() || !rsDIndice.first().has("index_type") ||
+                  sameText(kind, rsDIndice.first().text("index_type")));
     for (const UpdateRow x : rsColunas) {
         if (!equal)
             break;
         const QVariant seq = x.value("seq_in_index");
-        if (file_
-                .query(kDIndiceColuna, {foldName(n), foldName(k), foldName(x.text("column_name")),
-                                        seq.toLongLong()})
-                .empty()) {
-            equal = false;
-            break;
-        }
+        const UpdateRows liveRows =
+            file_.query(kDIndiceColuna, {foldName(n), foldName(k), foldName(x.text("column_name")),
+                                         seq.toLongLong()});
+        // A prefix counts where the file gives prefixes.
+        equal =
+            !liveRows.empty() && (!x.has("sub_part") || prefixOf(x) == prefixOf(liveRows.first()));
     }
     if (equal)
         return;
@@ -290,8 +399,8 @@ void SchemaSync::AcertaIndice(const QString& t, const QString& n, const QString&
 
 void SchemaSync::IncluiIndice(const QString& t, const QString& n, const QString& k) {
     checkTable(t);
-    const UpdateRows rows = file_.query(kColunas, {foldName(t), foldName(k)});
-    const ReferenceIndex index{k, indexColumns(t, k, rows), referenceUnique(k, rows)};
+    const ReferenceIndex index =
+        referenceIndex(t, k, file_.query(kColunas, {foldName(t), foldName(k)}));
     // Over a column the plan converts, the values to judge are the converted ones: the value
     // check does that before the first change.
     bool converted = false;
@@ -299,7 +408,7 @@ void SchemaSync::IncluiIndice(const QString& t, const QString& n, const QString&
         converted = converted || modified_.contains(foldName(n) + '.' + foldName(column));
     if (index.unique && !converted)
         checkNoDuplicates(t, n, index);
-    execute(addIndexStatement(n, index), SyncStep::AddIndex, n);
+    execute(addIndexStatement(n, index, liveEngine_), SyncStep::AddIndex, n);
     SyncStep& step = steps_.last();
     step.indexName = k;
     step.indexColumns = index.columns;
@@ -313,7 +422,7 @@ void SchemaSync::checkNoDuplicates(const QString& t, const QString& n,
         if (file_.query(kDCampo, {foldName(n), foldName(column)}).empty())
             return;
     Recordset rs;
-    rs.Open(duplicateQuery(n, index.columns), conexao_);
+    rs.Open(duplicateQuery(n, index.columns, index.prefixes), conexao_);
     if (rs.eof())
         return;
     QStringList values;

@@ -6,6 +6,7 @@
 // The work is planned whole first, with every piece of the update file that enters a
 // statement checked, and only then applied: a file with one bad piece changes nothing.
 #include "common/krv_error.h"
+#include "database/schema_statements.h"
 
 #include <QList>
 #include <QSet>
@@ -17,7 +18,6 @@ namespace krv::database {
 class Connection;
 class UpdateFile;
 class UpdateRow;
-struct ReferenceIndex;
 
 // What the comparison shows and does. Every member may be empty.
 struct SyncView {
@@ -83,6 +83,9 @@ public:
 
     // The parts of the plan, for one reference table T as stored in tabelas.
     void CriaTabela(const QString& t);
+    // The table's own options against the matched d_tabelas row: a character set or collation
+    // that differs is altered, an engine that differs is only reported.
+    void AcertaTabela(const QString& t, const UpdateRow& live);
     // liveTable is the matched d_tabelas row's table.
     void AcertaCampos(const QString& t, const QString& liveTable);
     void AcertaIndices(const QString& t, const QString& liveTable);
@@ -98,6 +101,8 @@ private:
     // Runs one piece of the plan, turning its refusal into a Refusal step when collecting.
     void piece(const std::function<void()>& work);
     void checkNoDuplicates(const QString& t, const QString& n, const ReferenceIndex& index);
+    // c with its table's character set and collation where the file has c follow them.
+    ReferenceColumn withTableCharset(const ReferenceColumn& c) const;
     void status(const QString& text);
     void execute(const QString& sql, SyncStep::Change change = SyncStep::Other,
                  const QString& table = {});
@@ -108,6 +113,8 @@ private:
     SyncView view_;
     QList<SyncStep> steps_;
     QSet<QString> modified_; // "table.column", folded, of the columns the plan modifies
+    ReferenceTable table_;   // the reference table being compared
+    QString liveEngine_;     // and its live engine, when it exists
     bool collectRefusals_ = false;
 };
 

@@ -74,6 +74,10 @@ QVariant UpdateRow::value(int column) const {
     return rows_->values_[size_t(index_) * rows_->columns_.size() + size_t(column)];
 }
 
+bool UpdateRow::has(const QString& name) const {
+    return rows_->columnIndex(name) >= 0;
+}
+
 QVariant UpdateRow::value(const QString& name) const {
     const int column = rows_->columnIndex(name);
     if (column < 0)

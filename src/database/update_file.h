@@ -33,6 +33,8 @@ public:
     QString text(int column) const { return value(column).toString(); }
     QString text(const QString& name) const { return value(name).toString(); }
     bool isNull(const QString& name) const { return value(name).isNull(); }
+    // Whether the result has the column: optional columns of the update file's tables.
+    bool has(const QString& name) const;
 
 private:
     const UpdateRows* rows_;

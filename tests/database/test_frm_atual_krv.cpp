@@ -236,6 +236,22 @@ INSTANTIATE_TEST_SUITE_P(
                   "update indices set key_name = 'ix_nome`(nome)); drop table menu; --' "
                   "where key_name = 'ix_nome'",
                   "ix_nome`(nome)"},
+        Injection{"Engine",
+                  "update tabelas set engine = 'InnoDB; drop table menu' where [table] = "
+                  "'aaa_nova'",
+                  "InnoDB; drop table menu"},
+        Injection{"Collation",
+                  "update campos set collation = 'utf8mb4_bin, drop column nome' where field = "
+                  "'email'",
+                  "utf8mb4_bin, drop column nome"},
+        Injection{"IndexKind",
+                  "update indices set index_type = 'BTREE, drop column nome' where key_name = "
+                  "'ix_nome'",
+                  "BTREE, drop column nome"},
+        Injection{"PrefixLength",
+                  "update indices set sub_part = '10), drop column nome, add index z (nome' "
+                  "where key_name = 'ix_nome'",
+                  "10), drop column nome"},
         Injection{"Auto", "update campos set auto = ', drop column nome' where field = 'email'",
                   "drop column nome"}),
     [](const ::testing::TestParamInfo<Injection>& info) { return std::string(info.param.name); });
@@ -528,13 +544,24 @@ INSTANTIATE_TEST_SUITE_P(
                          "create table t (id int primary key, c varchar(100), n int, "
                          "b bigint, i varchar(20))",
                          0},
+            // A file without column character sets: the live column keeps its own.
             StoredValues{"CharsetKeptWhenWidened",
                          "create table t (id int primary key, c varchar(20) character set "
                          "utf8mb4) default charset=latin1\n"
                          "insert into t values (1, '✓ 日本 €')",
                          "create table t (id int primary key, c varchar(30)) default "
                          "charset=latin1",
-                         0},
+                         0, "",
+                         "alter table campos drop column charset\n"
+                         "alter table campos drop column collation"},
+            // A file that carries them: the reference's character set, proved on the values.
+            StoredValues{"ReferenceCharsetProvedOnTheValues",
+                         "create table t (id int primary key, c varchar(20) character set "
+                         "utf8mb4) default charset=latin1\n"
+                         "insert into t values (1, '✓ 日本 €')",
+                         "create table t (id int primary key, c varchar(30)) default "
+                         "charset=latin1",
+                         1, "latin1"},
             StoredValues{"IndexOnly",
                          "create table t (id int primary key, c varchar(10))\n"
                          "insert into t values (1, 'a'), (2, 'a')",

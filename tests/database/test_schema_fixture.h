@@ -84,6 +84,25 @@ protected:
         return rows;
     }
 
+    // Every table but licensa and menu, as the server's catalogue describes it: engine and
+    // collation; columns by name with type, nullability, key, default, extra, character set
+    // and collation; index columns with position, prefix, uniqueness and kind.
+    static QStringList structure(ScratchDatabase& db) {
+        const QString where = " where table_schema = database() and table_name not in "
+                              "('licensa', 'menu') order by 1";
+        return db.column("select concat_ws('|', table_name, engine, table_collation) from "
+                         "information_schema.tables" +
+                         where) +
+               db.column("select concat_ws('|', table_name, column_name, column_type, "
+                         "is_nullable, column_key, ifnull(column_default, '<none>'), extra, "
+                         "ifnull(collation_name, '')) from information_schema.columns" +
+                         where) +
+               db.column("select concat_ws('|', table_name, index_name, seq_in_index, "
+                         "column_name, ifnull(sub_part, ''), non_unique, index_type) from "
+                         "information_schema.statistics" +
+                         where);
+    }
+
     QString liveRow(const QString& sql, int column) {
         QSqlQuery q(live.db());
         if (!q.exec(sql) || !q.next())

@@ -1,3 +1,4 @@
+#include "database/schema_plan.h"
 #include "database/schema_statements.h"
 #include "test_schema_fixture.h"
 
@@ -111,6 +112,32 @@ TEST(IndexStatements, PrimaryKeyIsNamedByItsWords) {
               "select `a`,`b` from `t` where `a` is not null and `b` is not null group by "
               "`a`,`b` having count(*) > 1 limit 1");
     EXPECT_EQ(bookkeepingStatement("0001'2"), "update licensa set ult_atualizacao='0001''2'");
+    // Prefix lengths, kinds, and HASH or BTREE named where the engine would choose otherwise.
+    const ReferenceIndex fulltext{"f", {"a", "b"}, false, {0, 0}, "FULLTEXT"};
+    const ReferenceIndex hash{"h", {"a", "b"}, true, {128, 0}, "HASH"};
+    const ReferenceIndex btree{"PRIMARY", {"a"}, true, {}, "BTREE"};
+    EXPECT_EQ(addIndexStatement("t", fulltext), "alter table `t` add fulltext index `f`(`a`,`b`)");
+    EXPECT_EQ(addIndexStatement("t", hash, "InnoDB"),
+              "alter table `t` add unique index `h`(`a`(128),`b`) USING HASH");
+    EXPECT_EQ(addIndexStatement("t", btree, "InnoDB"), "alter table `t` add primary key(`a`)");
+    EXPECT_EQ(addIndexStatement("t", btree, "memory"),
+              "alter table `t` add primary key(`a`) USING BTREE");
+    EXPECT_EQ(duplicateQuery("t", {"a", "b"}, {10, 0}),
+              "select left(`a`, 10),`b` from `t` where `a` is not null and `b` is not null group "
+              "by left(`a`, 10),`b` having count(*) > 1 limit 1");
+    ReferenceColumn c;
+    c.table = "t";
+    c.field = "m";
+    c.type = "varchar(9)";
+    c.emptyDefault = true;
+    c.charset = "latin1";
+    c.collation = "latin1_bin";
+    EXPECT_EQ(createTableStatement({c}, {fulltext, hash}, {"t", "Aria", "utf8mb3", ""}),
+              "create table `t` (`m` varchar(9) character set latin1 collate latin1_bin default "
+              "'',FULLTEXT KEY `f` (`a`,`b`),UNIQUE KEY `h` (`a`(128),`b`) USING HASH) "
+              "ENGINE=Aria DEFAULT CHARSET=utf8mb3");
+    EXPECT_EQ(tableCharsetStatement("t", {"t", "", "latin1", "latin1_bin"}),
+              "alter table `t` default character set latin1 collate latin1_bin");
 }
 
 TEST_F(SchemaFixture, IdenticalStructuresChangeNothing) {
@@ -134,7 +161,8 @@ TEST_F(SchemaFixture, MissingTableIsCreatedWholeInOneStatement) {
     EXPECT_EQ(trace.statements[0],
               "create table `pedidos` (`id` int(11) NOT NULL  auto_increment,`cliente` int(11) "
               "NOT NULL ,`valor` decimal(10,2) NOT NULL  default '0.00',`obs` varchar(20),KEY "
-              "`ix_cli` (`cliente`,`id`),PRIMARY KEY (`id`))");
+              "`ix_cli` (`cliente`,`id`),PRIMARY KEY (`id`)) ENGINE=InnoDB DEFAULT "
+              "CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci");
     EXPECT_EQ(indexRows(live, "pedidos"), indexRows(reference, "pedidos"));
     EXPECT_EQ(columnRows(live, "pedidos"), columnRows(reference, "pedidos"));
 }
@@ -226,9 +254,9 @@ TEST_F(SchemaFixture, TableWithoutColumnsIsSkippedWithALine) {
     both(kClientes);
     reference.exec("create table extra (x int)");
     const UpdateFile file = build();
-    file.execute("insert into tabelas values ('fantasma')");
+    file.execute("insert into tabelas ([table]) values ('fantasma')");
     file.execute("delete from campos where [table] = 'extra'");
-    file.execute("insert into tabelas values ('vazia')");
+    file.execute("insert into tabelas ([table]) values ('vazia')");
     const auto trace = sync(file);
     EXPECT_EQ(trace.lines, QStringList({"Tabela <extra> sem campos na referência: não criada",
                                         "Tabela <fantasma> sem campos na referência: não criada",
@@ -333,5 +361,170 @@ TEST_F(SchemaFixture, UniqueIndexOverDuplicatesIsRefusedBeforeAnyChange) {
         "alter table `clientes` add unique index `ux_nome`(`nome`,`cidade`), ALGORITHM=INPLACE, "
         "LOCK=NONE"));
     EXPECT_EQ(indexRows(live, "clientes"), indexRows(reference, "clientes"));
+    EXPECT_TRUE(sync(file).statements.isEmpty());
+}
+
+// One table each from real schemas, holding what an update file must carry beyond names and
+// types; the damage a repair must undo (the data still fitting); rows the result must take
+// under a strict mode as the original does.
+struct RealTable {
+    const char* what;
+    QStringList reference, damage, rows;
+};
+
+const RealTable kRealTables[] = {
+    {"empty default",
+     {"create table msg (id int primary key, message varchar(2048) NOT NULL default '', "
+      "t text NOT NULL default '', n varchar(5) default NULL)"},
+     {"alter table msg modify message varchar(100) NOT NULL, modify t text NOT NULL"},
+     {"insert into msg (id) values (1)"}},
+    {"names with punctuation",
+     {"create table `reply-to` (`max-access` int NOT NULL, `a.b c` varchar(3), `o'k` int, "
+      "`x\"y;z` int, `(p)` int, `-- c` int, `/*c*/` int, `ação` int, `Order` int, `$d` int, "
+      "`abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghij-234` int, "
+      "primary key (`max-access`), key `ix-1` (`a.b c`, `o'k`), key `k.2` (`-- c`))"},
+     {"alter table `reply-to` drop column `o'k`, drop column `/*c*/`, drop index `k.2`"},
+     {}},
+    {"table character set",
+     {"create table opts (options varchar(64000) NOT NULL, u varchar(10) character set utf8mb4) "
+      "default charset=latin1"},
+     {"alter table opts modify options varchar(100) NOT NULL, modify u varchar(10)"},
+     {"insert into opts values ('á', '€')"}},
+    {"index prefix lengths",
+     {"create table counters (Counter tinyblob NOT NULL, key_ varchar(2048), username "
+      "varchar(64), primary key (Counter(128)), key items_1 (key_(764)), key u (username(32)))"},
+     {"alter table counters drop index items_1, drop index u, add index u (username)"},
+     {}},
+    {"column collation",
+     {"create table jobs (JobStatus char(1) binary NOT NULL, name varchar(20) collate "
+      "utf8mb4_bin, primary key (JobStatus))"},
+     {"alter table jobs modify JobStatus char(1) NOT NULL, modify name varchar(20)"},
+     {"insert into jobs values ('A', 'x')", "insert into jobs values ('a', 'X')"}},
+    {"fulltext index",
+     {"create table pages (id int primary key, body text, title varchar(80), fulltext key "
+      "ft (title), fulltext key fb (body, title))"},
+     {"alter table pages drop index ft, add index ft (title), drop index fb"},
+     {"insert into pages values (1, 'a', 'b')"}},
+    {"memory engine and hash indexes",
+     {"create table cache (id int NOT NULL, tag varchar(10), primary key (id) using hash, "
+      "key b (tag) using btree) engine=MEMORY"},
+     {"alter table cache drop index b, add index b (tag)"},
+     {}},
+    {"myisam and spatial index",
+     {"create table places (id int NOT NULL, g geometry NOT NULL, spatial key sg (g)) "
+      "engine=MyISAM"},
+     {"alter table places drop index sg"},
+     {}},
+    {"unique hash over text",
+     {"create table notes (body text, unique key ub (body) using hash)"},
+     {"alter table notes drop index ub"},
+     {"insert into notes values ('x')"}},
+};
+
+class RealTableRun : public SchemaFixture, public ::testing::WithParamInterface<RealTable> {
+protected:
+    // The rows go in under a strict mode; the table is emptied again.
+    void acceptsRows() {
+        live.exec("set session sql_mode = 'STRICT_ALL_TABLES'");
+        live.exec(GetParam().rows);
+        for (const QString& t : live.column("show tables"))
+            live.exec("delete from `" + t + "`");
+    }
+};
+
+TEST_P(RealTableRun, IsCreatedAndRepairedEqualAndARerunHasNothingToDo) {
+    const RealTable& c = GetParam();
+    reference.exec(c.reference);
+    const UpdateFile file = build();
+    sync(file);
+    EXPECT_EQ(structure(live), structure(reference));
+    EXPECT_TRUE(sync(file).statements.isEmpty());
+    acceptsRows();
+
+    for (const QString& t : live.column("show tables"))
+        live.exec("drop table `" + t + "`");
+    live.exec(c.reference);
+    live.exec(c.damage);
+    ASSERT_NE(structure(live), structure(reference));
+    const auto repair = sync(file);
+    EXPECT_FALSE(repair.statements.isEmpty());
+    EXPECT_EQ(structure(live), structure(reference)) << repair.statements.join("\n").toStdString();
+    const auto rerun = sync(file);
+    EXPECT_TRUE(rerun.statements.isEmpty()) << rerun.statements.join("\n").toStdString();
+    acceptsRows();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RealTableRun, ::testing::ValuesIn(kRealTables),
+                         [](const ::testing::TestParamInfo<RealTable>& info) {
+                             return QString(info.param.what).replace(' ', '_').toStdString();
+                         });
+
+// A collation change that would make the primary key hold 'A' and 'a' twice is refused before
+// any change; an engine that differs is listed and left.
+TEST_F(SchemaFixture, CollationThatBreaksAKeyIsRefusedAndAnEngineOnlyReported) {
+    live.exec({"create table jobs (s char(1) binary NOT NULL, primary key (s))",
+               "insert into jobs values ('A'), ('a')", "create table logs (x int) engine=MyISAM"});
+    reference.exec({"create table jobs (s char(1) NOT NULL, primary key (s))",
+                    "create table logs (x int) engine=InnoDB"});
+    const UpdateFile file = build();
+    const QString before = showCreate("jobs");
+    try {
+        sync(file);
+        FAIL() << "the duplicate key went through";
+    } catch (const KrvError& e) {
+        EXPECT_TRUE(e.description().contains("chave primária <s>") ||
+                    e.description().contains("índice único <PRIMARY>"))
+            << e.description().toStdString();
+    }
+    EXPECT_EQ(showCreate("jobs"), before);
+    live.exec("delete from jobs where s = 'a'");
+    const auto trace = sync(file);
+    EXPECT_TRUE(trace.lines.contains("Tabela <logs>: motor <MyISAM> mantido (a referência pede "
+                                     "<InnoDB>)"))
+        << trace.lines.join("\n").toStdString();
+    EXPECT_EQ(trace.statements.filter("logs"), QStringList());
+    EXPECT_EQ(liveRow("select engine from information_schema.tables where table_schema = "
+                      "database() and table_name = 'logs'",
+                      0),
+              "MyISAM");
+}
+
+// A name the update would refuse never leaves the builder; every other one goes through.
+TEST_F(SchemaFixture, BuilderRefusesANameTheUpdateWouldRefuse) {
+    reference.exec("create table `a``b` (x int)");
+    try {
+        build();
+        FAIL() << "the name went into the file";
+    } catch (const KrvError& e) {
+        EXPECT_TRUE(e.description().contains("a`b")) << e.description().toStdString();
+    }
+}
+
+// Every table above in one schema of our own, with the suite's own tables beside it: created
+// from nothing, then a damaged copy (tables dropped, columns and indexes changed) repaired;
+// every table, column, index and default equal, and the dry run finds nothing to do.
+TEST_F(SchemaFixture, SchemaWithEveryConstructIsCreatedAndRepairedWhole) {
+    live.exec({"create table licensa (ult_atualizacao varchar(10), atmenu varchar(10))",
+               "create table menu (Sistema varchar(10), sequencia int)"});
+    QStringList all, damage;
+    for (const RealTable& c : kRealTables) {
+        all << c.reference;
+        damage << c.damage;
+    }
+    reference.exec(all);
+    const UpdateFile file = build();
+    const auto created = sync(file);
+    EXPECT_EQ(created.statements.size(), qsizetype(std::size(kRealTables)));
+    EXPECT_EQ(structure(live), structure(reference));
+    EXPECT_EQ(planUpdate(file.path(), Conexao()).statements, 0);
+
+    for (const RealTable& c : kRealTables)
+        live.exec("drop table " + QString(c.reference[0]).section(' ', 2, 2));
+    live.exec(all.mid(1));
+    live.exec(damage.mid(1));
+    const auto repaired = sync(file);
+    EXPECT_TRUE(repaired.lines.contains("Criando Tabela <msg>"));
+    EXPECT_EQ(structure(live), structure(reference));
+    EXPECT_EQ(planUpdate(file.path(), Conexao()).statements, 0);
     EXPECT_TRUE(sync(file).statements.isEmpty());
 }

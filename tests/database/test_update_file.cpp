@@ -83,12 +83,12 @@ TEST_F(UpdateFileTest, TransactionsRollBackUnlessCommitted) {
     tools::createUpdateFileTables(file);
     {
         UpdateFileTransaction t(file);
-        file.execute("insert into tabelas values ('a')");
+        file.execute("insert into tabelas ([table]) values ('a')");
     }
     EXPECT_TRUE(file.query("select * from tabelas").empty());
     {
         UpdateFileTransaction t(file);
-        file.execute("insert into tabelas values ('b')");
+        file.execute("insert into tabelas ([table]) values ('b')");
         t.commit();
     }
     EXPECT_EQ(file.query("select * from tabelas").size(), 1);

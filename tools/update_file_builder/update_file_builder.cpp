@@ -18,16 +18,16 @@ void createUpdateFileTables(const UpdateFile& file) {
     // Column order matters: the snapshot inserts rows without a column list.
     file.executeScript(
         "create table numero (CodAtu text);"
-        "create table tabelas ([table] text);"
+        "create table tabelas ([table] text, engine text, charset text, collation text);"
         "create table campos ([table] text, field text, type text, [null] text, [key] text, "
-        "[default] text, extra text, auto text);"
+        "[default] text, extra text, auto text, charset text, collation text);"
         "create table indices ([table] text, key_name text, column_name text, "
-        "seq_in_index integer, non_unique text);"
-        "create table d_tabelas ([table] text);"
+        "seq_in_index integer, non_unique text, sub_part integer, index_type text);"
+        "create table d_tabelas ([table] text, engine text, charset text, collation text);"
         "create table d_campos ([table] text, field text, type text, [null] text, [key] text, "
-        "[default] text, extra text);"
+        "[default] text, extra text, charset text, collation text);"
         "create table d_indices ([table] text, key_name text, column_name text, "
-        "seq_in_index integer, non_unique text);");
+        "seq_in_index integer, non_unique text, sub_part integer, index_type text);");
 }
 
 namespace {
@@ -59,19 +59,51 @@ QVariant nullable(const QSqlQuery& q, const QString& name) {
     return v.isNull() ? QVariant() : QVariant(v.toString());
 }
 
-// Each column's default as information_schema reports it: literal texts quoted, numbers
-// and expressions bare.
-QMap<QString, QVariant> serverDefaults(QSqlDatabase reference, const QString& table) {
+// What information_schema says of a column beyond "show columns": its default as the
+// server keeps it (literal texts quoted, numbers and expressions bare), its character set
+// and collation.
+struct ServerColumn {
+    QVariant defaultValue;
+    QString charset, collation;
+};
+
+QMap<QString, ServerColumn> serverColumns(QSqlDatabase reference, const QString& table) {
     QSqlQuery q(reference);
-    q.prepare("select column_name, column_default from information_schema.columns "
-              "where table_schema = database() and table_name = ?");
+    q.prepare("select column_name, column_default, character_set_name, collation_name from "
+              "information_schema.columns where table_schema = database() and table_name = ?");
     q.addBindValue(table);
     if (!q.exec())
         throw KrvError(err::Database, "information_schema.columns: " + q.lastError().text());
-    QMap<QString, QVariant> defaults;
+    QMap<QString, ServerColumn> columns;
     while (q.next())
-        defaults.insert(q.value(0).toString().toLower(), q.value(1));
-    return defaults;
+        columns.insert(q.value(0).toString().toLower(),
+                       {q.value(1), q.value(2).toString(), q.value(3).toString()});
+    return columns;
+}
+
+// The table's engine, character set and collation.
+QVariantList tableOptions(QSqlDatabase reference, const QString& table) {
+    QSqlQuery q(reference);
+    q.prepare("select t.engine, c.character_set_name, t.table_collation from "
+              "information_schema.tables t left join "
+              "information_schema.collation_character_set_applicability c on "
+              "c.collation_name = t.table_collation where t.table_schema = database() and "
+              "t.table_name = ?");
+    q.addBindValue(table);
+    if (!q.exec())
+        throw KrvError(err::Database, "information_schema.tables: " + q.lastError().text());
+    if (!q.next())
+        return {QVariant(), QVariant(), QVariant()};
+    return {nullable(q, "engine"), nullable(q, "character_set_name"),
+            nullable(q, "table_collation")};
+}
+
+// Every name the file carries must be one the update accepts: refused here, the maker
+// learns of it before the file ships.
+void checkName(const QString& what, const QString& name) {
+    if (!database::isPlainIdentifier(name))
+        throw KrvError(err::Database, "O nome <" + name + "> (" + what +
+                                          ") não pode ser levado pelo arquivo de atualização.");
 }
 
 // Zelvor tells an expression default from a literal by its form (see statement_check.h); a
@@ -115,26 +147,44 @@ void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildO
             throw KrvError(err::Database, "A tabela " + w + " não existe na referência.");
 
     for (const QString& t : tables) {
-        file.execute("insert into tabelas ([table]) values (?)", {t});
-        const QMap<QString, QVariant> defaults = serverDefaults(reference, t);
-        for (QSqlQuery q = run(reference, "show columns from `" + t + "`"); q.next();) {
+        checkName("tabela", t);
+        const QVariantList options = tableOptions(reference, t);
+        file.execute("insert into tabelas ([table], engine, charset, collation) values (?,?,?,?)",
+                     {t, options[0], options[1], options[2]});
+        const QString tableCollation = options[2].toString();
+        const QMap<QString, ServerColumn> server = serverColumns(reference, t);
+        const QString quoted = "`" + QString(t).replace('`', "``") + "`";
+        for (QSqlQuery q = run(reference, "show columns from " + quoted); q.next();) {
             const QString f = text(q, "field");
-            checkDefault(t, f, nullable(q, "default"), defaults.value(f.toLower()));
+            checkName("campo de " + t, f);
+            const ServerColumn column = server.value(f.toLower());
+            checkDefault(t, f, nullable(q, "default"), column.defaultValue);
             QString extra = text(q, "extra");
             // Appended right after the definition: it must carry its own blank.
             if (!extra.isEmpty())
                 extra.prepend(' ');
+            // A column's own character set and collation only where they are not its table's.
+            const bool own = !column.collation.isEmpty() &&
+                             column.collation.compare(tableCollation, Qt::CaseInsensitive) != 0;
             file.execute("insert into campos ([table], field, type, [null], [key], [default], "
-                         "extra, auto) values (?,?,?,?,?,?,?,?)",
+                         "extra, auto, charset, collation) values (?,?,?,?,?,?,?,?,?,?)",
                          {t, f, text(q, "type"), text(q, "null"), text(q, "key"),
                           nullable(q, "default"), extra,
-                          autoText.value((t + "." + f).toLower(), QString(""))});
+                          autoText.value((t + "." + f).toLower(), QString("")),
+                          own ? QVariant(column.charset) : QVariant(),
+                          own ? QVariant(column.collation) : QVariant()});
         }
-        for (QSqlQuery q = run(reference, "show index from `" + t + "`"); q.next();)
+        for (QSqlQuery q = run(reference, "show index from " + quoted); q.next();) {
+            checkName("índice de " + t, text(q, "key_name"));
             file.execute("insert into indices ([table], key_name, column_name, seq_in_index, "
-                         "non_unique) values (?,?,?,?,?)",
+                         "non_unique, sub_part, index_type) values (?,?,?,?,?,?,?)",
                          {t, text(q, "key_name"), text(q, "column_name"),
-                          field(q, "seq_in_index").toLongLong(), text(q, "non_unique")});
+                          field(q, "seq_in_index").toLongLong(), text(q, "non_unique"),
+                          field(q, "sub_part").isNull()
+                              ? QVariant()
+                              : QVariant(field(q, "sub_part").toLongLong()),
+                          text(q, "index_type")});
+        }
     }
 }
 
