@@ -2,6 +2,9 @@
 #include "database/schema_statements.h"
 #include "test_schema_fixture.h"
 
+#include <QDir>
+#include <QProcess>
+
 using namespace krv;
 using namespace krv::database;
 using krv::test::SchemaFixture;
@@ -112,32 +115,10 @@ TEST(IndexStatements, PrimaryKeyIsNamedByItsWords) {
               "select `a`,`b` from `t` where `a` is not null and `b` is not null group by "
               "`a`,`b` having count(*) > 1 limit 1");
     EXPECT_EQ(bookkeepingStatement("0001'2"), "update licensa set ult_atualizacao='0001''2'");
-    // Prefix lengths, kinds, and HASH or BTREE named where the engine would choose otherwise.
-    const ReferenceIndex fulltext{"f", {"a", "b"}, false, {0, 0}, "FULLTEXT"};
-    const ReferenceIndex hash{"h", {"a", "b"}, true, {128, 0}, "HASH"};
-    const ReferenceIndex btree{"PRIMARY", {"a"}, true, {}, "BTREE"};
-    EXPECT_EQ(addIndexStatement("t", fulltext), "alter table `t` add fulltext index `f`(`a`,`b`)");
-    EXPECT_EQ(addIndexStatement("t", hash, "InnoDB"),
-              "alter table `t` add unique index `h`(`a`(128),`b`) USING HASH");
-    EXPECT_EQ(addIndexStatement("t", btree, "InnoDB"), "alter table `t` add primary key(`a`)");
-    EXPECT_EQ(addIndexStatement("t", btree, "memory"),
-              "alter table `t` add primary key(`a`) USING BTREE");
+    // A unique prefix index compares the prefixes only.
     EXPECT_EQ(duplicateQuery("t", {"a", "b"}, {10, 0}),
               "select left(`a`, 10),`b` from `t` where `a` is not null and `b` is not null group "
               "by left(`a`, 10),`b` having count(*) > 1 limit 1");
-    ReferenceColumn c;
-    c.table = "t";
-    c.field = "m";
-    c.type = "varchar(9)";
-    c.emptyDefault = true;
-    c.charset = "latin1";
-    c.collation = "latin1_bin";
-    EXPECT_EQ(createTableStatement({c}, {fulltext, hash}, {"t", "Aria", "utf8mb3", ""}),
-              "create table `t` (`m` varchar(9) character set latin1 collate latin1_bin default "
-              "'',FULLTEXT KEY `f` (`a`,`b`),UNIQUE KEY `h` (`a`(128),`b`) USING HASH) "
-              "ENGINE=Aria DEFAULT CHARSET=utf8mb3");
-    EXPECT_EQ(tableCharsetStatement("t", {"t", "", "latin1", "latin1_bin"}),
-              "alter table `t` default character set latin1 collate latin1_bin");
 }
 
 TEST_F(SchemaFixture, IdenticalStructuresChangeNothing) {
@@ -388,7 +369,8 @@ const RealTable kRealTables[] = {
     {"table character set",
      {"create table opts (options varchar(64000) NOT NULL, u varchar(10) character set utf8mb4) "
       "default charset=latin1"},
-     {"alter table opts modify options varchar(100) NOT NULL, modify u varchar(10)"},
+     {"alter table opts modify options varchar(100) NOT NULL, modify u varchar(10)",
+      "alter table opts default charset=utf8mb4"},
      {"insert into opts values ('á', '€')"}},
     {"index prefix lengths",
      {"create table counters (Counter tinyblob NOT NULL, key_ varchar(2048), username "
@@ -527,4 +509,78 @@ TEST_F(SchemaFixture, SchemaWithEveryConstructIsCreatedAndRepairedWhole) {
     EXPECT_EQ(structure(live), structure(reference));
     EXPECT_EQ(planUpdate(file.path(), Conexao()).statements, 0);
     EXPECT_TRUE(sync(file).statements.isEmpty());
+}
+
+// Real schemas from Debian packages, when a folder of them is given (scripts/real-schemas
+// fetches them; CI runs the schema of our own above instead): each is created from nothing
+// beside the suite's tables, then a damaged copy is repaired (every fourth table dropped,
+// indexes dropped, columns dropped or narrowed), each time equal to the reference, and a
+// rerun has nothing to do.
+TEST_F(SchemaFixture, RealSchemasAreCreatedAndRepairedEqual) {
+    const QString folder = qEnvironmentVariable("KRV_REAL_SCHEMAS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "KRV_REAL_SCHEMAS names no folder of schemas (scripts/real-schemas)";
+    const QString ref = reference.scalar("select database()");
+    const auto dropAll = [](test::ScratchDatabase& db) {
+        db.exec("set foreign_key_checks = 0");
+        for (const QString& t : db.column("show full tables where table_type = 'BASE TABLE'"))
+            db.exec("drop table `" + t + "`");
+    };
+    for (const QFileInfo& sql : QDir(folder).entryInfoList({"*.sql"}, QDir::Files)) {
+        SCOPED_TRACE(sql.fileName().toStdString());
+        dropAll(reference);
+        dropAll(live);
+        QProcess load;
+        load.setStandardInputFile(sql.filePath());
+        load.start("mariadb",
+                   {"--no-defaults", "-h", test::DbServer::host(), "-P",
+                    QString::number(test::DbServer::port()), "-u" + test::DbServer::user(),
+                    "-p" + test::DbServer::password(), ref});
+        ASSERT_TRUE(load.waitForFinished(300000));
+        ASSERT_EQ(load.exitCode(), 0) << load.readAllStandardError().toStdString();
+        live.exec({"create table licensa (ult_atualizacao varchar(10), atmenu varchar(10))",
+                   "create table menu (Sistema varchar(10), sequencia int)"});
+        const UpdateFile file = build();
+        sync(file);
+        EXPECT_EQ(structure(live), structure(reference));
+        EXPECT_TRUE(sync(file).statements.isEmpty());
+
+        dropAll(live);
+        const QStringList tables =
+            reference.column("show full tables where table_type = 'BASE TABLE'");
+        ASSERT_GE(tables.size(), 7);
+        for (qsizetype i = 0; i < tables.size(); ++i) {
+            const QString t = "`" + tables[i] + "`";
+            live.exec("create table " + t + " like `" + ref + "`." + t);
+            const QString where =
+                " where table_schema = database() and table_name = '" + tables[i] + "'";
+            const QStringList indexed = live.column(
+                "select distinct column_name from information_schema.statistics" + where);
+            const QStringList loose =
+                live.column("select column_name from information_schema.columns" + where +
+                            " and column_name not in ('" + indexed.join("','") +
+                            "') order by ordinal_position");
+            const QStringList keys =
+                live.column("select distinct index_name from information_schema.statistics" +
+                            where + " and index_name <> 'PRIMARY'");
+            if (i % 4 == 0)
+                live.exec("drop table " + t);
+            else if (i % 4 == 1 && !keys.isEmpty())
+                live.exec("alter table " + t + " drop index `" + keys.last() + "`");
+            else if (i % 4 == 2 && loose.size() > 1)
+                live.exec("alter table " + t + " drop column `" + loose.last() + "`");
+            else if (!loose.isEmpty()) {
+                const QString type =
+                    live.scalar("select column_type from information_schema.columns" + where +
+                                " and column_name = '" + loose.first() + "'");
+                if (type.startsWith("varchar("))
+                    live.exec("alter table " + t + " modify `" + loose.first() + "` varchar(1)");
+            }
+        }
+        ASSERT_NE(structure(live), structure(reference));
+        sync(file);
+        EXPECT_EQ(structure(live), structure(reference));
+        const auto rerun = sync(file);
+        EXPECT_TRUE(rerun.statements.isEmpty()) << rerun.statements.join("\n").toStdString();
+    }
 }
