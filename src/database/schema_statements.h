@@ -59,8 +59,8 @@ QString foldName(const QString& s);
 // The name a table is created or altered under: trimmed and lower case.
 QString lowerName(const QString& s);
 
-// A name between backquotes, its surrounding blanks removed (the checker has refused any
-// name holding a backquote).
+// A name between backquotes, its surrounding blanks removed and any backquote doubled (the
+// checker refuses them in the update file; a live name may hold one).
 QString quoteName(const QString& name);
 // " default <expression>" or " default '<literal>'"; empty for an empty default.
 // backslashEscapes: the session's escaping mode (Connection::backslashEscapes).

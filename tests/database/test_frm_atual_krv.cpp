@@ -519,6 +519,10 @@ INSTANTIATE_TEST_SUITE_P(
                          "create table t (a int, c varchar(10))\n"
                          "insert into t values (1, 'abcdefghij'), (1, 'abcdefghij'), (2, 'x')",
                          "create table t (a int, c varchar(3))", 2, "a=<1>"},
+            StoredValues{"KeyNamedWithABackquote",
+                         "create table t (`i``d` int primary key, c varchar(10))\n"
+                         "insert into t values (1, 'abcdefghij'), (2, 'ok')",
+                         "create table t (c varchar(4))", 1, "i`d=<1>"},
             StoredValues{"UniqueAfterCollation",
                          "create table t (id int primary key, c varchar(10) collate "
                          "utf8mb4_bin, unique key u (c))\n"
