@@ -1,5 +1,7 @@
 #include "common/release_manifest.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -144,6 +146,14 @@ QByteArray serialize(const Manifest& manifest) {
                            {"expires", isoUtc(manifest.expires)},
                            {"files", files}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QString fileSha256(const QString& path) {
+    QFile f(path);
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !sha.addData(&f))
+        return {};
+    return QString::fromLatin1(sha.result().toHex());
 }
 
 } // namespace krv::manifest

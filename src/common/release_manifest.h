@@ -49,4 +49,8 @@ QByteArray serialize(const Manifest& manifest);
 // ISO 8601 UTC with seconds, as the manifest writes times: 2026-12-08T02:30:14Z.
 QString isoUtc(const QDateTime& time);
 
+// The SHA-256 of a file's bytes as the manifest writes it (lower-case hex); empty when the
+// file cannot be read.
+QString fileSha256(const QString& path);
+
 } // namespace krv::manifest

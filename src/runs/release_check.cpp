@@ -70,14 +70,6 @@ QString serialFile(const QString& suiteFolder) {
     return suiteFolder + "/atualizacoes/manifesto.serial";
 }
 
-QString sha256Of(const QString& path) {
-    QFile f(path);
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    if (!f.open(QIODevice::ReadOnly) || !sha.addData(&f))
-        return {};
-    return QString::fromLatin1(sha.result().toHex());
-}
-
 // Accepts manifest text and its signature text, or refuses.
 const manifest::Manifest& accept(const QByteArray& text, const QByteArray& signatureText) {
     const signature::Check check =
@@ -228,7 +220,7 @@ void requireListedContent(const QString& entry, const QString& path, bool remove
                      .arg(entry)
                      .arg(QFileInfo(path).size())
                      .arg(e->size);
-    else if (sha256Of(path) != e->sha256)
+    else if (manifest::fileSha256(path) != e->sha256)
         reason = "o conteúdo do arquivo " + entry +
                  " não confere com o manifesto da versão (SHA-256 diferente)";
     if (reason.isEmpty()) {

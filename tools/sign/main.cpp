@@ -132,14 +132,6 @@ int verify(const QString& publicFile, const QStringList& files) {
     return status;
 }
 
-QString sha256Of(const QString& path) {
-    QFile f(path);
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    if (!f.open(QIODevice::ReadOnly) || !sha.addData(&f))
-        return {};
-    return QString::fromLatin1(sha.result().toHex());
-}
-
 // The version a file carries: its module's for an archive, CodAtu for the update file, the
 // file version of a program; empty when it carries none.
 QString carriedVersion(const QString& path, krv::manifest::Kind kind) {
@@ -214,7 +206,7 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
         if (!isReleaseFile(name))
             continue;
         const QString path = QDir(folder).filePath(name);
-        m::Entry e{name, QFileInfo(path).size(), sha256Of(path), m::kindOf(name), {}};
+        m::Entry e{name, QFileInfo(path).size(), m::fileSha256(path), m::kindOf(name), {}};
         e.version = carriedVersion(path, e.kind);
         const QString stated = given.take(name);
         if (!e.version.isEmpty() && !stated.isEmpty() && stated != e.version)
@@ -268,7 +260,7 @@ int verifyRelease(const QString& publicFile, const QString& folder) {
         const QString path = QDir(folder).filePath(e.name);
         if (!QFileInfo(path).isFile())
             status = fail(e.name + ": listed but missing");
-        else if (QFileInfo(path).size() != e.size || sha256Of(path) != e.sha256)
+        else if (QFileInfo(path).size() != e.size || m::fileSha256(path) != e.sha256)
             status = fail(e.name + ": differs from the manifest");
         else
             std::printf("OK %s\n", qPrintable(e.name));
