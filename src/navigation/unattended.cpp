@@ -18,9 +18,6 @@ namespace krv::navigation {
 
 namespace {
 
-const QString kDone = "Atualização concluída com sucesso!";
-const QString kNothing = "Nenhuma atualização realizada!";
-const QString kUpToDate = "Seu sistema não necessita de nenhuma atualização!";
 const QString kLoginRefused = "Ocorreu um erro ao consultar o servidor, verifique se o usuário";
 const QString kNoStoredLogin = "Nenhum usuário gravado para o servidor de atualização. Entre uma "
                                "vez pelo assistente com \"Gravar\" marcado.";
@@ -56,11 +53,7 @@ bool UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
     if (kind != "msgbox")
         return false;
     const QString text = fields.value(3);
-    if (text == kDone)
-        outcome_ = exitcode::updated;
-    else if (text == kNothing || text == kUpToDate)
-        outcome_ = exitcode::nothingToDo;
-    else if (text.startsWith(kLoginRefused)) {
+    if (text.startsWith(kLoginRefused)) {
         outcome_ = exitcode::loginRefused;
         return true;
     } else if (text.startsWith(kNoSecureConnection)) {
@@ -74,6 +67,17 @@ bool UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
             }
     }
     return false;
+}
+
+void UnattendedOutcome::ended(runs::Outcome outcome) {
+    switch (outcome) {
+    case runs::Outcome::Updated:
+        outcome_ = exitcode::updated;
+        return;
+    case runs::Outcome::NothingToDo:
+        outcome_ = exitcode::nothingToDo;
+        return;
+    }
 }
 
 int UnattendedOutcome::status(int endCode) const {
@@ -108,6 +112,7 @@ void startUnattended(const CommandLine& options) {
     database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
                                                            : database::DataChangePolicy::Refuse;
     auto outcome = std::make_shared<UnattendedOutcome>(options.acceptTerms);
+    runs::observeRun(outcome.get()); // kept alive by the end handler below
     platform::setEndHandler([outcome](int code) {
         const int status = outcome->status(code);
         if (status == exitcode::termsNotAccepted)

@@ -2,8 +2,11 @@
 // zelvor --unattended: the interactive program driven without a person. The windows exist
 // (offscreen) and the same handlers run; the buttons a person would press are pressed by the
 // test hook's driver, every message box is answered with its default button, and every box
-// and status text is written to standard output. The exit status tells how the run ended.
+// and status text is written to standard output. The exit status tells how the run ended:
+// from the outcome the run reports (runs/run_outcome.h) where it reports one, otherwise from
+// the boxes after which a window would wait for a person.
 #include "navigation/command_line.h"
+#include "runs/run_outcome.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,10 +14,14 @@
 
 namespace krv::navigation {
 
-// Reads the transcript of an unattended run and works out its exit status.
-class UnattendedOutcome {
+// Observes an unattended run (its reported outcome and its transcript) and works out its exit
+// status.
+class UnattendedOutcome : public runs::RunObserver {
 public:
     explicit UnattendedOutcome(bool acceptTerms) : acceptTerms_(acceptTerms) {}
+
+    // The run's end as it reported it: updated, or nothing to do.
+    void ended(runs::Outcome outcome) override;
 
     // One transcript line. True when the run cannot go on by itself (a box after which the
     // window would wait for a person) and must end with status().
