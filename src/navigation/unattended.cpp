@@ -1,7 +1,5 @@
 #include "navigation/unattended.h"
 
-#include "navigation/frm_inicio.h"
-
 #include "database/safe_update.h"
 
 #include "platform/program.h"
@@ -18,18 +16,10 @@ namespace krv::navigation {
 
 namespace {
 
-const QString kLoginRefused = "Ocorreu um erro ao consultar o servidor, verifique se o usuário";
 const QString kNoStoredLogin = "Nenhum usuário gravado para o servidor de atualização. Entre uma "
                                "vez pelo assistente com \"Gravar\" marcado.";
 const QString kTermsRefused = "Termos da atualização não aceitos: use --accept-terms para "
                               "aceitá-los.";
-
-// The boxes after which the window waits for another try that nobody will make.
-const char* const kStuck[] = {
-    "A porta de conexão configurada",
-    "Arquivos de atualização não encontrados no diretório informado!",
-    "A unidade ",
-};
 
 void closingLine(int status) {
     platform::printUnattendedNote(
@@ -45,28 +35,9 @@ void closingLine(int status) {
 
 } // namespace
 
-bool UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
-    if (kind == "show" && fields.value(0) == "frmHist" && !acceptTerms_) {
+void UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
+    if (kind == "show" && fields.value(0) == "frmHist" && !acceptTerms_)
         outcome_ = exitcode::termsNotAccepted;
-        return false;
-    }
-    if (kind != "msgbox")
-        return false;
-    const QString text = fields.value(3);
-    if (text.startsWith(kLoginRefused)) {
-        outcome_ = exitcode::loginRefused;
-        return true;
-    } else if (text.startsWith(kNoSecureConnection)) {
-        outcome_ = exitcode::failed;
-        return true;
-    } else {
-        for (const char* stuck : kStuck)
-            if (text.startsWith(QString::fromUtf8(stuck))) {
-                outcome_ = exitcode::failed;
-                return true;
-            }
-    }
-    return false;
 }
 
 void UnattendedOutcome::ended(runs::Outcome outcome) {
@@ -77,7 +48,19 @@ void UnattendedOutcome::ended(runs::Outcome outcome) {
     case runs::Outcome::NothingToDo:
         outcome_ = exitcode::nothingToDo;
         return;
+    case runs::Outcome::LoginRefused:
+        outcome_ = exitcode::loginRefused;
+        return;
+    case runs::Outcome::Failed:
+        outcome_ = exitcode::failed;
+        return;
     }
+}
+
+void UnattendedOutcome::waitsForPerson(runs::Outcome outcome) {
+    ended(outcome);
+    // After the handler that showed the box returns: nobody will make another try.
+    QTimer::singleShot(0, [] { platform::endProgram(0); });
 }
 
 int UnattendedOutcome::status(int endCode) const {
@@ -124,9 +107,7 @@ void startUnattended(const CommandLine& options) {
     platform::hook::drive(unattendedScript(options),
                           [outcome](const QString& kind, const QStringList& fields) {
                               platform::printUnattended(kind, fields);
-                              if (outcome->see(kind, fields))
-                                  // After the box returns: its window would wait for another try.
-                                  QTimer::singleShot(0, [] { platform::endProgram(0); });
+                              outcome->see(kind, fields);
                           });
 }
 

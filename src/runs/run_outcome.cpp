@@ -15,4 +15,9 @@ void reportOutcome(Outcome outcome) {
         observer_->ended(outcome);
 }
 
+void reportWaiting(Outcome outcome) {
+    if (observer_)
+        observer_->waitsForPerson(outcome);
+}
+
 } // namespace krv::runs
