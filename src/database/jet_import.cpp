@@ -1,6 +1,7 @@
 #include "database/jet_import.h"
 
 #include "common/updatekrv.h"
+#include "platform/process.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -260,8 +261,7 @@ void removeStaleTemporaryCopies() {
     for (const QString& name : temp.entryList({"zelvor-*.sqlite*"}, QDir::Files)) {
         bool ok = false;
         const qint64 pid = name.section('-', 1, 1).toLongLong(&ok);
-        if (ok && pid != QCoreApplication::applicationPid() &&
-            !QFileInfo::exists(QString("/proc/%1").arg(pid)))
+        if (ok && !platform::processRuns(pid))
             temp.remove(name);
     }
 }

@@ -7,6 +7,7 @@
 #include "platform/window_support.h"
 #include "runs/archive_names.h"
 #include "runs/frm_proc_dir.h"
+#include "runs/run_outcome.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -119,6 +120,7 @@ void frmDir::Drive1_Change() {
     if (!QDir(drive).isReadable() || !Dir1->setPath(drive)) {
         msgBox("A unidade " + drive + " não está disponível.", Buttons::OK, Icon::Exclamation,
                "Aviso!");
+        runs::reportWaiting(runs::Outcome::Failed);
         showDriveOf(Dir1->path());
     }
 }
@@ -136,6 +138,7 @@ void frmDir::cmdOK_Click() {
     if (!holdsUpdateFiles(Dir1->path())) {
         msgBox("Arquivos de atualização não encontrados no diretório informado!", Buttons::OK,
                Icon::Information, "Aviso!");
+        runs::reportWaiting(runs::Outcome::Failed);
         return;
     }
     updatekrv::DirOrigem = Dir1->path();

@@ -9,6 +9,7 @@
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/settings.h"
+#include "runs/run_outcome.h"
 
 #include <QLabel>
 
@@ -87,6 +88,7 @@ void frmInicio::cmdContinua_Click() {
             msgBox("A porta de conexão configurada (" + porta +
                        ") não é válida. Informe um número de 1 a 65535 em \"Config.\".",
                    Buttons::OK, Icon::Exclamation, "Aviso!");
+            runs::reportWaiting(runs::Outcome::Failed);
             return;
         }
         Inet1.RemotePort = port;
@@ -98,12 +100,14 @@ void frmInicio::cmdContinua_Click() {
     if (!ok && !tlsFailure.isEmpty()) {
         // Not the user's name or password: checking them again cannot help.
         msgBox(kNoSecureConnection + tlsFailure + ".", Buttons::OK, Icon::Critical, "Aviso!");
+        runs::reportWaiting(runs::Outcome::Failed);
         return;
     }
     if (!ok) {
         msgBox("Ocorreu um erro ao consultar o servidor, verifique se o usuário e a senha estão "
                "corretos e tente novamente!",
                Buttons::OK, Icon::Critical, "Aviso!");
+        runs::reportWaiting(runs::Outcome::LoginRefused);
         return;
     }
     if (chkGravar->isChecked()) {

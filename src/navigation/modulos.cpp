@@ -19,6 +19,7 @@
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
 #include "runs/release_check.h"
+#include "runs/run_outcome.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -245,6 +246,7 @@ void Modulos(frmInicio& w) {
     }
     // Decided on the work list: items due with an empty history still show the terms.
     if (proc.lstAux->count() == 0) {
+        runs::reportOutcome(runs::Outcome::NothingToDo);
         msgBox("Seu sistema não necessita de nenhuma atualização!", Buttons::OK, Icon::Information,
                "Aviso!");
         endProgram(0);

@@ -1,7 +1,5 @@
 #include "navigation/unattended.h"
 
-#include "navigation/frm_inicio.h"
-
 #include "database/safe_update.h"
 
 #include "platform/program.h"
@@ -18,21 +16,10 @@ namespace krv::navigation {
 
 namespace {
 
-const QString kDone = "Atualização concluída com sucesso!";
-const QString kNothing = "Nenhuma atualização realizada!";
-const QString kUpToDate = "Seu sistema não necessita de nenhuma atualização!";
-const QString kLoginRefused = "Ocorreu um erro ao consultar o servidor, verifique se o usuário";
 const QString kNoStoredLogin = "Nenhum usuário gravado para o servidor de atualização. Entre uma "
                                "vez pelo assistente com \"Gravar\" marcado.";
 const QString kTermsRefused = "Termos da atualização não aceitos: use --accept-terms para "
                               "aceitá-los.";
-
-// The boxes after which the window waits for another try that nobody will make.
-const char* const kStuck[] = {
-    "A porta de conexão configurada",
-    "Arquivos de atualização não encontrados no diretório informado!",
-    "A unidade ",
-};
 
 void closingLine(int status) {
     platform::printUnattendedNote(
@@ -48,32 +35,32 @@ void closingLine(int status) {
 
 } // namespace
 
-bool UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
-    if (kind == "show" && fields.value(0) == "frmHist" && !acceptTerms_) {
+void UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
+    if (kind == "show" && fields.value(0) == "frmHist" && !acceptTerms_)
         outcome_ = exitcode::termsNotAccepted;
-        return false;
-    }
-    if (kind != "msgbox")
-        return false;
-    const QString text = fields.value(3);
-    if (text == kDone)
+}
+
+void UnattendedOutcome::ended(runs::Outcome outcome) {
+    switch (outcome) {
+    case runs::Outcome::Updated:
         outcome_ = exitcode::updated;
-    else if (text == kNothing || text == kUpToDate)
+        return;
+    case runs::Outcome::NothingToDo:
         outcome_ = exitcode::nothingToDo;
-    else if (text.startsWith(kLoginRefused)) {
+        return;
+    case runs::Outcome::LoginRefused:
         outcome_ = exitcode::loginRefused;
-        return true;
-    } else if (text.startsWith(kNoSecureConnection)) {
+        return;
+    case runs::Outcome::Failed:
         outcome_ = exitcode::failed;
-        return true;
-    } else {
-        for (const char* stuck : kStuck)
-            if (text.startsWith(QString::fromUtf8(stuck))) {
-                outcome_ = exitcode::failed;
-                return true;
-            }
+        return;
     }
-    return false;
+}
+
+void UnattendedOutcome::waitsForPerson(runs::Outcome outcome) {
+    ended(outcome);
+    // After the handler that showed the box returns: nobody will make another try.
+    QTimer::singleShot(0, [] { platform::endProgram(0); });
 }
 
 int UnattendedOutcome::status(int endCode) const {
@@ -108,6 +95,7 @@ void startUnattended(const CommandLine& options) {
     database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
                                                            : database::DataChangePolicy::Refuse;
     auto outcome = std::make_shared<UnattendedOutcome>(options.acceptTerms);
+    runs::observeRun(outcome.get()); // kept alive by the end handler below
     platform::setEndHandler([outcome](int code) {
         const int status = outcome->status(code);
         if (status == exitcode::termsNotAccepted)
@@ -119,9 +107,7 @@ void startUnattended(const CommandLine& options) {
     platform::hook::drive(unattendedScript(options),
                           [outcome](const QString& kind, const QStringList& fields) {
                               platform::printUnattended(kind, fields);
-                              if (outcome->see(kind, fields))
-                                  // After the box returns: its window would wait for another try.
-                                  QTimer::singleShot(0, [] { platform::endProgram(0); });
+                              outcome->see(kind, fields);
                           });
 }
 

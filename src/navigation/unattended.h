@@ -2,8 +2,10 @@
 // zelvor --unattended: the interactive program driven without a person. The windows exist
 // (offscreen) and the same handlers run; the buttons a person would press are pressed by the
 // test hook's driver, every message box is answered with its default button, and every box
-// and status text is written to standard output. The exit status tells how the run ended.
+// and status text is written to standard output. The exit status tells how the run ended,
+// from the outcome the run reports (runs/run_outcome.h); no box text is read.
 #include "navigation/command_line.h"
+#include "runs/run_outcome.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,14 +13,19 @@
 
 namespace krv::navigation {
 
-// Reads the transcript of an unattended run and works out its exit status.
-class UnattendedOutcome {
+// Observes an unattended run (its reported outcome and its transcript) and works out its exit
+// status.
+class UnattendedOutcome : public runs::RunObserver {
 public:
     explicit UnattendedOutcome(bool acceptTerms) : acceptTerms_(acceptTerms) {}
 
-    // One transcript line. True when the run cannot go on by itself (a box after which the
-    // window would wait for a person) and must end with status().
-    bool see(const QString& kind, const QStringList& fields);
+    // The run's end as it reported it.
+    void ended(runs::Outcome outcome) override;
+    // The run stopped where a person must act: it ends, with outcome, once the box is answered.
+    void waitsForPerson(runs::Outcome outcome) override;
+
+    // One transcript line: the terms window shown to a run that may not accept them.
+    void see(const QString& kind, const QStringList& fields);
     // The exit status for a program end with the given code.
     int status(int endCode) const;
 

@@ -142,41 +142,35 @@ HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options) {
         answer.body.clear();
         return answer;
     };
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (!initialised)
+    if (!initTransfers())
         return transportFailure(CURLE_FAILED_INIT, {});
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi)
         return transportFailure(CURLE_FAILED_INIT, {});
 
-    const QByteArray address = url.toUtf8();
     Receiving r;
     r.limit = options.maxBodyBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     CURL* c = easy.get();
-    curl_easy_setopt(c, CURLOPT_URL, address.constData());
-    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-    // Direct access, as the original control was set up: no proxy from the environment.
-    curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
-    applyTransferPolicy(c);
+    TransferSetup setup;
+    setup.url = url.toUtf8();
+    setup.port = options.remotePort;
+    setup.connectTimeoutSeconds = options.connectTimeoutSeconds;
+    setup.stallSeconds = options.lowSpeedSeconds;
+    setup.direct = true;
+    setup.http11 = false;
+    setup.receiveBufferBytes = 0;
+    setup.maxBodyBytes = options.maxBodyBytes;
+    setUpTransfer(c, setup, errorBuffer);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &r);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &onHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &r);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
-    // An announced length over the limit fails before any of the body is read.
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxBodyBytes));
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
     r.clock.start();
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &onProgress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &r);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    if (options.remotePort > 0)
-        curl_easy_setopt(c, CURLOPT_PORT, long(options.remotePort));
 
     // Driven through a multi handle so the caller's event loop runs between short polls.
     CURLM* m = multi.get();

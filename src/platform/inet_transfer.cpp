@@ -24,14 +24,6 @@ constexpr int WaitSliceMs = 50;
 // A wait for headers returns to its caller (who yields) at least this often.
 constexpr int HeaderSliceMs = 10;
 
-void globalInit() {
-    static const bool done = [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        return true;
-    }();
-    (void)done;
-}
-
 } // namespace
 
 struct InetTransfer::Impl {
@@ -153,7 +145,7 @@ struct InetTransfer::Impl {
 };
 
 InetTransfer::InetTransfer() : d(std::make_unique<Impl>()) {
-    globalInit();
+    initTransfers();
     d->multi = curl_multi_init();
     d->easy = curl_easy_init();
 }
@@ -196,29 +188,21 @@ void InetTransfer::execute(const QStringList& requestHeaders) {
 
     CURL* e = d->easy;
     curl_easy_reset(e);
-    const QByteArray url = d->url.toUtf8();
-    curl_easy_setopt(e, CURLOPT_URL, url.constData());
-    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-    applyTransferPolicy(e);
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    // Fewer, larger reads from the socket; deliveries to us stay at most 16 KiB.
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 128L * 1024);
+    TransferSetup setup; // the downloads' set-up
+    setup.url = d->url.toUtf8();
+    setup.port = d->port;
+    setup.connectTimeoutSeconds = connectTimeout;
+    setup.stallSeconds = stallTimeout;
+    setUpTransfer(e, setup, d->errorBuffer);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, d.get());
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, d.get());
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, d->errorBuffer);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, long(connectTimeout));
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, long(stallTimeout));
     d->rate = RateWatch();
     d->clock.start();
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, d.get());
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    if (d->port > 0)
-        curl_easy_setopt(e, CURLOPT_PORT, long(d->port));
     if (d->requestHeaders)
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, d->requestHeaders);
 

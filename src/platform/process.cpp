@@ -3,6 +3,9 @@
 #include "platform/test_hook.h"
 
 #include <QProcess>
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
 
 namespace krv::platform {
 
@@ -17,6 +20,11 @@ bool startDetached(const QString& program, const QStringList& arguments) {
     p.setStandardOutputFile(QProcess::nullDevice());
     p.setStandardErrorFile(QProcess::nullDevice());
     return p.startDetached();
+}
+
+bool processRuns(qint64 pid) {
+    // Another user's process (EPERM) runs all the same.
+    return pid > 0 && (pid == ::getpid() || ::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 } // namespace krv::platform

@@ -50,4 +50,30 @@ void applyTransferPolicy(CURL* easy) {
         curl_easy_setopt(easy, CURLOPT_CAINFO, file.toLocal8Bit().constData());
 }
 
+bool initTransfers() {
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return initialised;
+}
+
+void setUpTransfer(CURL* easy, const TransferSetup& setup, char* errorBuffer) {
+    curl_easy_setopt(easy, CURLOPT_URL, setup.url.constData());
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    if (setup.direct)
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
+    applyTransferPolicy(easy);
+    if (setup.http11)
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    if (setup.receiveBufferBytes > 0)
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, setup.receiveBufferBytes);
+    if (setup.maxBodyBytes > 0)
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(setup.maxBodyBytes));
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(setup.connectTimeoutSeconds));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(setup.stallSeconds));
+    if (setup.port > 0)
+        curl_easy_setopt(easy, CURLOPT_PORT, long(setup.port));
+}
+
 } // namespace krv::platform

@@ -7,13 +7,14 @@
 
 namespace krv::relauncher {
 
-Form1::Form1(const QString& argument) : relauncher_(argument, platform::programFolder()) {
+Form1::Form1(const QString& argument, std::chrono::milliseconds tick)
+    : relauncher_(argument, platform::programFolder()) {
     setObjectName("Form1");
     setWindowTitle("Atualizando assistente de atualização KRV");
     setFixedSize(360, 160);
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(4000);
+    Timer1->setInterval(tick);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     activation_ = new platform::ActivationJob(this, [this] {
         relauncher_.reset();

@@ -1,10 +1,11 @@
 #pragma once
-// Movrin's one window: on first activation it starts a 4-second timer whose ticks each make
-// one attempt at replacing the assistant.
+// Movrin's one window: on first activation it starts a timer (4 s a tick) whose ticks each
+// make one attempt at replacing the assistant.
 #include "relauncher/relauncher.h"
 
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 
 namespace krv::platform {
 class ActivationJob;
@@ -15,7 +16,10 @@ namespace krv::relauncher {
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(const QString& argument);
+    static constexpr std::chrono::milliseconds kTick{4000};
+
+    // tick: the time between attempts; only tests shorten it.
+    explicit Form1(const QString& argument, std::chrono::milliseconds tick = kTick);
 
     QTimer* Timer1;
     const Relauncher& relauncher() const { return relauncher_; }

@@ -5,6 +5,19 @@
 #include "platform/unattended_output.h"
 #include "relauncher/form1.h"
 
+namespace {
+
+// The time between attempts. A test hook installed from its variables (before an unattended
+// run makes the hook drive below) may shorten it, so tests need not wait 4 s a tick.
+std::chrono::milliseconds tick() {
+    const int ms = qEnvironmentVariableIntValue("ZELVOR_TEST_MOVRIN_TICK_MS");
+    if (krv::platform::hook::active() && ms > 0)
+        return std::chrono::milliseconds(ms);
+    return krv::relauncher::Form1::kTick;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     // "-" followed by the archive's path relative to DirSis; then, from an unattended
     // assistant, "--unattended" and the arguments to restart it with.
@@ -14,7 +27,7 @@ int main(int argc, char** argv) {
     const bool unattended = args.value(1) == "--unattended";
     int qtArgc = 1; // the arguments are ours, not Qt's
     krv::platform::Application app(qtArgc, argv, "movrin", unattended);
-    krv::relauncher::Form1 form(args.value(0));
+    krv::relauncher::Form1 form(args.value(0), tick());
     if (unattended) {
         form.relauncher().setUnattended(args.mid(2));
         // Every box goes to standard output and is answered with its default button.

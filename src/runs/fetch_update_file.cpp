@@ -3,8 +3,8 @@
 #include "download/frm_download.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
+#include "platform/process.h"
 #include "platform/program.h"
-#include "runs/leftovers.h"
 #include "runs/update_record.h"
 
 #include <QDir>
@@ -78,7 +78,7 @@ bool writeRecord(const QString& path, const PartRecord& r) {
 
 // Another process that is still running writes the part.
 bool writtenByAnother(const PartRecord& r) {
-    return r.pid > 0 && r.pid != ::getpid() && processRuns(r.pid);
+    return r.pid != ::getpid() && platform::processRuns(r.pid);
 }
 
 void removePart(const QString& path) {

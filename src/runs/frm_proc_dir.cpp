@@ -14,6 +14,7 @@
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 #include "runs/release_check.h"
+#include "runs/run_outcome.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -154,6 +155,7 @@ void frmProcDir::Processa() {
             }
         }
         unsetCursor();
+        reportOutcome(updatekrv::Atualizou ? Outcome::Updated : Outcome::NothingToDo);
         msgBox(updatekrv::Atualizou ? "Atualização concluída com sucesso!"
                                     : "Nenhuma atualização realizada!",
                Buttons::OK, Icon::Information, "Aviso!");

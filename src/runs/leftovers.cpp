@@ -1,13 +1,11 @@
 #include "runs/leftovers.h"
 
 #include "platform/paths.h"
+#include "platform/process.h"
 
 #include <QDir>
 #include <QFile>
-#include <cerrno>
-#include <csignal>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace krv::runs {
 
@@ -20,10 +18,6 @@ bool isRegular(const QString& path) {
 
 } // namespace
 
-bool processRuns(qint64 pid) {
-    return pid == ::getpid() || ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-}
-
 void removeEndedExtractions(const QString& folder) {
     const QString prefix = QString::fromLatin1(kExtractionPrefix);
     const QStringList names =
@@ -32,7 +26,7 @@ void removeEndedExtractions(const QString& folder) {
         // Names without a process id come from before ids were recorded: their writer is gone.
         bool ok = false;
         const qint64 pid = name.mid(prefix.size()).section('-', 0, 0).toLongLong(&ok);
-        if (ok && pid > 0 && processRuns(pid))
+        if (ok && platform::processRuns(pid))
             continue;
         const QString path = folder + "/" + name;
         if (isRegular(path))

@@ -10,9 +10,6 @@ namespace krv::runs {
 // random part, so a later run can tell whether their writer is still at work.
 inline constexpr char kExtractionPrefix[] = ".krv-extract-";
 
-// The process pid (this one included) still runs.
-bool processRuns(qint64 pid);
-
 // Removes the extraction temporaries directly in folder whose writing process has ended.
 void removeEndedExtractions(const QString& folder);
 

@@ -3,6 +3,7 @@
 #include "common/updatekrv.h"
 #include "platform/dialogs.h"
 #include "platform/program.h"
+#include "runs/run_outcome.h"
 #include "runs/update_record.h"
 
 #include <QFile>
@@ -34,6 +35,7 @@ void LimpaTemporarios(const std::function<void(const QString&)>& status) {
     platform::yield();
     record::filesFetched();
     removeUpdateFolder(updatekrv::updateFolder());
+    reportOutcome(updatekrv::Atualizou ? Outcome::Updated : Outcome::NothingToDo);
     if (updatekrv::Atualizou)
         platform::msgBox("Atualização concluída com sucesso!", platform::Buttons::OK,
                          platform::Icon::Information, "Aviso!");

@@ -2,6 +2,7 @@ target_sources(krv_core PRIVATE
   runs/frm_proc.cpp
   runs/fetch_update_file.cpp
   runs/limpa_temporarios.cpp
+  runs/run_outcome.cpp
   runs/update_record.cpp
   runs/dir_run.cpp
   runs/frm_proc_dir.cpp

@@ -5,9 +5,9 @@
 #include "database/connection.h"
 #include "navigation/protocol.h"
 #include "platform/dialogs.h"
+#include "platform/process.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
-#include "runs/leftovers.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -459,7 +459,7 @@ void markInterrupted(const QString& folder) {
         QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
         file.close();
         const qint64 pid = record["pid"].toInteger();
-        if (record["outcome"] != "running" || (pid > 0 && processRuns(pid)))
+        if (record["outcome"] != "running" || platform::processRuns(pid))
             continue;
         // Kept as it was last written: how far the run got, and the statement it was in.
         record["outcome"] = "interrupted";

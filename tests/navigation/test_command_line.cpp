@@ -2,6 +2,7 @@
 #include "build_info.h"
 #include "navigation/command_line.h"
 #include "navigation/frm_sel.h"
+#include "navigation/unattended.h"
 #include "run_program.h"
 #include "suite_install.h"
 
@@ -56,6 +57,40 @@ TEST(CommandLine, ReadsEachOptionAndRefusesWhatCannotBeUsed) {
         EXPECT_EQ(got.directory, c.directory);
         EXPECT_EQ(got.plan, c.plan);
     }
+}
+
+// The exit status of an unattended run from what the run reported, no window involved.
+TEST(UnattendedOutcome, ReportedOutcomesAndProgramEndsGiveTheDocumentedStatuses) {
+    using runs::Outcome;
+    const struct {
+        const char* name;
+        std::optional<Outcome> reported;
+        bool termsShown; // the terms window shown to a run that may not accept them
+        int endCode;
+        int status;
+    } cases[] = {
+        {"updated", Outcome::Updated, false, 0, exitcode::updated},
+        {"nothing to do", Outcome::NothingToDo, false, 0, exitcode::nothingToDo},
+        {"login refused", Outcome::LoginRefused, false, 0, exitcode::loginRefused},
+        {"failed", Outcome::Failed, false, 0, exitcode::failed},
+        {"terms not accepted", {}, true, 0, exitcode::termsNotAccepted},
+        {"ended without a report", {}, false, 0, exitcode::failed},
+        {"an end that says what went wrong", Outcome::Updated, false, 124, 124},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UnattendedOutcome outcome(false);
+        if (c.termsShown)
+            outcome.see("show", {"frmHist", "Histórico"});
+        outcome.see("show", {"frmProc", "Atualizando"});
+        if (c.reported)
+            outcome.ended(*c.reported);
+        EXPECT_EQ(outcome.status(c.endCode), c.status);
+    }
+    UnattendedOutcome accepting(true);
+    accepting.see("show", {"frmHist", "Histórico"});
+    accepting.ended(Outcome::Updated);
+    EXPECT_EQ(accepting.status(0), exitcode::updated);
 }
 
 TEST(CommandLineRun, HelpVersionAndBadOptionsEndAtOnceWithoutAWindow) {

@@ -70,6 +70,7 @@ TEST(SelfUpdate, ZelvorHandsOverToMovrinWhichStartsTheNewAssistant) {
         o.arguments = c.args;
         o.env["ZELVOR_BASE_URL"] = served.baseUrl();
         o.env["KRV_TEST_MARKER"] = marker;
+        o.env["ZELVOR_TEST_MOVRIN_TICK_MS"] = "100";
         if (!c.replacedWith.isEmpty())
             o.env["ZELVOR_REPLACED_WITH"] = c.replacedWith;
         const RunResult r = runProgram(zelvor, o);
@@ -79,7 +80,7 @@ TEST(SelfUpdate, ZelvorHandsOverToMovrinWhichStartsTheNewAssistant) {
         if (c.args.isEmpty()) {
             ASSERT_EQ(r.of("run").size(), 1) << r.transcriptText().toStdString();
             EXPECT_EQ(r.of("run")[0].fields, QStringList({movrin, "-/update/zelvor01.32.00.zip"}));
-            // Movrin waits for its first tick (4 s) before it replaces the old executable.
+            // Movrin waits for its first tick before it replaces the old executable.
             for (int i = 0; i < 300 && !QFile::exists(marker); ++i)
                 QThread::msleep(50);
             QThread::msleep(100);
