@@ -626,6 +626,17 @@ TEST_F(InternetRun, ASignedReleaseAppliesAndEveryReplayedOrSpoiledOneIsRefusedWi
         bool key = true;
         QStringList refusedToo = {}; // further parts of the message
     };
+    // An older module served in place of the new one, its manifest entry listing version (or
+    // none, when empty).
+    const auto olderModuleListedAs = [&](const QString& version) {
+        makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(older)}});
+        ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
+        maker.resign(release, [version](manifest::Manifest& m) {
+            for (manifest::Entry& e : m.files)
+                if (e.name == "krvsis01.32.00.zip")
+                    e.version = version;
+        });
+    };
     const QList<Case> cases = {
         {"a correct release applies", listOf, [] {}, ""},
         {"no key: an unsigned server works as before", listOf,
@@ -730,29 +741,13 @@ TEST_F(InternetRun, ASignedReleaseAppliesAndEveryReplayedOrSpoiledOneIsRefusedWi
          {"tamanho máximo"}},
         {"an older module in an archive listed without a version",
          listOf,
-         [&] {
-             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(older)}});
-             ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
-             maker.resign(release, [](manifest::Manifest& m) {
-                 for (manifest::Entry& e : m.files)
-                     if (e.name == "krvsis01.32.00.zip")
-                         e.version.clear();
-             });
-         },
+         [&] { olderModuleListedAs({}); },
          "01.20.00",
          true,
          {"mais antiga"}},
         {"a module that is not at the version listed for it",
          listOf,
-         [&] {
-             makeZip(served("krvsis01.32.00.zip"), {{"krvsis", readFile(older)}});
-             ASSERT_TRUE(maker.release(release, 5, {{"mnusis_cs.krv", "000011"}}));
-             maker.resign(release, [](manifest::Manifest& m) {
-                 for (manifest::Entry& e : m.files)
-                     if (e.name == "krvsis01.32.00.zip")
-                         e.version = "01.32.00";
-             });
-         },
+         [&] { olderModuleListedAs("01.32.00"); },
          "tem a versão 01.20.00",
          true,
          {"lista a versão 01.32.00"}},
