@@ -1,7 +1,7 @@
 // An update-server answer body, decoded as the transfer control decodes it, read as the
 // version list and the history are read and checked as the login checks it.
 #include "common/text.h"
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 #include "scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -6,7 +6,7 @@
 #include "common/text.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "database/frm_atual_menu.h"
+#include "runs/frm_atual_menu.h"
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
@@ -79,7 +79,7 @@ int once(int argc, char** argv, int port, const QString& dirSis) {
         std::fflush(stdout);
     });
     timer.start();
-    platform::form<database::frmAtualMenu>().show();
+    platform::form<runs::frmAtualMenu>().show();
     return app.exec();
 }
 

@@ -1,6 +1,6 @@
 // Times Descompacta against "unzip -o -j -q" on one archive of 1,000 files / 200 MB,
 // extracted into a folder that already holds older files of the same names.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "runs/mod_add_zip.h"
 
 #include <QCoreApplication>

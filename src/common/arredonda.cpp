@@ -1,6 +1,6 @@
 #include "common/arredonda.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 
 #include <cmath>
 

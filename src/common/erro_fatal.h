@@ -1,7 +1,7 @@
 #pragma once
 // The fatal error report: shows what support staff need to identify an unexpected error,
 // closes the program's open files and ends the program.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 
 #include <QFile>
 #include <QString>

@@ -2,7 +2,7 @@
 // The one connection to the suite's database (Conexao) and the recordsets read through it.
 // MySQL/MariaDB through Qt SQL; the provider types Zelvor cannot reach on Linux fail to
 // open with a reason.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

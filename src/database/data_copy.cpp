@@ -1,6 +1,6 @@
 #include "database/data_copy.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 
 #include <QDir>
 #include <QRegularExpression>

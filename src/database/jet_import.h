@@ -2,7 +2,7 @@
 // Update files as the maker ships them: tells an SQLite update file from an Access (Jet/ACE)
 // one by its content, and copies every table of an Access file into a working SQLite
 // database through libmdb, so the rest of the program only ever queries SQLite.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 
 #include <QString>
 

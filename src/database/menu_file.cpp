@@ -1,6 +1,6 @@
 #include "database/menu_file.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "common/text.h"
 #include "database/connection.h"
 

@@ -1,6 +1,6 @@
 #include "database/schema_plan.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "database/connection.h"
 #include "database/live_catalogue.h"
 #include "database/rehearsal.h"

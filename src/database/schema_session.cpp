@@ -1,6 +1,6 @@
 #include "database/schema_session.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "database/connection.h"
 
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 //
 // The work is planned whole first, with every piece of the update file that enters a
 // statement checked, and only then applied: a file with one bad piece changes nothing.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "database/schema_statements.h"
 
 #include <QList>

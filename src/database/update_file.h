@@ -2,7 +2,7 @@
 // The update file krv.mdb: an SQLite database with the update's identity, the reference
 // structure and the snapshot of the live structure. Queries take bound parameters; every
 // failure is a KrvError naming the file.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 
 #include <QString>
 #include <QStringList>

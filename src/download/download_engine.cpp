@@ -1,7 +1,7 @@
 // The working methods of the download component: the request for information, the
 // transfers and the flags that steer them.
 #include "common/arredonda.h"
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "download/download_control.h"
 #include "download/target_file.h"
 #include "download/transfer_stats.h"

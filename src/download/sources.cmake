@@ -4,4 +4,5 @@ target_sources(krv_core PRIVATE
   download/target_file.cpp
   download/transfer_stats.cpp
   download/frm_download.cpp
+  download/protocol.cpp
 )

@@ -1,6 +1,6 @@
 #include "download/target_file.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The login window: takes the update server's user name and password, optionally stores
 // them, checks them with the server and runs the version check on itself.
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -9,7 +9,7 @@
 #include "navigation/frm_hist.h"
 #include "navigation/frm_inicio.h"
 #include "navigation/historico.h"
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/paths.h"

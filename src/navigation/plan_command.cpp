@@ -1,6 +1,6 @@
 #include "navigation/plan_command.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "common/updatekrv.h"
 #include "database/abre_server.h"
 #include "database/connection.h"

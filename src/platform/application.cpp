@@ -1,6 +1,6 @@
 #include "platform/application.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "platform/dialogs.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"

@@ -1,6 +1,6 @@
 #include "relauncher/relauncher.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 #include "platform/process.h"

@@ -2,10 +2,10 @@
 
 #include "common/erro_fatal.h"
 #include "common/updatekrv.h"
-#include "database/frm_atual_krv.h"
-#include "database/frm_atual_menu.h"
+#include "runs/frm_atual_krv.h"
+#include "runs/frm_atual_menu.h"
 #include "download/frm_download.h"
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 #include "platform/forms.h"
 #include "platform/paths.h"
 #include "platform/window_support.h"
@@ -140,14 +140,14 @@ void frmProc::Processa() {
 
         if (database) {
             St(lblStatus, "Atualizar banco de dados");
-            auto& next = form<database::frmAtualKRV>();
+            auto& next = form<runs::frmAtualKRV>();
             setOwner(&next, this);
             next.show();
             return;
         }
         if (menu) {
             St(lblStatus, "Atualizar banco de dados");
-            form<database::frmAtualMenu>().show();
+            form<runs::frmAtualMenu>().show();
             return;
         }
         LimpaTemporarios([this](const QString& text) { St(lblStatus, text); });

@@ -3,7 +3,7 @@
 #include "common/erro_fatal.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "database/frm_atual_krv.h"
+#include "runs/frm_atual_krv.h"
 #include "database/update_file.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
@@ -148,7 +148,7 @@ void frmProcDir::Processa() {
                 file.close();
                 dropUncheckedMenuFile(folder, {});
                 copyReplacing(mdb, winJoin(updatekrv::DirSis, "\\update\\krv.mdb"));
-                auto& next = form<database::frmAtualKRV>();
+                auto& next = form<runs::frmAtualKRV>();
                 setOwner(&next, this);
                 next.show();
                 return;

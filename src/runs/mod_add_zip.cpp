@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QLineEdit>
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "platform/test_hook.h"
 #include "runs/archive_names.h"
 #include "runs/leftovers.h"

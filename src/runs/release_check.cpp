@@ -1,11 +1,11 @@
 #include "runs/release_check.h"
 
 #include "common/file_version.h"
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "common/update_signature.h"
 #include "common/updatekrv.h"
 #include "database/update_file.h"
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 #include "platform/http_get.h"
 #include "platform/program.h"
 #include "runs/archive_version.h"

@@ -1,5 +1,7 @@
 target_sources(krv_core PRIVATE
   runs/frm_proc.cpp
+  runs/frm_atual_krv.cpp
+  runs/frm_atual_menu.cpp
   runs/fetch_update_file.cpp
   runs/limpa_temporarios.cpp
   runs/run_outcome.cpp

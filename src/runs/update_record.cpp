@@ -3,7 +3,7 @@
 #include "common/file_version.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "platform/program.h"

@@ -1,4 +1,4 @@
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "download/target_file.h"
 #include "download/transfer_stats.h"
 #include "engine_fixture.h"

@@ -1,5 +1,5 @@
 #include "common/arredonda.h"
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "download/transfer_stats.h"
 
 #include <QLocale>

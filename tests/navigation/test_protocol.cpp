@@ -1,6 +1,6 @@
 // The protocol's addresses, its XML reading by position, and its requests against the
 // reference update server on loopback.
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 #include "raw_http_server.h"
 #include "served_folder.h"
 

@@ -2,7 +2,7 @@
 // reference update server on loopback, the program end turned into an exception.
 #include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
-#include "database/frm_atual_krv.h"
+#include "runs/frm_atual_krv.h"
 #include "download/frm_download.h"
 #include "hook_tap.h"
 #include "make_zip.h"
@@ -158,9 +158,9 @@ TEST_F(InternetRunWindow, ADamagedArchiveEndsInTheFatalReport) {
 
 TEST_F(InternetRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
     served_.write("atualsis/krv.mdb", "update file");
-    const Qt::WindowFlags own = database::frmAtualKRV().windowFlags();
+    const Qt::WindowFlags own = runs::frmAtualKRV().windowFlags();
     EXPECT_EQ(run({"krv.mdb"}), -1);
-    database::frmAtualKRV& next = platform::form<database::frmAtualKRV>();
+    runs::frmAtualKRV& next = platform::form<runs::frmAtualKRV>();
     EXPECT_EQ(next.parentWidget(), &w_);
     EXPECT_EQ(next.windowFlags(), own);
     EXPECT_FALSE(next.windowFlags() &

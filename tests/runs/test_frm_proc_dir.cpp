@@ -1,7 +1,7 @@
 // The directory update run: its decisions in-process, and whole runs of the real zelvor
 // from the start window's "Diretório" button against a throwaway suite.
 #include "common/updatekrv.h"
-#include "database/frm_atual_krv.h"
+#include "runs/frm_atual_krv.h"
 #include "make_zip.h"
 #include "platform/forms.h"
 #include "platform/program.h"
@@ -87,13 +87,13 @@ TEST(DirectoryRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
     updatekrv::reset();
     updatekrv::DirSis = suite.path();
     updatekrv::DirOrigem = medium.path();
-    const Qt::WindowFlags own = database::frmAtualKRV().windowFlags();
+    const Qt::WindowFlags own = runs::frmAtualKRV().windowFlags();
     runs::frmProcDir w;
     // Without a connection the installed version cannot be read, so the update is due.
     platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
     EXPECT_NO_THROW(w.Processa());
     platform::setEndHandler({});
-    database::frmAtualKRV& next = platform::form<database::frmAtualKRV>();
+    runs::frmAtualKRV& next = platform::form<runs::frmAtualKRV>();
     EXPECT_EQ(next.parentWidget(), &w);
     EXPECT_EQ(next.windowFlags(), own);
     EXPECT_FALSE(next.windowFlags() &

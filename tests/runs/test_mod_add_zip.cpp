@@ -1,6 +1,6 @@
 // Extraction of real archives made here with libzip: flat placement, replacement, masks,
 // hostile names, damaged archives and failing writes.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "make_zip.h"
 #include "runs/archive_names.h"
 #include "runs/leftovers.h"

@@ -1,6 +1,6 @@
 // krv-update-file: writes an update file from a reference database. See
 // docs/update-file-builder.md.
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "database/connection_string.h"
 #include "update_file_builder.h"
 

@@ -1,6 +1,6 @@
 #include "update_file_builder.h"
 
-#include "common/krv_error.h"
+#include "platform/krv_error.h"
 #include "database/statement_check.h"
 #include "database/update_file.h"
 

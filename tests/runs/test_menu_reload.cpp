@@ -1,11 +1,11 @@
 #include "common/text.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "database/frm_atual_menu.h"
+#include "runs/frm_atual_menu.h"
 #include "hook_tap.h"
 #include "platform/program.h"
 #include "test_db.h"
-#include "test_menu_records.h"
+#include "../database/test_menu_records.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,7 +78,7 @@ protected:
 
     ScratchDatabase db_;
     QTemporaryDir root_;
-    database::frmAtualMenu window_;
+    runs::frmAtualMenu window_;
 };
 
 TEST_F(MenuReload, ReplacesTheMenuFieldByFieldAndRecordsTheVersion) {

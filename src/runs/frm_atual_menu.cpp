@@ -1,4 +1,4 @@
-#include "database/frm_atual_menu.h"
+#include "runs/frm_atual_menu.h"
 
 #include "common/erro_fatal.h"
 #include "common/updatekrv.h"
@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <climits>
 
-namespace krv::database {
+namespace krv::runs {
+
+using namespace database;
 
 using namespace platform;
 
@@ -127,4 +129,4 @@ void frmAtualMenu::reload() {
     transaction.commit();
 }
 
-} // namespace krv::database
+} // namespace krv::runs

@@ -13,7 +13,7 @@ namespace krv::platform {
 class ActivationJob;
 }
 
-namespace krv::database {
+namespace krv::runs {
 
 class frmAtualKRV : public QWidget {
     Q_OBJECT
@@ -51,9 +51,9 @@ private:
     void setHeightTwips(int twips);
     void addLine(const QString& text);
 
-    UpdateFile dbAtual;
+    database::UpdateFile dbAtual;
     platform::ActivationJob* job_;
     bool running_ = false;
 };
 
-} // namespace krv::database
+} // namespace krv::runs

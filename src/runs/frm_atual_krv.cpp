@@ -1,8 +1,8 @@
-#include "database/frm_atual_krv.h"
+#include "runs/frm_atual_krv.h"
 
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "database/frm_atual_menu.h"
+#include "runs/frm_atual_menu.h"
 #include "database/rehearsal.h"
 #include "database/safe_update.h"
 #include "database/schema_snapshot.h"
@@ -21,7 +21,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-namespace krv::database {
+namespace krv::runs {
+
+using namespace database;
 
 namespace {
 
@@ -214,4 +216,4 @@ void frmAtualKRV::Atualiza() {
         runs::LimpaTemporarios([this](const QString& text) { St(text); });
 }
 
-} // namespace krv::database
+} // namespace krv::runs

@@ -1,7 +1,7 @@
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "database/frm_atual_krv.h"
-#include "database/frm_atual_menu.h"
+#include "runs/frm_atual_krv.h"
+#include "runs/frm_atual_menu.h"
 #include "database/rehearsal.h"
 #include "database/safe_update.h"
 #include "hook_tap.h"
@@ -25,6 +25,7 @@
 
 using namespace krv;
 using namespace krv::database;
+using namespace krv::runs;
 
 class AtualKRVWindow : public ::testing::Test {
 protected:

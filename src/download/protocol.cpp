@@ -1,4 +1,4 @@
-#include "navigation/protocol.h"
+#include "download/protocol.h"
 
 #include "build_info.h"
 #include "common/text.h"

@@ -9,7 +9,7 @@ namespace krv::platform {
 class ActivationJob;
 }
 
-namespace krv::database {
+namespace krv::runs {
 
 class frmAtualMenu : public QWidget {
     Q_OBJECT
@@ -39,4 +39,4 @@ private:
     platform::ActivationJob* job_;
 };
 
-} // namespace krv::database
+} // namespace krv::runs
