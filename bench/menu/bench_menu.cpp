@@ -6,10 +6,10 @@
 #include "common/text.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "runs/frm_atual_menu.h"
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
+#include "runs/frm_atual_menu.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "database/menu_file.h"
 
-#include "platform/krv_error.h"
 #include "common/text.h"
 #include "database/connection.h"
+#include "platform/krv_error.h"
 
 #include <QFileInfo>
 

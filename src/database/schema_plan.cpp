@@ -1,6 +1,5 @@
 #include "database/schema_plan.h"
 
-#include "platform/krv_error.h"
 #include "database/connection.h"
 #include "database/live_catalogue.h"
 #include "database/rehearsal.h"
@@ -10,6 +9,7 @@
 #include "database/schema_sync.h"
 #include "database/update_file.h"
 #include "database/value_check.h"
+#include "platform/krv_error.h"
 
 #include <QFile>
 #include <QFileInfo>

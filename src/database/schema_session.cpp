@@ -1,7 +1,7 @@
 #include "database/schema_session.h"
 
-#include "platform/krv_error.h"
 #include "database/connection.h"
+#include "platform/krv_error.h"
 
 #include <QElapsedTimer>
 #include <QStringList>

@@ -5,8 +5,8 @@
 //
 // The work is planned whole first, with every piece of the update file that enters a
 // statement checked, and only then applied: a file with one bad piece changes nothing.
-#include "platform/krv_error.h"
 #include "database/schema_statements.h"
+#include "platform/krv_error.h"
 
 #include <QList>
 #include <QSet>

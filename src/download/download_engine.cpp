@@ -1,11 +1,11 @@
 // The working methods of the download component: the request for information, the
 // transfers and the flags that steer them.
 #include "common/arredonda.h"
-#include "platform/krv_error.h"
 #include "download/download_control.h"
 #include "download/target_file.h"
 #include "download/transfer_stats.h"
 #include "platform/dialogs.h"
+#include "platform/krv_error.h"
 #include "platform/paths.h"
 #include "platform/program.h"
 

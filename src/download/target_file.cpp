@@ -1,7 +1,7 @@
 #include "download/target_file.h"
 
-#include "platform/krv_error.h"
 #include "platform/dialogs.h"
+#include "platform/krv_error.h"
 #include "platform/paths.h"
 
 #include <QFile>

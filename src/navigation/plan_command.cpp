@@ -1,11 +1,11 @@
 #include "navigation/plan_command.h"
 
-#include "platform/krv_error.h"
 #include "common/updatekrv.h"
 #include "database/abre_server.h"
 #include "database/connection.h"
 #include "database/schema_plan.h"
 #include "navigation/command_line.h"
+#include "platform/krv_error.h"
 #include "platform/program.h"
 #include "platform/settings.h"
 

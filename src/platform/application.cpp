@@ -1,7 +1,7 @@
 #include "platform/application.h"
 
-#include "platform/krv_error.h"
 #include "platform/dialogs.h"
+#include "platform/krv_error.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
 

@@ -1,7 +1,7 @@
 #include "relauncher/relauncher.h"
 
-#include "platform/krv_error.h"
 #include "platform/dialogs.h"
+#include "platform/krv_error.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/program.h"

@@ -2,7 +2,6 @@
 
 #include "common/updatekrv.h"
 #include "database/connection.h"
-#include "runs/frm_atual_menu.h"
 #include "database/rehearsal.h"
 #include "database/safe_update.h"
 #include "database/schema_snapshot.h"
@@ -14,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/program.h"
 #include "platform/window_support.h"
+#include "runs/frm_atual_menu.h"
 #include "runs/limpa_temporarios.h"
 #include "runs/update_record.h"
 

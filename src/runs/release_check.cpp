@@ -1,12 +1,12 @@
 #include "runs/release_check.h"
 
 #include "common/file_version.h"
-#include "platform/krv_error.h"
 #include "common/update_signature.h"
 #include "common/updatekrv.h"
 #include "database/update_file.h"
 #include "download/protocol.h"
 #include "platform/http_get.h"
+#include "platform/krv_error.h"
 #include "platform/program.h"
 #include "runs/archive_version.h"
 #include "runs/dir_run.h"

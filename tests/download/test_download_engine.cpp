@@ -1,8 +1,8 @@
-#include "platform/krv_error.h"
 #include "download/target_file.h"
 #include "download/transfer_stats.h"
 #include "engine_fixture.h"
 #include "hook_tap.h"
+#include "platform/krv_error.h"
 #include "runs/fetch_update_file.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "common/arredonda.h"
-#include "platform/krv_error.h"
 #include "download/transfer_stats.h"
+#include "platform/krv_error.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>

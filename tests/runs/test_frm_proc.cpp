@@ -2,7 +2,6 @@
 // reference update server on loopback, the program end turned into an exception.
 #include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
-#include "runs/frm_atual_krv.h"
 #include "download/frm_download.h"
 #include "hook_tap.h"
 #include "make_zip.h"
@@ -11,6 +10,7 @@
 #include "platform/program.h"
 #include "raw_http_server.h"
 #include "runs/fetch_update_file.h"
+#include "runs/frm_atual_krv.h"
 #include "runs/frm_proc.h"
 
 #include <QDir>

@@ -1,12 +1,12 @@
 // The directory update run: its decisions in-process, and whole runs of the real zelvor
 // from the start window's "Diretório" button against a throwaway suite.
 #include "common/updatekrv.h"
-#include "runs/frm_atual_krv.h"
 #include "make_zip.h"
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "release_signer.h"
 #include "runs/dir_run.h"
+#include "runs/frm_atual_krv.h"
 #include "runs/frm_proc_dir.h"
 #include "suite_install.h"
 #include "update_file_builder.h"

@@ -1,7 +1,7 @@
 // Extraction of real archives made here with libzip: flat placement, replacement, masks,
 // hostile names, damaged archives and failing writes.
-#include "platform/krv_error.h"
 #include "make_zip.h"
+#include "platform/krv_error.h"
 #include "runs/archive_names.h"
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"

@@ -1,7 +1,7 @@
 // krv-update-file: writes an update file from a reference database. See
 // docs/update-file-builder.md.
-#include "platform/krv_error.h"
 #include "database/connection_string.h"
+#include "platform/krv_error.h"
 #include "update_file_builder.h"
 
 #include <QCommandLineParser>

@@ -1,8 +1,8 @@
 #include "update_file_builder.h"
 
-#include "platform/krv_error.h"
 #include "database/statement_check.h"
 #include "database/update_file.h"
+#include "platform/krv_error.h"
 
 #include <QFile>
 #include <QSqlError>
