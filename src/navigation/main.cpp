@@ -7,6 +7,7 @@
 #include "platform/application.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "scripting/script_runner.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
     krv::runmode::unattended = options.unattended;
     krv::runmode::arguments = args;
 
+    // The test hook's script side, handed over before the application starts the hook.
+    krv::scripting::install();
     int qtArgc = 1; // the options are ours, not Qt's
     krv::platform::Application app(qtArgc, argv, "zelvor", options.unattended);
     if (options.unattended)

@@ -6,6 +6,7 @@
 #include "platform/settings.h"
 #include "platform/test_hook.h"
 #include "platform/unattended_output.h"
+#include "scripting/script_runner.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -104,11 +105,11 @@ void startUnattended(const CommandLine& options) {
         std::fflush(nullptr);
         ::_exit(status);
     });
-    platform::hook::drive(unattendedScript(options),
-                          [outcome](const QString& kind, const QStringList& fields) {
-                              platform::printUnattended(kind, fields);
-                              outcome->see(kind, fields);
-                          });
+    scripting::drive(unattendedScript(options),
+                     [outcome](const QString& kind, const QStringList& fields) {
+                         platform::printUnattended(kind, fields);
+                         outcome->see(kind, fields);
+                     });
 }
 
 } // namespace krv::navigation

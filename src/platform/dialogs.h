@@ -28,5 +28,7 @@ QString toString(Icon i);
 QString toString(Answer a);
 // Parses an answer name ("OK", "Yes", ...); false when the name is unknown.
 bool parseAnswer(const QString& name, Answer& out);
+// Whether a box with these buttons offers that answer.
+bool allows(Buttons b, Answer a);
 
 } // namespace krv::platform

@@ -1,8 +1,11 @@
 #pragma once
-// The test hook: when ZELVOR_TEST_SCRIPT or ZELVOR_TEST_TRANSCRIPT is set, the user's
-// actions and the answers to message and input boxes come from a script file, and every
-// message box, input box, status text, window shown, process started and program end is
-// written to a transcript file. Inert when neither variable is set. Format: docs/test-hook.md.
+// The test hook: when ZELVOR_TEST_SCRIPT or ZELVOR_TEST_TRANSCRIPT is set, the answers to
+// message and input boxes come from a script file, and every message box, input box, status
+// text, window shown, process started and program end is written to a transcript file. Inert
+// when neither variable is set. Format: docs/test-hook.md.
+//
+// This is the part the product calls: the transcript, the pause points and the answers to
+// boxes. Reading the script and driving the windows is scripting/, which the programs install.
 #include "platform/dialogs.h"
 
 #include <QString>
@@ -12,19 +15,33 @@
 
 namespace krv::platform::hook {
 
-// Reads the environment and, when active, starts replaying the script's actions.
+// What the script side answers when a box comes. The programs install one (scripting/);
+// without it boxes take their defaults and the script is not read.
+class Script {
+public:
+    virtual ~Script() = default;
+    // Reads the script file named by ZELVOR_TEST_SCRIPT.
+    virtual void load(const QString& path) = 0;
+    // Starts stepping through the script and watching the windows; timeoutSeconds > 0 ends
+    // a run that takes longer.
+    virtual void start(int timeoutSeconds) = 0;
+    // The answer to a message box: a "msgbox" step taken off the script, else defaultAnswer.
+    // holdMs: how long the box stays open first.
+    virtual Answer answerMsgBox(Buttons buttons, Answer defaultAnswer, int& holdMs) = 0;
+    // The text typed into an input box, when the next step is an "input" step.
+    virtual std::optional<QString> answerInputBox() = 0;
+};
+void setScript(Script* script);
+
+// Reads the environment and, when active, opens the transcript and starts the script.
 // Called once by the application after the QApplication exists.
 void install();
 bool active();
 
-// Makes the hook drive the program from scriptText (appended to any test script) even when
-// no variable is set: an unattended run. sink sees every transcript line as it is written;
-// no run time limit unless ZELVOR_TEST_TIMEOUT asks for one.
+// Makes the hook active even when no variable is set (an unattended run): sink sees every
+// transcript line as it is written. True when it was not active before ("start" recorded).
 using Sink = std::function<void(const QString& kind, const QStringList& fields)>;
-void drive(const QString& scriptText, Sink sink);
-
-// Appends script lines to the steps still to come (tests that drive windows in-process).
-void queueSteps(const QString& scriptText);
+bool attach(Sink sink);
 
 // Answers a message box from the script (the next step when it is a "msgbox" step,
 // otherwise the box's default button) and records it. Empty when the hook is inert.

@@ -4,6 +4,7 @@
 #include "platform/test_hook.h"
 #include "platform/unattended_output.h"
 #include "relauncher/form1.h"
+#include "scripting/script_runner.h"
 
 namespace {
 
@@ -25,13 +26,15 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const bool unattended = args.value(1) == "--unattended";
+    // The test hook's script side, handed over before the application starts the hook.
+    krv::scripting::install();
     int qtArgc = 1; // the arguments are ours, not Qt's
     krv::platform::Application app(qtArgc, argv, "movrin", unattended);
     krv::relauncher::Form1 form(args.value(0), tick());
     if (unattended) {
         form.relauncher().setUnattended(args.mid(2));
         // Every box goes to standard output and is answered with its default button.
-        krv::platform::hook::drive({}, &krv::platform::printUnattended);
+        krv::scripting::drive({}, &krv::platform::printUnattended);
     }
     form.show();
     krv::platform::endProgram(app.exec());

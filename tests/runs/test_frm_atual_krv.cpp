@@ -5,7 +5,6 @@
 #include "hook_tap.h"
 #include "platform/forms.h"
 #include "platform/program.h"
-#include "platform/test_hook.h"
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_atual_menu.h"
 #include "suite_install.h"
@@ -383,7 +382,7 @@ TEST_F(AtualKRVWindow, AChangeOfStoredValuesIsAskedAndNoIsTheDefault) {
     EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghij");
 
     fresh();
-    platform::hook::queueSteps("msgbox Yes\n");
+    krv::test::queue("msgbox Yes\n");
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");
     EXPECT_EQ(QDir(suite.folder() + "/atualizacoes").entryList({"dados-*-t-c.csv"}).size(), 1);

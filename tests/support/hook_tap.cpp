@@ -1,6 +1,6 @@
 #include "hook_tap.h"
 
-#include "platform/test_hook.h"
+#include "scripting/script_runner.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -40,7 +40,7 @@ QStringList HookTap::statuses() const {
 }
 
 void queue(const QString& script) {
-    platform::hook::queueSteps(script);
+    scripting::queueSteps(script);
 }
 
 } // namespace krv::test

@@ -1,0 +1,3 @@
+target_sources(krv_scripting PRIVATE
+  scripting/script_runner.cpp
+)
