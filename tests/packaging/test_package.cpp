@@ -63,11 +63,16 @@ QSet<QString> filesBelow(const QString& root) {
     return files;
 }
 
+QString manPage(const QString& program) {
+    return "./usr/share/man/man1/" + program + ".1.gz";
+}
+
 struct PackageCase {
     QString name;
     QSet<QString> files;         // every regular file, as dpkg-deb lists it
     QSet<QString> executables;   // those of them with mode 0755
     QStringList requiredDepends; // package names that must appear in Depends
+    QStringList manPages;        // programs with a page in section 1
 };
 
 QList<PackageCase> packageCases() {
@@ -80,12 +85,18 @@ QList<PackageCase> packageCases() {
                             "./usr/share/lintian/overrides/krv-zelvor"};
     for (const QString& unit : listOf(KRV_PACKAGE_UNITS))
         assistant.insert("./lib/systemd/system/" + unit);
+    const QStringList assistantPages{"zelvor", "movrin"};
+    const QStringList toolPages = listOf(KRV_PACKAGE_TOOLS).values();
+    for (const QString& page : assistantPages)
+        assistant.insert(manPage(page));
     QSet<QString> tools{"./usr/share/doc/krv-update-tools/copyright",
                         "./usr/share/doc/krv-update-tools/changelog.Debian.gz"};
     QSet<QString> toolPrograms;
     for (const QString& tool : listOf(KRV_PACKAGE_TOOLS))
         toolPrograms.insert("./usr/bin/" + tool);
     tools += toolPrograms;
+    for (const QString& page : toolPages)
+        tools.insert(manPage(page));
     // The run-time libraries each package's programs link, and the Qt MySQL driver, which
     // is loaded at run time and so named by hand.
     return {
@@ -93,11 +104,13 @@ QList<PackageCase> packageCases() {
          assistant,
          {"./opt/krv/zelvor", "./opt/krv/movrin"},
          {"libc6", "libqt6widgets6", "libqt6printsupport6", "libqt6sql6", "libqt6sql6-mysql",
-          "libcurl4", "libxml2", "libzip4", "libsqlite3-0", "libmdb3"}},
+          "libcurl4", "libxml2", "libzip4", "libsqlite3-0", "libmdb3"},
+         assistantPages},
         {"krv-update-tools",
          tools,
          toolPrograms,
-         {"libc6", "libqt6sql6", "libqt6sql6-mysql", "libsqlite3-0", "libmdb3"}},
+         {"libc6", "libqt6sql6", "libqt6sql6-mysql", "libsqlite3-0", "libmdb3"},
+         toolPages},
     };
 }
 
@@ -198,12 +211,35 @@ TEST_F(Packages, UnpackedAssistantCarriesTheVersionAndAMenuEntryThatStartsIt) {
     EXPECT_EQ(keys.value("Name"), "Assistente de atualização KRV");
 }
 
+TEST_F(Packages, ShipAGzippedManualPageOfEachProgram) {
+    for (const PackageCase& c : packageCases()) {
+        SCOPED_TRACE(c.name.toStdString());
+        const QString root = scratch(c.name + "-pages");
+        const Command unpack = run("dpkg", {"-x", deb(c.name), root});
+        ASSERT_EQ(unpack.exitCode, 0) << unpack.output.toStdString();
+        for (const QString& program : c.manPages) {
+            const Command page = run("gzip", {"-dc", root + "/" + manPage(program)});
+            ASSERT_EQ(page.exitCode, 0) << page.output.toStdString();
+            // The page of this program, in section 1, of this build's version.
+            const QRegularExpression title(
+                QString("^\\.TH \"?%1\"? \"?1\"? .*%2 %3")
+                    .arg(program.toUpper(), program, packageVersion().section('-', 0, 0)),
+                QRegularExpression::MultilineOption);
+            EXPECT_TRUE(title.match(page.output).hasMatch()) << program.toStdString() << ":\n"
+                                                             << page.output.left(300).toStdString();
+            EXPECT_TRUE(page.output.contains("\n" + program + " \\- "))
+                << program.toStdString() << " has no NAME line";
+        }
+    }
+}
+
 // One lintian run for both: its start-up is most of its time.
 TEST_F(Packages, LintianFindsNoErrors) {
     const Command lint =
         run("lintian", {"--tag-display-limit", "0", deb("krv-zelvor"), deb("krv-update-tools")});
     for (const QString& line : lint.output.split('\n', Qt::SkipEmptyParts)) {
         EXPECT_FALSE(line.startsWith("E:")) << line.toStdString();
+        EXPECT_FALSE(line.contains("no-manual-page")) << line.toStdString();
         std::cout << "lintian: " << line.toStdString() << "\n";
     }
     EXPECT_EQ(lint.exitCode, 0) << lint.output.toStdString();
