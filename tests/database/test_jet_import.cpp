@@ -6,7 +6,7 @@
 #include "database/schema_snapshot.h"
 #include "database/schema_sync.h"
 #include "database/update_file.h"
-#include "suite_install.h"
+#include "end_to_end.h"
 #include "test_db.h"
 
 #include <QDir>
@@ -476,23 +476,14 @@ TEST_F(JetSchemaUpdate, AccessFilesGiveTheSameLiveStructureAsTheSameSqliteRefere
 
 // Whole directory runs of the real zelvor with the maker's Access file as the source
 // folder's krv.mdb.
-class JetDirectoryRun : public ::testing::Test {
+class JetDirectoryRun : public krv::test::EndToEnd {
 protected:
-    krv::test::SuiteInstall suite{"000131"};
     QTemporaryDir source;
 
-    void SetUp() override { ASSERT_TRUE(suite.db().ok()); }
     void ship(const QString& file) {
         ASSERT_TRUE(QFile::copy(AccessDir + "/" + file, source.filePath("krv.mdb")));
     }
-    krv::test::RunResult run() {
-        return suite.runZelvor("click frmSel.SSCommand2\n"
-                               "type frmDir.txtDir " +
-                                   source.path() +
-                                   "\n"
-                                   "click frmDir.cmdOK\n",
-                               120);
-    }
+    krv::test::RunResult run() { return runDirectory(source.path(), nullptr, 120); }
     static QStringList of(const krv::test::RunResult& r, const QString& kind,
                           const QString& window = {}) {
         QStringList out;

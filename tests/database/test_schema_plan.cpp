@@ -2,8 +2,8 @@
 // against the real program, compared with the statements a real update then executes.
 #include "database/safe_update.h"
 #include "database/schema_plan.h"
+#include "end_to_end.h"
 #include "run_program.h"
-#include "suite_install.h"
 #include "test_schema_fixture.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +23,13 @@ QStringList planStatements(const QString& output) {
     return out;
 }
 
-class PlanCommand : public ::testing::Test {
+class PlanCommand : public EndToEnd {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(suite.db().ok() && reference.ok());
+        EndToEnd::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(reference.ok());
         // Three names longer than the narrowed column, two that fit.
         suite.db().exec(
             {"create table clientes (id int primary key, nome varchar(40), "
@@ -44,11 +47,7 @@ protected:
         tools::buildUpdateFile(path, reference.db(), o);
     }
 
-    RunResult plan(const QString& file) {
-        RunOptions o = suite.options({}, 60);
-        o.arguments = {"--plan", file};
-        return runProgram(zelvorBinary(), o);
-    }
+    RunResult plan(const QString& file) { return run({}, nullptr, {"--plan", file}); }
 
     QStringList liveStructure() {
         QStringList out;
@@ -60,7 +59,6 @@ protected:
         return out;
     }
 
-    SuiteInstall suite;
     ScratchDatabase reference;
     QTemporaryDir dir;
     QString path;
