@@ -8,8 +8,6 @@ target_sources(krv_platform PRIVATE
   platform/application.cpp
   platform/process.cpp
   platform/window_support.cpp
-  platform/inet_transfer.cpp
-  platform/http_get.cpp
-  platform/transfer_policy.cpp
+  platform/transfer.cpp
   platform/unattended_output.cpp
 )
