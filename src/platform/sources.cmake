@@ -7,6 +7,7 @@ target_sources(krv_platform PRIVATE
   platform/run_lock.cpp
   platform/application.cpp
   platform/process.cpp
+  platform/scratch_file.cpp
   platform/window_support.cpp
   platform/transfer.cpp
   platform/unattended_output.cpp
