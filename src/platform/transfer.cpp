@@ -35,10 +35,13 @@ qint64 setting(const char* name, qint64 fallback) {
 }
 
 // The length of a second of the stall time and the rate floor's window. Tests of dead and
-// dripping servers shorten it under the test hook instead of waiting out real seconds.
+// dripping servers shorten it under the test hook instead of waiting out real seconds; only
+// a hook installed from its variables counts, as an unattended run drives the hook too.
 qint64 secondMs() {
     const int ms = qEnvironmentVariableIntValue("ZELVOR_TEST_TRANSFER_SECOND_MS");
-    return hook::active() && ms > 0 ? ms : 1000;
+    const bool hooked = hook::active() && (!qEnvironmentVariableIsEmpty("ZELVOR_TEST_SCRIPT") ||
+                                           !qEnvironmentVariableIsEmpty("ZELVOR_TEST_TRANSCRIPT"));
+    return hooked && ms > 0 ? ms : 1000;
 }
 
 // A transfer's progress against the rate floor and the stall time, fed from libcurl's
