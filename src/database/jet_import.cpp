@@ -1,10 +1,9 @@
 #include "database/jet_import.h"
 
 #include "common/updatekrv.h"
-#include "platform/process.h"
+#include "platform/scratch_file.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -254,16 +253,16 @@ UpdateFileFormat updateFileFormat(const QString& path) {
 }
 
 namespace {
+// The working copies in the temporary folder: "zelvor-<pid>-krv.mdb.sqlite".
+constexpr char CopyPrefix[] = "zelvor-";
+
 // Copies in the temporary folder outlive the program (it ends at once, without unwinding):
-// each new one removes those of processes that are gone.
+// each new one removes those of processes that are gone. A name without a process id is not
+// one of ours.
 void removeStaleTemporaryCopies() {
-    QDir temp = QDir::temp();
-    for (const QString& name : temp.entryList({"zelvor-*.sqlite*"}, QDir::Files)) {
-        bool ok = false;
-        const qint64 pid = name.section('-', 1, 1).toLongLong(&ok);
-        if (ok && !platform::processRuns(pid))
-            temp.remove(name);
-    }
+    const auto stamp = [](const QString& name) { return platform::stampOf(name, CopyPrefix); };
+    platform::removeEndedScratch(QDir::tempPath(), {QString(CopyPrefix) + "*.sqlite*"}, stamp,
+                                 [&stamp](const QString& name) { return stamp(name) == 0; });
 }
 } // namespace
 
@@ -272,9 +271,7 @@ QString jetWorkingCopyPath(const QString& jetPath) {
     const QString update = QFileInfo(updatekrv::updateFolder()).canonicalFilePath();
     if (!update.isEmpty() && file.absoluteDir().canonicalPath() == update)
         return jetPath + ".sqlite";
-    return QDir::temp().filePath(QString("zelvor-%1-%2.sqlite")
-                                     .arg(QCoreApplication::applicationPid())
-                                     .arg(file.fileName()));
+    return QDir::temp().filePath(platform::stampedName(CopyPrefix, file.fileName() + ".sqlite"));
 }
 
 void importJet(const QString& jetPath, const QString& sqlitePath) {

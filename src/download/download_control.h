@@ -7,8 +7,7 @@
 // afterwards), then Download, which receives the answer GetFileInformation left pending.
 // DLResume stands alone. The outcome comes only through the signals: DLComplete for a
 // whole file, DLECode (with DLError) for a failure.
-#include "platform/http_get.h"
-#include "platform/inet_transfer.h"
+#include "platform/transfer.h"
 
 #include <QMap>
 #include <QString>

@@ -2,8 +2,8 @@
 
 #include "build_info.h"
 #include "common/text.h"
-#include "platform/http_get.h"
 #include "platform/program.h"
+#include "platform/transfer.h"
 
 #include <QUrl>
 #include <libxml/parser.h>

@@ -7,9 +7,8 @@ target_sources(krv_platform PRIVATE
   platform/run_lock.cpp
   platform/application.cpp
   platform/process.cpp
+  platform/scratch_file.cpp
   platform/window_support.cpp
-  platform/inet_transfer.cpp
-  platform/http_get.cpp
-  platform/transfer_policy.cpp
+  platform/transfer.cpp
   platform/unattended_output.cpp
 )

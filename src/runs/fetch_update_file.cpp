@@ -3,8 +3,8 @@
 #include "download/frm_download.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
-#include "platform/process.h"
 #include "platform/program.h"
+#include "platform/scratch_file.h"
 #include "runs/update_record.h"
 
 #include <QDir>
@@ -74,11 +74,6 @@ bool writeRecord(const QString& path, const PartRecord& r) {
              "\nlast-modified=" + r.lastModified + "\npid=" + QString::number(r.pid) + "\n")
                 .toUtf8());
     return f.commit();
-}
-
-// Another process that is still running writes the part.
-bool writtenByAnother(const PartRecord& r) {
-    return r.pid != ::getpid() && platform::processRuns(r.pid);
 }
 
 void removePart(const QString& path) {
@@ -158,18 +153,24 @@ QString partRecord(const QString& path) {
 
 void removeLeftoverParts(const QString& folder, const QStringList& resuming) {
     const QDir dir(folder);
-    for (const QFileInfo& fi :
-         dir.entryInfoList({"*.part", "*.part.info"}, QDir::Files | QDir::Hidden | QDir::System)) {
-        QString name = fi.fileName();
+    const auto fileOf = [](QString name) {
         name.chop(name.endsWith(".info") ? 10 : 5);
-        const QString path = dir.filePath(name);
-        const auto record = readRecord(partRecord(path));
-        if (record && writtenByAnother(*record))
-            continue;
-        if (record && resuming.contains(name))
-            continue; // judged against the server when it is fetched
-        QFile::remove(fi.filePath());
-    }
+        return name;
+    };
+    const auto recordOf = [&](const QString& name) {
+        return readRecord(partRecord(dir.filePath(fileOf(name))));
+    };
+    // The writer is in the part's record, not its name; no record, no writer. Only another
+    // process can still be writing a part this one comes across.
+    const auto writer = [&](const QString& name) {
+        const auto record = recordOf(name);
+        return record && record->pid != ::getpid() ? record->pid : 0;
+    };
+    // Judged against the server when it is fetched.
+    const auto resumed = [&](const QString& name) {
+        return resuming.contains(fileOf(name)) && recordOf(name);
+    };
+    platform::removeEndedScratch(folder, {"*.part", "*.part.info"}, writer, resumed);
 }
 
 download::frmDownload* downloadUnderWay() {

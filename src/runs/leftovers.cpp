@@ -1,7 +1,7 @@
 #include "runs/leftovers.h"
 
 #include "platform/paths.h"
-#include "platform/process.h"
+#include "platform/scratch_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,18 +20,10 @@ bool isRegular(const QString& path) {
 
 void removeEndedExtractions(const QString& folder) {
     const QString prefix = QString::fromLatin1(kExtractionPrefix);
-    const QStringList names =
-        QDir(folder).entryList({prefix + "*"}, QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& name : names) {
-        // Names without a process id come from before ids were recorded: their writer is gone.
-        bool ok = false;
-        const qint64 pid = name.mid(prefix.size()).section('-', 0, 0).toLongLong(&ok);
-        if (ok && platform::processRuns(pid))
-            continue;
-        const QString path = folder + "/" + name;
-        if (isRegular(path))
-            QFile::remove(path);
-    }
+    // Names without a process id come from before ids were recorded: their writer is gone.
+    platform::removeEndedScratch(folder, {prefix + "*"}, [&prefix](const QString& name) {
+        return platform::stampOf(name, prefix);
+    });
 }
 
 void restoreSetAsideAssistant(const QString& dirSis) {

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "platform/krv_error.h"
+#include "platform/scratch_file.h"
 #include "platform/test_hook.h"
 #include "runs/archive_names.h"
 #include "runs/leftovers.h"
@@ -181,8 +182,8 @@ mode_t defaultMode() {
 class TempFile {
 public:
     explicit TempFile(const QString& folder)
-        : path_(QFile::encodeName(folder + "/" + kExtractionPrefix + QString::number(::getpid()) +
-                                  "-XXXXXX")) {
+        : path_(QFile::encodeName(folder + "/" +
+                                  platform::stampedName(kExtractionPrefix, "XXXXXX"))) {
         fd_ = ::mkstemp(path_.data());
     }
     ~TempFile() {

@@ -242,6 +242,8 @@ TEST_F(JetImport, TheWorkingCopyLiesNextToTheFileOnlyInTheUpdateFolder) {
     const QString source = medium.filePath("krv.mdb");
     const QString stale = QDir::temp().filePath("zelvor-2147483646-krv.mdb.sqlite");
     QFile(stale).open(QIODevice::WriteOnly);
+    const QString unstamped = QDir::temp().filePath("zelvor-semid-krv.mdb.sqlite");
+    QFile(unstamped).open(QIODevice::WriteOnly);
     ASSERT_TRUE(QFile::copy(mdb, source));
     QFile::setPermissions(medium.path(), QFile::ReadOwner | QFile::ExeOwner);
     const QString elsewhere = sqliteUpdateFile(source);
@@ -251,6 +253,7 @@ TEST_F(JetImport, TheWorkingCopyLiesNextToTheFileOnlyInTheUpdateFolder) {
     EXPECT_EQ(Sqlite(elsewhere).column("select CodAtu from numero"), QStringList{"000132"});
     EXPECT_TRUE(QFile::remove(elsewhere));
     EXPECT_FALSE(QFile::exists(stale)) << "a copy of an ended process stays behind";
+    EXPECT_TRUE(QFile::remove(unstamped)) << "a name without a process id is not ours";
 }
 
 TEST_F(JetImport, EmptyTextsAreNeverNullAndTheSnapshotTablesTakeTheirRows) {

@@ -3,7 +3,7 @@
 // log of its events.
 #include "download/download_control.h"
 #include "event_log.h"
-#include "platform/inet_transfer.h"
+#include "platform/transfer.h"
 #include "raw_http_server.h"
 
 #include <QDir>
@@ -17,7 +17,12 @@ class EngineTest : public ::testing::Test {
 protected:
     // Short time-outs so that a dead server is seen quickly.
     void SetUp() override { platform::InetTransfer::setTimeouts(5, 2); }
-    void TearDown() override { platform::InetTransfer::setTimeouts(20, 30); }
+    void TearDown() override {
+        platform::InetTransfer::setTimeouts(20, 30);
+        qunsetenv("ZELVOR_TEST_TRANSFER_SECOND_MS");
+    }
+    // Tests that wait for a stall: the transfer's seconds made short through the test hook.
+    static void shortTransferSeconds() { qputenv("ZELVOR_TEST_TRANSFER_SECOND_MS", "150"); }
 
     QString url(const std::string& path) const { return QString::fromStdString(server.url(path)); }
     QString file(const QString& name) const { return dir.filePath(name); }

@@ -382,6 +382,7 @@ TEST_F(EngineTest, PauseHoldsTheLoopUntilReleased) {
 }
 
 TEST_F(EngineTest, ATransferThatFailsPartWaySaysWhyAndKeepsWhatArrived) {
+    shortTransferSeconds();
     using Kind = download::DownloadFailure::Kind;
     using Fault = platform::TransportFault;
     struct Case {
@@ -456,6 +457,7 @@ TEST_F(EngineTest, ATransferThatFailsPartWaySaysWhyAndKeepsWhatArrived) {
 }
 
 TEST_F(EngineTest, ADeadServerEndsInAnErrorInsteadOfAHang) {
+    shortTransferSeconds();
     RawResponse silent;
     silent.stallBeforeAnswer = true;
     server.serve("/silent", silent);

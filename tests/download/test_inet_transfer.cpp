@@ -1,6 +1,6 @@
 #include "../navigation/served_folder.h"
 #include "download/download_control.h"
-#include "platform/inet_transfer.h"
+#include "platform/transfer.h"
 #include "raw_http_server.h"
 #include "runs/fetch_update_file.h"
 #include "throwaway_ca.h"
@@ -33,10 +33,18 @@ QByteArray readAll(InetTransfer& t, std::initializer_list<int> sizes) {
     }
 }
 
+// Stalls end after 2 of the transfer's seconds, shortened through the test hook: a dead
+// server costs a fraction of a real second.
 class InetTransferTest : public ::testing::Test {
 protected:
-    void SetUp() override { InetTransfer::setTimeouts(5, 2); }
-    void TearDown() override { InetTransfer::setTimeouts(20, 30); }
+    void SetUp() override {
+        InetTransfer::setTimeouts(5, 2);
+        qputenv("ZELVOR_TEST_TRANSFER_SECOND_MS", "150");
+    }
+    void TearDown() override {
+        InetTransfer::setTimeouts(20, 30);
+        qunsetenv("ZELVOR_TEST_TRANSFER_SECOND_MS");
+    }
     RawHttpServer server;
 };
 
@@ -100,6 +108,8 @@ TEST_F(InetTransferTest, CutShortAndStalledBodiesFailAndCancelDropsTheAnswer) {
     waitHeaders(t);
     EXPECT_EQ(readAll(t, {4096}).size(), 10);
     EXPECT_TRUE(t.failed());
+    EXPECT_EQ(t.fault(), krv::platform::TransportFault::TimedOut);
+    EXPECT_TRUE(t.errorText().startsWith("Operation too slow")) << t.errorText().toStdString();
 
     t.setUrl(qurl(server, "/cut"));
     t.execute();
@@ -121,6 +131,11 @@ TEST_F(InetTransferTest, DeadAndRefusingServersEndWithoutAnswer) {
     EXPECT_FALSE(t.hasAnswer());
     EXPECT_TRUE(t.failed());
     EXPECT_EQ(t.getHeader(), "");
+    krv::platform::HttpGetOptions quick;
+    quick.lowSpeedSeconds = 2;
+    const auto answer = krv::platform::httpRequest(qurl(server, "/silent"), quick);
+    EXPECT_EQ(answer.failure, krv::platform::HttpAnswer::Failure::Transport);
+    EXPECT_EQ(answer.fault, krv::platform::TransportFault::TimedOut);
 
     int closedPort;
     {
@@ -204,11 +219,11 @@ TEST_F(InetTransferTest, HttpsServersAreVerifiedAgainstTheCaFileSettingOnBothPat
 // the floor (set small here through its settings, as docs/operations.md says) is an average
 // over its window, so a drip that never stalls cannot hold a run for ever.
 TEST_F(InetTransferTest, ABodyDrippingUnderTheRateFloorEndsAsTimedOutOnBothPaths) {
-    qputenv("ZELVOR_MIN_RATE", "8192");
+    qputenv("ZELVOR_MIN_RATE", "65536");
     qputenv("ZELVOR_MIN_RATE_SECONDS", "1");
     RawResponse drip;
     drip.patternSize = 200 * 1024;
-    drip.dripMs = 400; // 1 KiB each time: 2.5 KiB/s, never a stall
+    drip.dripMs = 100; // 1 KiB each time: 10 KiB/s, never a stall of 2 short seconds
     server.serve("/drip", drip);
 
     InetTransfer t;
@@ -218,6 +233,8 @@ TEST_F(InetTransferTest, ABodyDrippingUnderTheRateFloorEndsAsTimedOutOnBothPaths
     EXPECT_LT(readAll(t, {4096}).size(), drip.patternSize);
     EXPECT_TRUE(t.failed());
     EXPECT_EQ(t.fault(), krv::platform::TransportFault::TimedOut);
+    // The floor ended it, not the stall check.
+    EXPECT_FALSE(t.errorText().startsWith("Operation too slow")) << t.errorText().toStdString();
 
     const auto answer = krv::platform::httpRequest(qurl(server, "/drip"));
     EXPECT_EQ(answer.failure, krv::platform::HttpAnswer::Failure::Transport);

@@ -190,6 +190,8 @@ TEST(ProtocolTransport, AnAnswerThatCannotBeReadIsAFailureNeverAnEmptyList) {
         std::string body;
         std::int64_t patternSize;
         QString said; // part of the reason given to the user
+        std::int64_t dropAfter = -1;
+        bool announced = true; // the length in the headers
     };
     const std::string list = "<versoes><m><c>5</c><n>krvsis</n><v>01.32.00</v></m></versoes>";
     const QList<Case> cases = {
@@ -200,6 +202,8 @@ TEST(ProtocolTransport, AnAnswerThatCannotBeReadIsAFailureNeverAnEmptyList) {
         {"/vazio", 200, "", -1, "XML"},
         {"/nul", 200, std::string("<versoes><m>\0</m></versoes>", 27), -1, "XML"},
         {"/enorme", 200, {}, 20 * 1024 * 1024, "16 MiB"},
+        {"/enorme-sem-tamanho", 200, {}, 20 * 1024 * 1024, "16 MiB", -1, false},
+        {"/cortada", 200, {}, 100000, "encerrada antes do fim", 40000},
     };
     Inet inet;
     for (const Case& c : cases) {
@@ -207,6 +211,8 @@ TEST(ProtocolTransport, AnAnswerThatCannotBeReadIsAFailureNeverAnEmptyList) {
         r.status = c.status;
         r.body = c.body;
         r.patternSize = c.patternSize;
+        r.dropAfter = c.dropAfter;
+        r.sendContentLength = c.announced;
         server.serve(c.name, r);
         const QString url = QString::fromStdString(server.url(c.name));
         const ListAnswer a = requestList(inet, url);

@@ -393,11 +393,12 @@ TEST(ExtractionLeftovers, OnlyTemporariesWhoseWriterEndedAreRemoved) {
     writeFile(p + ".krv-extract-cccccc", "left by an older version");
     writeFile(p + "krv-extract-" + gone + "-dddddd", "not ours");
     QDir().mkpath(p + ".krv-extract-" + gone + "-pasta");
+    QFile::link(p + "krv-extract-" + gone + "-dddddd", p + ".krv-extract-" + gone + "-link");
     runs::removeEndedExtractions(d.path());
     QStringList left =
         QDir(d.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    QStringList kept({".krv-extract-" + gone + "-pasta", ".krv-extract-" + ours + "-aaaaaa",
-                      "krv-extract-" + gone + "-dddddd"});
+    QStringList kept({".krv-extract-" + gone + "-pasta", ".krv-extract-" + gone + "-link",
+                      ".krv-extract-" + ours + "-aaaaaa", "krv-extract-" + gone + "-dddddd"});
     left.sort();
     kept.sort();
     EXPECT_EQ(left, kept);
