@@ -18,6 +18,7 @@
 #include "platform/test_hook.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
+#include "runs/holds.h"
 #include "runs/release_check.h"
 #include "runs/run_outcome.h"
 #include "runs/signed_files.h"
@@ -221,7 +222,7 @@ void Modulos(frmInicio& w) {
             }
         } else if (*code == 11) {
             const QString installed = PegaAtMNU();
-            if (installed != offered) {
+            if (installed != offered && !runs::holds::leaveOut("menu", "mnusis_cs.krv", offered)) {
                 updatekrv::VersaoMenu = offered;
                 runs::release::offered("mnusis_cs.krv", offered, installed);
                 proc.lstAux->addItem("mnusis_cs.krv");
@@ -236,6 +237,8 @@ void Modulos(frmInicio& w) {
                 continue;
             const QString installed = installedModuleVersion(path);
             if (!sortsBefore(installed, offered))
+                continue;
+            if (runs::holds::leaveOut(*code == 0 ? "assistant" : "module", baseName, offered))
                 continue;
             if (*code == 0)
                 selfUpdate(w, baseName, offered, installed);
