@@ -134,7 +134,8 @@ void removeOldFolders(const QString& suiteFolder) {
         if (stamp.match(name).hasMatch())
             folders << name;
     for (qsizetype i = 0; i + retention() < folders.size(); ++i)
-        QDir(dir.filePath(folders[i])).removeRecursively();
+        if (!QFileInfo::exists(dir.filePath(folders[i]) + '/' + kRollbackJournal))
+            QDir(dir.filePath(folders[i])).removeRecursively();
 }
 
 } // namespace krv::runs::kept

@@ -14,6 +14,8 @@ namespace krv::runs::kept {
 // The folder of kept files inside an update's folder, and the menu's rows file.
 inline constexpr const char* kFilesFolder = "anteriores";
 inline constexpr const char* kMenuFile = "menu.sql";
+// Left in an update's folder while a rollback of it is under way.
+inline constexpr const char* kRollbackJournal = "desfazendo.json";
 
 struct KeptFile {
     QString name;
@@ -43,8 +45,9 @@ inline constexpr int kDefaultRetention = 3;
 inline constexpr const char* kRetentionVariable = "ZELVOR_KEEP_UPDATES";
 int retention();
 
-// Removes the update folders of suiteFolder beyond the newest retention() ones. The copies
-// of changed values (dados-*.csv) and the records are never touched.
+// Removes the update folders of suiteFolder beyond the newest retention() ones, but one whose
+// rollback was cut off. The copies of changed values (dados-*.csv) and the records are never
+// touched.
 void removeOldFolders(const QString& suiteFolder);
 
 // Tests: a file system that refuses hard links, so that every kept file is a copy.

@@ -110,10 +110,11 @@ void checkFiles(Plan& p, const QString& suiteFolder) {
                 return refuse(p, "A cópia guardada de " + f.name + " (" + kept +
                                      ") não existe mais ou foi alterada.");
         }
-        // A rollback cut off may already have put this one back.
-        const bool done = p.resuming && (f.added ? now.isEmpty() : now == f.sha256);
+        // Already as before: put back by a rollback cut off, or never replaced by a run cut
+        // off between keeping and renaming.
+        const bool asBefore = !f.added && now == f.sha256;
         const bool asLeft = now == f.afterSha256 || (f.added && now.isEmpty());
-        if (!asLeft && !done)
+        if (!asLeft && !asBefore)
             return refuse(p, "O arquivo " + target + " foi alterado depois da atualização " +
                                  p.record + ".");
     }
@@ -123,7 +124,7 @@ void checkFiles(Plan& p, const QString& suiteFolder) {
 }
 
 void saveJournal(const Plan& p) {
-    QSaveFile file(p.folder + '/' + kJournal);
+    QSaveFile file(p.folder + '/' + kept::kRollbackJournal);
     const QJsonObject journal{{"record", p.record},
                               {"started", QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
                               {"pid", qint64(::getpid())}};
@@ -170,7 +171,7 @@ Plan plan(const QString& suiteFolder, const QString& recordName) {
     const QJsonObject& r = all[index].json;
     p.record = all[index].name;
     p.folder = record::recordsFolder(suiteFolder) + '/' + stemOf(p.record);
-    p.resuming = QFileInfo::exists(p.folder + '/' + kJournal);
+    p.resuming = QFileInfo::exists(p.folder + '/' + kept::kRollbackJournal);
     for (const QJsonValue& v : r["kept_files"].toArray())
         p.files << FileStep{v["name"].toString(), v["sha256"].isNull(), v["sha256"].toString(),
                             v["after_sha256"].toString()};
@@ -193,6 +194,8 @@ Plan plan(const QString& suiteFolder, const QString& recordName) {
 
 QStringList describe(const Plan& p) {
     QStringList lines{"Desfazer a atualização " + p.record + ":"};
+    if (p.resuming)
+        lines << "  (conclui o retorno interrompido desta atualização)";
     for (const FileStep& f : p.files)
         lines << (f.added ? "  remover " + f.name + " (acrescentado pela atualização)"
                           : "  restaurar " + f.name);
@@ -264,7 +267,7 @@ QJsonObject apply(const QString& suiteFolder, const Plan& p, database::Connectio
         {"held", held},
     };
     record::write(suiteFolder, rec);
-    QFile::remove(p.folder + '/' + kJournal);
+    QFile::remove(p.folder + '/' + kept::kRollbackJournal);
     return rec;
 }
 

@@ -32,9 +32,6 @@ struct Plan {
     QString refusal;       // not empty: nothing may be done, and why
 };
 
-// The journal a rollback under way leaves in the update's folder.
-inline constexpr const char* kJournal = "desfazendo.json";
-
 // What undoing the update of recordName (a record's file name, with or without ".json")
 // would do in suiteFolder; an empty name: the last update that kept files or the menu.
 Plan plan(const QString& suiteFolder, const QString& recordName = {});

@@ -119,6 +119,8 @@ TEST(KeptFiles, RetentionRemovesTheOldestUpdateFoldersOnly) {
         QDir().mkpath(records + "/" + f + "/anteriores");
         writeFile(records + "/" + f + "/anteriores/krvsis", "x");
     }
+    QDir().mkpath(records + "/20261130-010000-000");
+    writeFile(records + "/20261130-010000-000/desfazendo.json", "{}"); // a rollback cut off
     writeFile(records + "/dados-20261201-clientes-nome.csv", "id\r\n");
     writeFile(records + "/20261201-010000-000.json", "{}");
     QDir().mkpath(records + "/outra-pasta");
@@ -132,8 +134,9 @@ TEST(KeptFiles, RetentionRemovesTheOldestUpdateFoldersOnly) {
             qputenv(runs::kept::kRetentionVariable, setting);
         runs::kept::removeOldFolders(suite.path());
         const QStringList left =
-            QDir(records).entryList({"2026*"}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+            QDir(records).entryList({"202612*"}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         EXPECT_EQ(left, folders.mid(folders.size() - kept));
+        EXPECT_TRUE(QFileInfo::exists(records + "/20261130-010000-000"));
     }
     qunsetenv(runs::kept::kRetentionVariable);
     EXPECT_TRUE(QFileInfo::exists(records + "/dados-20261201-clientes-nome.csv"));
@@ -350,6 +353,7 @@ TEST_F(UpdateRollback, UndoesFilesAndMenuRefusesWhatItCannotAndHoldsTheUndoneVer
     EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000011");
     r = zelvor({"--unattended", "--rollback"});
     EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains("conclui o retorno interrompido")) << r.output.toStdString();
     EXPECT_EQ(file("krvsis"), oldKrvsis);
     EXPECT_FALSE(QFileInfo::exists(folder() + "/krvsis.hlp"));
     EXPECT_EQ(menuRows(install_.db()), oldMenu);
