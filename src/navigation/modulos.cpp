@@ -19,6 +19,7 @@
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
 #include "runs/holds.h"
+#include "runs/kept_files.h"
 #include "runs/release_check.h"
 #include "runs/run_outcome.h"
 #include "runs/signed_files.h"
@@ -114,6 +115,7 @@ const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
         runs::release::requireListedContent(archive, path, true);
         runs::release::requireAssistantVersion(archive, path, installed);
         runs::release::markApplied();
+        runs::kept::assistantBeforeHandOver(path);
     } catch (const KrvError& e) {
         runs::release::clearAfterFailure(folder);
         ErroFatal(caller, e);

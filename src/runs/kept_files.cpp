@@ -5,12 +5,14 @@
 #include "database/connection.h"
 #include "database/menu_backup.h"
 #include "platform/krv_error.h"
+#include "platform/program.h"
 #include "runs/update_record.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <unistd.h>
 
 namespace krv::runs::kept {
@@ -103,6 +105,26 @@ void beforeReplacing(const QString& destination, const std::vector<StagedMember>
         return;
     for (const KeptFile& k :
          keepFiles(base + '/' + kFilesFolder, destination, members, &record::alreadyKept))
+        record::fileKept(k.name, k.size, k.sha256, k.afterSize, k.afterSha256);
+    record::keptWritten();
+}
+
+void assistantBeforeHandOver(const QString& archive) {
+    const QString base = record::keepFolder();
+    if (base.isEmpty() || !sameFolder(platform::programFolder(), updatekrv::DirSis))
+        return;
+    // Unpacked aside only to learn what Movrin will put in place.
+    QDir().mkpath(base);
+    QTemporaryDir aside(base + "/assistente-XXXXXX");
+    if (!aside.isValid())
+        throw KrvError(err::FileAccess,
+                       "Não foi possível criar uma pasta temporária em " + base + ".");
+    Descompacta(archive, "*.*", aside.path(), 0);
+    std::vector<StagedMember> members;
+    for (const QString& name : QDir(aside.path()).entryList(QDir::Files | QDir::Hidden))
+        members.push_back({name, aside.path() + '/' + name});
+    for (const KeptFile& k :
+         keepFiles(base + '/' + kFilesFolder, updatekrv::DirSis, members, &record::alreadyKept))
         record::fileKept(k.name, k.size, k.sha256, k.afterSize, k.afterSha256);
     record::keptWritten();
 }

@@ -37,6 +37,11 @@ std::vector<KeptFile> keepFiles(const QString& folder, const QString& destinatio
 // (of the files that cannot be linked) do not fit in the free space.
 void beforeReplacing(const QString& destination, const std::vector<StagedMember>& members);
 
+// The assistant's archive about to be handed to Movrin, which unpacks it into the program
+// folder: when that is the suite's folder, the files it replaces are kept and recorded as a
+// module archive's are, their new versions hashed from the archive. Throws as keepFiles.
+void assistantBeforeHandOver(const QString& archive);
+
 // Writes the menu's rows before the reload; throws KrvError when they cannot be written.
 void menuBeforeReload();
 

@@ -391,3 +391,44 @@ TEST_F(UpdateRollback, UndoesFilesAndMenuRefusesWhatItCannotAndHoldsTheUndoneVer
     EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
     EXPECT_TRUE(runs::holds::read(folder()).isEmpty());
 }
+
+// The assistant Movrin replaced is kept by the run that handed it over: the rollback puts the
+// old one back and the next run does not offer that version again.
+TEST(UpdateRollbackAssistant, TheAssistantMovrinReplacedIsPutBackAndHeld) {
+    SuiteInstall install;
+    ASSERT_TRUE(install.db().ok());
+    const QString zelvor = install.folder() + "/zelvor";
+    for (const auto& [from, to] :
+         {std::pair{zelvorBinary(), zelvor}, {movrinBinary(), install.folder() + "/movrin"}}) {
+        ASSERT_TRUE(QFile::copy(from, to));
+        QFile::setPermissions(to, QFile::permissions(from));
+    }
+    const QByteArray oldAssistant = readFile(zelvor);
+    ServedFolder served;
+    served.write("usuarios.txt", "ana\tsegredo\n");
+    served.write("versoes.txt", "0\tzelvor\t01.32.00\n");
+    const QByteArray newAssistant = "#!/bin/sh\nexit 7\n";
+    makeZip(served.path() + "/atualsis/zelvor01.32.00.zip", {{"zelvor", newAssistant, 0100755}});
+    install.setSetting("atuser", "ana");
+    install.setSetting("atpwd", "segredo");
+    RunOptions o = install.options({}, 60);
+    o.arguments = {"--unattended", "--accept-terms"};
+    o.env["ZELVOR_BASE_URL"] = served.baseUrl();
+    o.env["ZELVOR_TEST_MOVRIN_TICK_MS"] = "100";
+    RunResult r = runProgram(zelvor, o);
+    EXPECT_EQ(r.exitCode, 7) << r.output.toStdString();
+    ASSERT_EQ(readFile(zelvor), newAssistant);
+
+    // The suite's assistant is now the new one: the built zelvor undoes it.
+    RunOptions undo = install.options({}, 60);
+    undo.arguments = {"--unattended", "--rollback"};
+    r = runProgram(zelvorBinary(), undo);
+    EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
+    EXPECT_EQ(readFile(zelvor), oldAssistant);
+    EXPECT_TRUE(QFileInfo(zelvor).isExecutable());
+
+    r = runProgram(zelvor, o);
+    EXPECT_EQ(r.exitCode, 2) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains("Versão 01.32.00 de zelvor retida")) << r.output.toStdString();
+    EXPECT_EQ(readFile(zelvor), oldAssistant);
+}
