@@ -3,6 +3,7 @@ target_sources(krv_core PRIVATE
   database/connection_string.cpp
   database/abre_server.cpp
   database/menu_file.cpp
+  database/menu_backup.cpp
   runs/frm_atual_menu.cpp
   database/jet_import.cpp
   database/update_file.cpp

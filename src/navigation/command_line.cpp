@@ -28,6 +28,13 @@ CommandLine parseCommandLine(const QStringList& args) {
             value(c.directory);
         else if (a == "--plan")
             value(c.plan);
+        else if (a == "--rollback" || a == "--release-hold") {
+            (a == "--rollback" ? c.rollback : c.releaseHold) = true;
+            // The value is optional: the next argument unless it is another option.
+            if (i + 1 < args.size() && !args[i + 1].startsWith('-'))
+                (a == "--rollback" ? c.rollbackRecord : c.holdName) = args[++i];
+        } else if (a == "--list-updates")
+            c.listUpdates = true;
         else
             c.error = "Opção desconhecida: " + a;
     }
@@ -38,6 +45,13 @@ CommandLine parseCommandLine(const QStringList& args) {
                   "--unattended.";
     else if (c.unattended && !c.plan.isEmpty())
         c.error = "As opções --plan e --unattended não podem ser usadas juntas.";
+    else if (int(c.rollback) + int(c.releaseHold) + int(c.listUpdates) + int(!c.plan.isEmpty()) >
+                 1 ||
+             ((c.releaseHold || c.listUpdates) && c.unattended) ||
+             (c.rollback && (c.acceptTerms || c.allowDataChange || !c.directory.isEmpty())))
+        c.error = "As opções --rollback, --release-hold, --list-updates e --plan não podem ser "
+                  "usadas juntas nem com as de uma atualização; --rollback aceita "
+                  "--unattended.";
     return c;
 }
 
@@ -55,13 +69,20 @@ QString helpText() {
            "                       atualizacoes (com --unattended)\n"
            "  --plan ARQUIVO       mostra o que a atualização do banco de dados faria com\n"
            "                       ARQUIVO, sem alterar nada\n"
+           "  --rollback [REGISTRO] desfaz a atualização de REGISTRO (sem ele, a última que\n"
+           "                       guardou arquivos ou o menu); com --unattended, sem\n"
+           "                       perguntar\n"
+           "  --release-hold [NOME] volta a oferecer a versão retida de NOME (sem ele, todas)\n"
+           "  --list-updates       lista as atualizações registradas, a mais recente primeiro\n"
            "  --version            mostra a versão e termina\n"
            "  --help               mostra esta ajuda e termina\n"
            "\n"
            "Códigos de saída de --unattended: 0 atualizado, 1 falha, 2 nada a atualizar,\n"
            "3 termos não aceitos, 4 login recusado ou sem usuário gravado, 5 outra\n"
            "atualização em andamento.\n"
-           "Códigos de saída de --plan: 0 nada a fazer, 10 há alterações, 1 erro.\n";
+           "Códigos de saída de --plan: 0 nada a fazer, 10 há alterações, 1 erro.\n"
+           "Códigos de saída de --rollback: 0 desfeita, 1 recusada ou nada a desfazer, 5 outra\n"
+           "atualização em andamento.\n";
 }
 
 QString versionText() {

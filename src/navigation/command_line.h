@@ -13,7 +13,12 @@ struct CommandLine {
     bool allowDataChange = false; // --allow-data-change: take changes of stored values
     QString directory;            // --directory PATH: the directory path, unattended
     QString plan;                 // --plan FILE: print the database update's plan and end
-    QString error;                // not empty: the options cannot be used; says why
+    bool rollback = false;        // --rollback [RECORD]: undo an update
+    QString rollbackRecord;       // its record; empty: the last one that can be undone
+    bool releaseHold = false;     // --release-hold [NAME]: end the holds on NAME, or all
+    QString holdName;
+    bool listUpdates = false; // --list-updates
+    QString error;            // not empty: the options cannot be used; says why
 };
 
 // Reads the arguments after the program's name.

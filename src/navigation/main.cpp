@@ -3,6 +3,7 @@
 #include "navigation/command_line.h"
 #include "navigation/frm_sel.h"
 #include "navigation/plan_command.h"
+#include "navigation/rollback_command.h"
 #include "navigation/unattended.h"
 #include "platform/application.h"
 #include "platform/forms.h"
@@ -52,6 +53,16 @@ int main(int argc, char** argv) {
         std::fflush(nullptr);
         ::_exit(status);
     }
+    if (options.listUpdates || options.releaseHold) {
+        int qtArgc = 1;
+        QCoreApplication app(qtArgc, argv);
+        app.setApplicationName("zelvor");
+        app.setOrganizationName("KrvSis");
+        const int status =
+            options.listUpdates ? runListUpdatesCommand() : runReleaseHoldCommand(options.holdName);
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
     krv::runmode::unattended = options.unattended;
     krv::runmode::arguments = args;
 
@@ -59,6 +70,8 @@ int main(int argc, char** argv) {
     krv::scripting::install();
     int qtArgc = 1; // the options are ours, not Qt's
     krv::platform::Application app(qtArgc, argv, "zelvor", options.unattended);
+    if (options.rollback)
+        krv::platform::endProgram(runRollbackCommand(options.rollbackRecord, options.unattended));
     if (options.unattended)
         startUnattended(options);
     try {

@@ -18,6 +18,8 @@
 #include "platform/test_hook.h"
 #include "runs/fetch_update_file.h"
 #include "runs/frm_proc.h"
+#include "runs/holds.h"
+#include "runs/kept_files.h"
 #include "runs/release_check.h"
 #include "runs/run_outcome.h"
 #include "runs/signed_files.h"
@@ -113,6 +115,7 @@ const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
         runs::release::requireListedContent(archive, path, true);
         runs::release::requireAssistantVersion(archive, path, installed);
         runs::release::markApplied();
+        runs::kept::assistantBeforeHandOver(path);
     } catch (const KrvError& e) {
         runs::release::clearAfterFailure(folder);
         ErroFatal(caller, e);
@@ -221,7 +224,7 @@ void Modulos(frmInicio& w) {
             }
         } else if (*code == 11) {
             const QString installed = PegaAtMNU();
-            if (installed != offered) {
+            if (installed != offered && !runs::holds::leaveOut("menu", "mnusis_cs.krv", offered)) {
                 updatekrv::VersaoMenu = offered;
                 runs::release::offered("mnusis_cs.krv", offered, installed);
                 proc.lstAux->addItem("mnusis_cs.krv");
@@ -236,6 +239,8 @@ void Modulos(frmInicio& w) {
                 continue;
             const QString installed = installedModuleVersion(path);
             if (!sortsBefore(installed, offered))
+                continue;
+            if (runs::holds::leaveOut(*code == 0 ? "assistant" : "module", baseName, offered))
                 continue;
             if (*code == 0)
                 selfUpdate(w, baseName, offered, installed);

@@ -2,6 +2,7 @@ target_sources(krv_core PRIVATE
   navigation/frm_sel.cpp
   navigation/command_line.cpp
   navigation/plan_command.cpp
+  navigation/rollback_command.cpp
   navigation/unattended.cpp
   navigation/historico.cpp
   navigation/frm_hist.cpp

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "platform/program.h"
 #include "platform/window_support.h"
+#include "runs/kept_files.h"
 #include "runs/limpa_temporarios.h"
 #include "runs/update_record.h"
 
@@ -110,6 +111,7 @@ void frmAtualMenu::reload() {
 
     Transaction transaction;
     Connection& conexao = Conexao();
+    kept::menuBeforeReload();
     conexao.Execute("delete from menu");
     MenuInsertBatch batch(1000, 200000, conexao.backslashEscapes());
     qint64 progress = 0;

@@ -11,6 +11,7 @@
 #include "platform/window_support.h"
 #include "runs/dir_run.h"
 #include "runs/frm_atual_krv.h"
+#include "runs/holds.h"
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 #include "runs/release_check.h"
@@ -97,7 +98,7 @@ void frmProcDir::Processa() {
         QList<std::pair<const ModuleArchive*, QString>> archives;
         for (const ModuleArchive& row : kModuleArchives) {
             const QString found = firstMatch(updatekrv::DirOrigem, row.mask);
-            if (!found.isEmpty())
+            if (!found.isEmpty() && !holds::leaveOutArchive(row.mask, found))
                 archives.append({&row, found});
         }
         // The medium may come from a system that ignores case: "KRV.MDB" is the same file.

@@ -51,6 +51,11 @@ FreeSpaceProbe& freeSpaceProbe() {
     return probe;
 }
 
+std::function<void(const QString&, const std::vector<StagedMember>&)>& beforeReplacing() {
+    static std::function<void(const QString&, const std::vector<StagedMember>&)> hook;
+    return hook;
+}
+
 struct Member {
     zip_uint64_t index;
     QString target;    // its path in the destination
@@ -317,6 +322,15 @@ void setFreeSpaceProbe(FreeSpaceProbe probe) {
     freeSpaceProbe() = probe ? std::move(probe) : statvfsFreeSpace;
 }
 
+void setBeforeReplacing(
+    std::function<void(const QString& destination, const std::vector<StagedMember>&)> hook) {
+    beforeReplacing() = std::move(hook);
+}
+
+std::optional<std::uint64_t> freeSpace(const QString& folder) {
+    return freeSpaceProbe()(folder);
+}
+
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
                  int restoreStructure) {
     Descompacta(archive, mask, destination, restoreStructure, {});
@@ -334,6 +348,8 @@ void Descompacta(const QString& archive, const QString& mask, const QString& des
         extract(z.get(), m, archive, destination, buffer, staged);
     if (check)
         check(staged.members());
+    if (beforeReplacing())
+        beforeReplacing()(destination, staged.members());
     staged.place(archive, destination);
 }
 

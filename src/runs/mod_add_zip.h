@@ -47,9 +47,16 @@ using StagedCheck = std::function<void(const std::vector<StagedMember>&)>;
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
                  int restoreStructure, const StagedCheck& check);
 
+// Called with every archive's staged members after its check, before the first rename: the
+// run keeps the files about to be replaced. Throwing refuses the archive, nothing replaced.
+void setBeforeReplacing(
+    std::function<void(const QString& destination, const std::vector<StagedMember>&)> hook);
+
 // The free bytes an ordinary writer may use in folder's file system; empty when unknown.
 using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const QString& folder)>;
 // Replaces the probe (tests); an empty one restores the file system's own answer.
 void setFreeSpaceProbe(FreeSpaceProbe probe);
+// The probe's answer for folder.
+std::optional<std::uint64_t> freeSpace(const QString& folder);
 
 } // namespace krv::runs

@@ -6,6 +6,9 @@ target_sources(krv_core PRIVATE
   runs/limpa_temporarios.cpp
   runs/run_outcome.cpp
   runs/update_record.cpp
+  runs/kept_files.cpp
+  runs/holds.cpp
+  runs/rollback.cpp
   runs/dir_run.cpp
   runs/frm_proc_dir.cpp
   runs/signed_files.cpp

@@ -8,6 +8,8 @@
 #include "platform/process.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
+#include "runs/kept_files.h"
+#include "runs/mod_add_zip.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -49,6 +51,17 @@ struct Download {
     qint64 bytes = 0, ns = 0;
 };
 
+struct KeptEntry {
+    QString name;
+    qint64 size = 0, afterSize = 0;
+    QString sha256, afterSha256; // sha256 empty: added by the run
+};
+
+struct VersionEntry {
+    QString kind, name, version;
+    QJsonObject json() const { return {{"kind", kind}, {"name", name}, {"version", version}}; }
+};
+
 struct DataCopyEntry {
     QString file, table, column;
     qint64 rows = 0;
@@ -71,6 +84,9 @@ struct State {
     QSet<QString> verified;            // file names whose signature held
     QString milestone = "start";
     QJsonObject manifest; // empty when no manifest was checked
+    QList<KeptEntry> kept;
+    QJsonValue keptMenu; // null until the menu's rows are kept
+    QList<VersionEntry> offered, held;
 };
 
 State& state() {
@@ -242,12 +258,16 @@ void begin() {
     s.before = take();
     markInterrupted(updatekrv::DirSis);
     checkpoint();
+    setBeforeReplacing(&kept::beforeReplacing);
     platform::atProgramEnd([](int code) {
         try {
             // A run that failed while fetching: what it fetched so far stays in the folder.
             if (code != 0 && !state().filesHashed)
                 hashUpdateFolder(state());
-            write(updatekrv::DirSis, build(code));
+            const QJsonObject record = build(code);
+            write(updatekrv::DirSis, record);
+            if (record["outcome"] == "updated")
+                kept::removeOldFolders(updatekrv::DirSis);
         } catch (const std::exception&) {
             // The record never stands in the way of the program's end.
         }
@@ -329,6 +349,26 @@ void filesFetched() {
 }
 
 namespace {
+
+QJsonArray keptJson(const State& s) {
+    QJsonArray out;
+    for (const KeptEntry& k : s.kept) {
+        const bool added = k.sha256.isEmpty();
+        out.append(QJsonObject{{"name", k.name},
+                               {"size", added ? QJsonValue() : QJsonValue(k.size)},
+                               {"sha256", added ? QJsonValue() : QJsonValue(k.sha256)},
+                               {"after_size", k.afterSize},
+                               {"after_sha256", k.afterSha256}});
+    }
+    return out;
+}
+
+QJsonArray versionsJson(const QList<VersionEntry>& versions) {
+    QJsonArray out;
+    for (const VersionEntry& v : versions)
+        out.append(v.json());
+    return out;
+}
 
 // running: the record of a run still under way (rewritten at each milestone).
 QJsonObject buildAt(bool running, int endCode) {
@@ -415,10 +455,64 @@ QJsonObject buildAt(bool running, int endCode) {
                                  {"tables_before", altered}}},
         {"menu_rows", beforeAfter(s.before.menuRows, after.menuRows)},
         {"manifest", s.manifest.isEmpty() ? QJsonValue() : QJsonValue(s.manifest)},
+        {"kept_files", keptJson(s)},
+        {"kept_menu", s.keptMenu},
+        {"versions", versionsJson(s.offered)},
+        {"held", versionsJson(s.held)},
     };
 }
 
 } // namespace
+
+QString keepFolder() {
+    const State& s = state();
+    if (!s.begun)
+        return {};
+    return recordsFolder(updatekrv::DirSis) + '/' + s.start.toString("yyyyMMdd-HHmmss-zzz");
+}
+
+bool alreadyKept(const QString& name) {
+    for (const KeptEntry& k : state().kept)
+        if (k.name == name)
+            return true;
+    return false;
+}
+
+void fileKept(const QString& name, qint64 size, const QString& sha256, qint64 afterSize,
+              const QString& afterSha256) {
+    State& s = state();
+    if (!s.begun)
+        return;
+    for (KeptEntry& k : s.kept)
+        if (k.name == name) {
+            k.afterSize = afterSize;
+            k.afterSha256 = afterSha256;
+            return;
+        }
+    s.kept << KeptEntry{name, size, afterSize, sha256, afterSha256};
+}
+
+void keptWritten() {
+    checkpoint("files");
+}
+
+void menuKept(const QString& file, int rows) {
+    State& s = state();
+    if (!s.begun)
+        return;
+    s.keptMenu = QJsonObject{{"file", file}, {"rows", rows}};
+    checkpoint();
+}
+
+void versionOffered(const QString& kind, const QString& name, const QString& version) {
+    if (state().begun)
+        state().offered << VersionEntry{kind, name, version};
+}
+
+void versionHeld(const QString& kind, const QString& name, const QString& version) {
+    if (state().begun)
+        state().held << VersionEntry{kind, name, version};
+}
 
 QJsonObject build(int endCode) {
     return state().begun ? buildAt(false, endCode) : QJsonObject();
@@ -433,7 +527,8 @@ QString write(const QString& folder, const QJsonObject& record) {
         !db["statements"].toArray().isEmpty() || !db["tables_before"].toObject().isEmpty() ||
         db["ult_atualizacao"].toObject()["before"] != db["ult_atualizacao"].toObject()["after"] ||
         db["atmenu"].toObject()["before"] != db["atmenu"].toObject()["after"] ||
-        record["menu_rows"].toObject()["before"] != record["menu_rows"].toObject()["after"];
+        record["menu_rows"].toObject()["before"] != record["menu_rows"].toObject()["after"] ||
+        !record["kept_files"].toArray().isEmpty() || record.contains("rolled_back");
     const QString dir = recordsFolder(folder);
     const QString name = recordName(record);
     // A run that changed nothing and ended normally (cancelled, nothing due) leaves no record:

@@ -43,6 +43,24 @@ void filesFetched();
 // update folder is then not hashed.
 void filesFound(const QString& folder, const QStringList& names);
 
+// This run's update folder (DirSis/atualizacoes/<start>), where what it replaces is kept;
+// empty before begin().
+QString keepFolder();
+// Whether this run already kept a file of that name (the first old version is the one kept).
+bool alreadyKept(const QString& name);
+// A file of the suite's folder replaced by this run: the old one kept (size and SHA-256;
+// sha256 empty: the run added the file), and the new one's.
+void fileKept(const QString& name, qint64 size, const QString& sha256, qint64 afterSize,
+              const QString& afterSha256);
+// Rewrites the record with the files kept so far, before they are replaced.
+void keptWritten();
+// The menu's rows kept before the reload, in file (relative to the update folder).
+void menuKept(const QString& file, int rows);
+// A version on this run's work list (kind "module", "menu" or "assistant"), and one left out
+// because a rollback holds it.
+void versionOffered(const QString& kind, const QString& name, const QString& version);
+void versionHeld(const QString& kind, const QString& name, const QString& version);
+
 // The record as it would be written for a program end with that code; for tests and for the
 // program end. Empty when begin() was not called.
 QJsonObject build(int endCode);

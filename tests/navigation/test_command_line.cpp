@@ -59,6 +59,43 @@ TEST(CommandLine, ReadsEachOptionAndRefusesWhatCannotBeUsed) {
     }
 }
 
+// The commands around an update's record: each value is optional, and none mixes with
+// another or with the options of an update (--rollback alone takes --unattended).
+TEST(CommandLine, RollbackHoldAndListingCommands) {
+    const struct {
+        QStringList args;
+        bool rollback, releaseHold, listUpdates;
+        QString value;         // the record or the name
+        QString errorContains; // empty: accepted
+    } cases[] = {
+        {{"--rollback"}, true, false, false, {}, {}},
+        {{"--rollback", "20261208-023014-125"}, true, false, false, "20261208-023014-125", {}},
+        {{"--rollback", "--unattended"}, true, false, false, {}, {}},
+        {{"--unattended", "--rollback", "r.json"}, true, false, false, "r.json", {}},
+        {{"--release-hold"}, false, true, false, {}, {}},
+        {{"--release-hold", "krvsis"}, false, true, false, "krvsis", {}},
+        {{"--list-updates"}, false, false, true, {}, {}},
+        {{"--list-updates", "--rollback"}, false, false, false, {}, "não podem ser usadas juntas"},
+        {{"--rollback", "--plan", "f"}, false, false, false, {}, "não podem ser usadas juntas"},
+        {{"--unattended", "--rollback", "--accept-terms"}, false, false, false, {}, "juntas"},
+        {{"--unattended", "--release-hold"}, false, false, false, {}, "juntas"},
+        {{"--list-updates", "x"}, false, false, false, {}, "Opção desconhecida: x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CommandLine got = parseCommandLine(c.args);
+        if (!c.errorContains.isEmpty()) {
+            EXPECT_TRUE(got.error.contains(c.errorContains)) << got.error.toStdString();
+            continue;
+        }
+        EXPECT_EQ(got.error, QString());
+        EXPECT_EQ(got.rollback, c.rollback);
+        EXPECT_EQ(got.releaseHold, c.releaseHold);
+        EXPECT_EQ(got.listUpdates, c.listUpdates);
+        EXPECT_EQ(c.rollback ? got.rollbackRecord : got.holdName, c.value);
+    }
+}
+
 // The exit status of an unattended run from what the run reported, no window involved.
 TEST(UnattendedOutcome, ReportedOutcomesAndProgramEndsGiveTheDocumentedStatuses) {
     using runs::Outcome;
