@@ -5,6 +5,7 @@
 // Usage: bench_menu PORT [ROWS] [RUNS]   (a MariaDB on 127.0.0.1:PORT, user krv/krv)
 #include "common/text.h"
 #include "common/updatekrv.h"
+#include "runs/run_session.h"
 #include "database/connection.h"
 #include "platform/forms.h"
 #include "platform/program.h"
@@ -71,8 +72,8 @@ int once(int argc, char** argv, int port, const QString& dirSis) {
     platform::hook::install();
     database::Conexao().Open(1, connectionString(port));
     updatekrv::DirSis = dirSis;
-    updatekrv::VersaoMenu = "000099";
-    updatekrv::Atualizou = true;
+    runs::session().values.VersaoMenu = "000099";
+    runs::session().values.Atualizou = true;
     QElapsedTimer timer;
     platform::setEndHandler([&timer](int code) {
         std::printf("%s %.6f\n", code == 0 ? "ok" : "failed", timer.nsecsElapsed() / 1e9);

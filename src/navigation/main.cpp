@@ -56,8 +56,9 @@ int main(int argc, char** argv) {
 
     int qtArgc = 1; // the options are ours, not Qt's
     krv::platform::Application app(qtArgc, argv, "zelvor", options.unattended);
+    // Unattended: the run session alone, no window.
     if (options.unattended)
-        startUnattended(options);
+        runUnattended(options);
     try {
         auto& start = krv::platform::form<frmSel>();
         start.Form_Load();

@@ -2,6 +2,7 @@
 
 #include "common/file_version.h"
 #include "common/updatekrv.h"
+#include "runs/run_session.h"
 #include "database/connection.h"
 #include "download/protocol.h"
 #include "platform/dialogs.h"
@@ -389,21 +390,22 @@ QJsonObject buildAt(bool running, int endCode) {
         reached = "end";
 
     const QString source =
-        !updatekrv::DirOrigem.isEmpty() ? updatekrv::DirOrigem : protocol::baseUrl();
+        !session().values.DirOrigem.isEmpty() ? session().values.DirOrigem : protocol::baseUrl();
     QString outcome = "failed";
     if (running)
         outcome = "running";
     else if (!failed)
-        outcome = updatekrv::Atualizou ? "updated" : "nothing to update";
+        outcome = session().values.Atualizou ? "updated" : "nothing to update";
     return QJsonObject{
         {"start", stamp(s.start)},
         {"end", stamp(QDateTime::currentDateTime())},
-        {"user", updatekrv::UsuarioAtual},
+        {"user", session().values.UsuarioAtual},
         {"source", source},
         {"outcome", outcome},
         {"exit_code", running ? QJsonValue() : QJsonValue(endCode)},
         {"pid", qint64(::getpid())},
-        {"message", platform::lastMessage()},
+        {"message", !session().lastMessage().isEmpty() ? session().lastMessage()
+                                                       : platform::lastMessage()},
         {"reached", reached},
         {"files", filesJson(s)},
         {"modules", modules},

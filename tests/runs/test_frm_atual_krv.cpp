@@ -1,7 +1,9 @@
 #include "common/updatekrv.h"
+#include "runs/run_session.h"
 #include "database/connection.h"
 #include "database/rehearsal.h"
 #include "database/safe_update.h"
+#include "database/update_file.h"
 #include "hook_tap.h"
 #include "platform/forms.h"
 #include "platform/program.h"
@@ -31,9 +33,9 @@ class AtualKRVWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(suite.db().ok() && reference.ok());
-        updatekrv::reset();
+        runs::session().reset();
         updatekrv::DirSis = suite.folder();
-        updatekrv::VersaoBD = "000150";
+        runs::session().values.VersaoBD = "000150";
         Conexao().Open(1, suite.db().connectionString());
         ASSERT_TRUE(QDir().mkpath(suite.updateFolder()));
         platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
