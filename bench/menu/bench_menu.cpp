@@ -5,12 +5,12 @@
 // Usage: bench_menu PORT [ROWS] [RUNS]   (a MariaDB on 127.0.0.1:PORT, user krv/krv)
 #include "common/text.h"
 #include "common/updatekrv.h"
-#include "runs/run_session.h"
 #include "database/connection.h"
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
 #include "runs/frm_atual_menu.h"
+#include "runs/run_session.h"
 
 #include <QApplication>
 #include <QDir>

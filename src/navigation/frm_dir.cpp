@@ -1,11 +1,11 @@
 #include "navigation/frm_dir.h"
 
-#include "runs/dir_run.h"
 #include "navigation/frm_sel.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/window_support.h"
 #include "runs/archive_names.h"
+#include "runs/dir_run.h"
 #include "runs/frm_proc_dir.h"
 #include "runs/run_session.h"
 #include "runs/window_observer.h"

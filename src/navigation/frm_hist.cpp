@@ -112,6 +112,7 @@ void refuseTerms() {
     runs::WindowObserver observer;
     runs::Observing observing(&observer);
     runs::session().refuseTerms();
+    endProgram(0); // the observer has ended it already
 }
 
 std::unique_ptr<QTextDocument> printableHistory(const QTextEdit& box) {

@@ -88,10 +88,10 @@ void selfUpdate(runs::RunSession& run, const runs::WorkItem& assistant, QWidget*
                      QStringList{"-/update/" + archive, "--unattended"} + runmode::arguments);
     }
     if (!startDetached(movrin, {"-/update/" + archive}))
-        run.message({"Aviso!",
-                     "Não foi possível iniciar " + movrin +
-                         " para concluir a atualização do assistente.",
-                     Buttons::OK, Icon::Critical});
+        run.message(
+            {"Aviso!",
+             "Não foi possível iniciar " + movrin + " para concluir a atualização do assistente.",
+             Buttons::OK, Icon::Critical});
     endProgram(0);
 }
 

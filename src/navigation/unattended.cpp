@@ -42,9 +42,22 @@ void showBox(const QString& title, const QString& text, platform::Buttons button
              platform::Icon icon, platform::Answer answer) {
     const QString shownTitle = title.isEmpty() ? QCoreApplication::applicationName() : title;
     platform::printUnattendedNote(shownTitle, text);
-    platform::hook::record("msgbox", {shownTitle, platform::toString(icon),
-                                      platform::toString(buttons), text,
-                                      platform::toString(answer)});
+    platform::hook::record("msgbox",
+                           {shownTitle, platform::toString(icon), platform::toString(buttons), text,
+                            platform::toString(answer)});
+}
+
+// The observer of this process's run: alive until the process ends (the end handler reads it).
+UnattendedOutcome& observer() {
+    static UnattendedOutcome instance;
+    return instance;
+}
+
+// The program ends as the interactive one would at this point of the run; the end handler
+// turns the run's end into the exit status.
+[[noreturn]] void over() {
+    const auto& end = observer().end();
+    platform::endProgram(end ? end->programCode : 1);
 }
 
 } // namespace
@@ -85,8 +98,8 @@ void UnattendedOutcome::ended(const runs::RunEnd& end) {
                 platform::Buttons::OK, platform::Icon::Critical, platform::Answer::OK);
         OpenFile::closeAll();
     } else if (end.report == runs::RunEnd::Report::Runtime) {
-        showBox({}, runs::runtimeReportText(error), platform::Buttons::OK,
-                platform::Icon::Critical, platform::Answer::OK);
+        showBox({}, runs::runtimeReportText(error), platform::Buttons::OK, platform::Icon::Critical,
+                platform::Answer::OK);
     }
 }
 
@@ -105,29 +118,24 @@ int UnattendedOutcome::status(int endCode) const {
 void runUnattended(const CommandLine& options) {
     const bool directory = !options.directory.isEmpty();
     if (directory && !QFileInfo(options.directory).isDir())
-        endBeforeStart(exitcode::failed, "Pasta de atualização não encontrada: " + options.directory);
+        endBeforeStart(exitcode::failed,
+                       "Pasta de atualização não encontrada: " + options.directory);
     const QString user = platform::getSetting("atuser");
     if (!directory && user.isEmpty())
         endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
     // Nobody can be asked: a change of stored values is refused unless allowed beforehand.
     database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
                                                            : database::DataChangePolicy::Refuse;
-    // Alive until the process ends: the end handler reads it.
-    static UnattendedOutcome observer;
     runs::RunSession& run = runs::session();
-    run.observe(&observer);
+    run.observe(&observer());
     platform::setEndHandler([](int code) {
-        const int status = observer.status(code);
+        const int status = observer().status(code);
         if (status == exitcode::termsNotAccepted)
             platform::printUnattendedNote("zelvor", kTermsRefused);
         closingLine(status);
         std::fflush(nullptr);
         ::_exit(status);
     });
-    // The program ends as the interactive one would at this point of the run.
-    const auto over = [] {
-        platform::endProgram(observer.end() ? observer.end()->programCode : 1);
-    };
     using Next = runs::RunSession::Next;
     if (!run.start())
         over();

@@ -177,7 +177,6 @@ download::frmDownload* downloadUnderWay() {
     return underWay().data();
 }
 
-
 namespace {
 
 // What a fetch drives: the download component, and what its host heard of it.
@@ -195,8 +194,7 @@ struct Fetched {
 };
 
 // Downloads url into the part beside path through host and judges the result.
-Fetched fetchThrough(FetchHost& host, const QString& url, const QString& path,
-                     qint64 listedSize) {
+Fetched fetchThrough(FetchHost& host, const QString& url, const QString& path, qint64 listedSize) {
     download::DownLoad& dl = host.dl;
     // The file is written as a part beside its place and renamed there once whole, so that
     // a file cut off is never taken for the file, and the next run can go on from it.

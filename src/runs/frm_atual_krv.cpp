@@ -14,8 +14,6 @@
 
 namespace krv::runs {
 
-
-
 namespace {
 
 constexpr int kTwipsPerPixel = 15;

@@ -17,8 +17,8 @@ public:
     frmAtualMenu();
 
     // The reload (the session's menu step, shown here): in one transaction empties `menu`,
-    // refills it from the file and records VersaoMenu in licensa; then confirms and ends the run. A failure rolls everything
-    // back and ends with the fatal report. Never returns.
+    // refills it from the file and records VersaoMenu in licensa; then confirms and ends the run. A
+    // failure rolls everything back and ends with the fatal report. Never returns.
     [[noreturn]] void Processa();
 
     // The activation handler: starts Processa unless it has started before.

@@ -25,9 +25,9 @@ public:
     // Shows the session's work list in lstAux.
     void showWorkList(const WorkList& work);
 
-    // The run over the work list (the session's fetch step). Any error ends the program through the fatal report; a
-    // file that did not download whole is neither logged nor applied. A download the user
-    // stops ends the program with a message; nothing further is applied.
+    // The run over the work list (the session's fetch step). Any error ends the program through the
+    // fatal report; a file that did not download whole is neither logged nor applied. A download
+    // the user stops ends the program with a message; nothing further is applied.
     void Processa();
 
 protected:

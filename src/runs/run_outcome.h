@@ -66,5 +66,4 @@ public:
     virtual void waitsForPerson(const RunEnd& end) = 0;
 };
 
-
 } // namespace krv::runs

@@ -127,7 +127,9 @@ void RunSession::stopped() {
     const QString text = "A atualização foi interrompida a pedido do usuário. Nada mais foi "
                          "aplicado; o que já foi baixado será aproveitado na próxima atualização.";
     message({"Aviso!", text, Buttons::OK, Icon::Information});
-    end({Outcome::Failed, 0, text});
+    RunEnd e;
+    e.errorText = text;
+    end(e);
 }
 
 namespace {
@@ -364,9 +366,9 @@ std::optional<RunSession::Next> RunSession::fetch() {
             const QString path = platform::winJoin(updatekrv::DirSis, "\\update\\" + entry);
             const QString url = protocol::fileUrl(entry);
             const qint64 listed = release::listedSize(entry);
-            const FetchOutcome got =
-                fetchFile ? fetchFile("Baixando atualização...", url, path, listed)
-                          : fetchQuietly(url, path, listed);
+            const FetchOutcome got = fetchFile
+                                         ? fetchFile("Baixando atualização...", url, path, listed)
+                                         : fetchQuietly(url, path, listed);
             if (got.cancelled) {
                 stopped();
                 return std::nullopt;
@@ -681,13 +683,12 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
             release::fromMedium(origin);
             release::requireListed(names);
             for (const QString& name : names)
-                release::requireListedContent(name, platform::winJoin(origin, "\\" + name),
-                                              false);
+                release::requireListedContent(name, platform::winJoin(origin, "\\" + name), false);
             if (!mdbName.isEmpty()) {
                 const auto installed = installedDatabaseVersion();
-                release::requireUpdateFileVersion(
-                    platform::winJoin(origin, "\\" + mdbName),
-                    installed ? formatInstalledVersion(*installed) : QString());
+                release::requireUpdateFileVersion(platform::winJoin(origin, "\\" + mdbName),
+                                                  installed ? formatInstalledVersion(*installed)
+                                                            : QString());
             }
             release::markApplied();
         }
@@ -704,8 +705,7 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
 
         if (!mdbName.isEmpty()) {
             const QString mdb = platform::winJoin(origin, "\\" + mdbName);
-            database::UpdateFile file =
-                database::openUpdateFile(mdb, database::kUpdateFileConnect);
+            database::UpdateFile file = database::openUpdateFile(mdb, database::kUpdateFileConnect);
             const database::UpdateRows numero = file.query("select * from numero");
             if (numero.empty()) {
                 // The original asked for the information and the critical icon at once;

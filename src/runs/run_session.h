@@ -40,8 +40,8 @@ struct WorkItem {
     QString file;     // the work-list name: "krvsis01.32.00.zip", "krv.mdb", "mnusis_cs.krv"
     QString baseName; // a module's base name ("krvsis"); empty for the database and menu
     QString offered, installed;
-    int code = 0;       // the version list's module code
-    QString status;     // a directory run's module: the status text while it is unpacked
+    int code = 0;   // the version list's module code
+    QString status; // a directory run's module: the status text while it is unpacked
 };
 
 // The work of a run, in the order it is done.
@@ -67,8 +67,8 @@ class RunSession {
 public:
     RunValues values;
     WorkList work;
-    QList<HistorySection> history;      // what the due work changes, for the terms
-    std::optional<WorkItem> assistant;  // a newer assistant the server offers
+    QList<HistorySection> history;     // what the due work changes, for the terms
+    std::optional<WorkItem> assistant; // a newer assistant the server offers
 
     // Whoever observes the run; not owned. Without one the run tells nobody and every
     // question gets its default answer.

@@ -2,13 +2,13 @@
 
 #include "common/file_version.h"
 #include "common/updatekrv.h"
-#include "runs/run_session.h"
 #include "database/connection.h"
 #include "download/protocol.h"
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
+#include "runs/run_session.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -404,8 +404,8 @@ QJsonObject buildAt(bool running, int endCode) {
         {"outcome", outcome},
         {"exit_code", running ? QJsonValue() : QJsonValue(endCode)},
         {"pid", qint64(::getpid())},
-        {"message", !session().lastMessage().isEmpty() ? session().lastMessage()
-                                                       : platform::lastMessage()},
+        {"message",
+         !session().lastMessage().isEmpty() ? session().lastMessage() : platform::lastMessage()},
         {"reached", reached},
         {"files", filesJson(s)},
         {"modules", modules},

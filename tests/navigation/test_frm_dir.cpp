@@ -1,9 +1,9 @@
 // The folder chooser: which folders count as holding update files, finding a folder, and
 // the refusal of a folder without them.
 #include "common/updatekrv.h"
-#include "runs/run_session.h"
 #include "hook_tap.h"
 #include "navigation/frm_dir.h"
+#include "runs/run_session.h"
 
 #include <QDir>
 #include <QFile>

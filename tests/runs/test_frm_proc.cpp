@@ -2,7 +2,6 @@
 // reference update server on loopback, the program end turned into an exception.
 #include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
-#include "runs/run_session.h"
 #include "download/frm_download.h"
 #include "hook_tap.h"
 #include "make_zip.h"
@@ -13,6 +12,7 @@
 #include "runs/fetch_update_file.h"
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_proc.h"
+#include "runs/run_session.h"
 #include "session_recorder.h"
 
 #include <QDir>
@@ -162,9 +162,15 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
         runs::Outcome outcome;
         int errorNumber;
     } cases[] = {
-        {"two files", {"leiame.txt", "PACOTE.ZIP"}, runs::RunSession::Next::End,
-         runs::Outcome::Updated, 0},
-        {"a file the server lacks", {"falta.zip"}, std::nullopt, runs::Outcome::Failed,
+        {"two files",
+         {"leiame.txt", "PACOTE.ZIP"},
+         runs::RunSession::Next::End,
+         runs::Outcome::Updated,
+         0},
+        {"a file the server lacks",
+         {"falta.zip"},
+         std::nullopt,
+         runs::Outcome::Failed,
          err::Download},
     };
     for (const Case& c : cases) {
@@ -193,18 +199,19 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
             EXPECT_NE(l.kind, "show") << trace(tap);
         EXPECT_TRUE(tap.messages().isEmpty()) << trace(tap); // no box: the observer was told
         if (c.outcome == runs::Outcome::Updated) {
-            EXPECT_EQ(seen.statuses,
-                      QStringList({"frmProc: Criando pasta temporária",
-                                   "frmProc: Solicitando arquivo", "frmProc: Solicitando arquivo",
-                                   "frmProc: Descompactando arquivo",
-                                   "frmProc: Removendo temporários"}));
+            EXPECT_EQ(
+                seen.statuses,
+                QStringList({"frmProc: Criando pasta temporária", "frmProc: Solicitando arquivo",
+                             "frmProc: Solicitando arquivo", "frmProc: Descompactando arquivo",
+                             "frmProc: Removendo temporários"}));
             EXPECT_EQ(seen.messages, QStringList({"Aviso!: Atualização concluída com sucesso!"}));
             EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), "conteudo");
             EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update"));
         } else {
             EXPECT_EQ(seen.end->report, runs::RunEnd::Report::Fatal);
             EXPECT_EQ(seen.end->caller, "Programa: frmProc\r\nRotina: Processa");
-            EXPECT_TRUE(seen.end->errorText.contains("falta.zip")) << seen.end->errorText.toStdString();
+            EXPECT_TRUE(seen.end->errorText.contains("falta.zip"))
+                << seen.end->errorText.toStdString();
             EXPECT_EQ(run.lastMessage().left(8), "ATENÇÃO!");
         }
     }

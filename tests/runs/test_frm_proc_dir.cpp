@@ -1,7 +1,6 @@
 // The directory update run: its decisions in-process, and whole runs of the real zelvor
 // from the start window's "Diretório" button against a throwaway suite.
 #include "common/updatekrv.h"
-#include "runs/run_session.h"
 #include "make_zip.h"
 #include "platform/forms.h"
 #include "platform/program.h"
@@ -9,6 +8,7 @@
 #include "runs/dir_run.h"
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_proc_dir.h"
+#include "runs/run_session.h"
 #include "session_recorder.h"
 #include "suite_install.h"
 #include "update_file_builder.h"
@@ -188,10 +188,17 @@ TEST_F(DirectoryRun, TheSessionAppliesAFolderWithoutAWindow) {
         runs::Outcome outcome;
         QStringList statuses, messages;
     } cases[] = {
-        {"two modules", src, true, runs::Outcome::Updated,
+        {"two modules",
+         src,
+         true,
+         runs::Outcome::Updated,
          {"frmProcDir: Atualizando Principal", "frmProcDir: Atualizando Caixa"},
          {"Aviso!: Atualização concluída com sucesso!"}},
-        {"no update files", empty.path(), false, runs::Outcome::Failed, {},
+        {"no update files",
+         empty.path(),
+         false,
+         runs::Outcome::Failed,
+         {},
          {"Aviso!: Arquivos de atualização não encontrados no diretório informado!"}},
     };
     for (const Case& c : cases) {

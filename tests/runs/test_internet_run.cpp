@@ -556,7 +556,7 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         EXPECT_EQ(r.exitCode, c.exitCode) << shownText(r);
         EXPECT_EQ(readFile(module_) == "nova", c.moduleReplaced) << shownText(r);
         EXPECT_TRUE(r.of("show").isEmpty()) << shownText(r); // no window, not even the download's
-        if (c.exitCode != 1) { // a failed run leaves what it fetched
+        if (c.exitCode != 1) {                               // a failed run leaves what it fetched
             EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
         }
         // Every line: time, title or window, text; the box before the closing line.

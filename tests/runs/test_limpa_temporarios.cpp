@@ -1,8 +1,8 @@
 #include "common/updatekrv.h"
-#include "runs/run_session.h"
 #include "hook_tap.h"
 #include "platform/program.h"
 #include "runs/limpa_temporarios.h"
+#include "runs/run_session.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 #include "../database/test_menu_records.h"
 #include "common/text.h"
 #include "common/updatekrv.h"
-#include "runs/run_session.h"
 #include "database/connection.h"
 #include "hook_tap.h"
 #include "platform/program.h"
 #include "runs/frm_atual_menu.h"
+#include "runs/run_session.h"
 #include "test_db.h"
 
 #include <QDir>
