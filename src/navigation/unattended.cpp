@@ -141,12 +141,10 @@ void runUnattended(const CommandLine& options) {
         over();
 
     std::optional<Next> next;
-    QString window;
     if (directory) {
         if (!run.chooseFolder(options.directory))
             over();
         next = run.applyFolder();
-        window = "frmProcDir";
     } else {
         run.readPort();
         protocol::Inet inet;
@@ -167,17 +165,14 @@ void runUnattended(const CommandLine& options) {
             over();
         }
         next = run.fetch();
-        window = "frmProc";
     }
-    if (next == Next::Database) {
+    if (next == Next::Database)
         next = run.updateDatabase();
-        window = "frmAtualKRV";
-    }
     if (next == Next::Menu) {
         if (run.reloadMenu())
-            run.finish({});
+            run.finish();
     } else if (next == Next::End) {
-        run.finish(window);
+        run.finish();
     }
     over();
 }

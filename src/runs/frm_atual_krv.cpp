@@ -172,7 +172,7 @@ void frmAtualKRV::Atualiza() {
     if (next == RunSession::Next::Menu)
         platform::form<frmAtualMenu>().show();
     else if (next == RunSession::Next::End)
-        run.finish(objectName());
+        run.finish();
 }
 
 } // namespace krv::runs

@@ -63,7 +63,7 @@ void frmAtualMenu::Processa() {
     Observing observing(&observer);
     RunSession& run = session();
     if (run.reloadMenu())
-        run.finish({});
+        run.finish();
     // A failure ended the program through the observer.
     endProgram(1);
 }

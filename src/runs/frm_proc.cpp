@@ -81,7 +81,7 @@ void frmProc::Processa() {
         form<runs::frmAtualMenu>().show();
         return;
     case RunSession::Next::End:
-        run.finish(objectName());
+        run.finish();
         return;
     }
 }

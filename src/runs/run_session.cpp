@@ -68,6 +68,7 @@ void RunSession::reset() {
     history.clear();
     assistant.reset();
     tlsFailure.clear();
+    stepWindow_.clear();
     lastMessage_.clear();
     ended_.reset();
     updatekrv::reset();
@@ -342,7 +343,7 @@ void RunSession::refuseTerms() {
 // ---- fetch, verify, unpack
 
 std::optional<RunSession::Next> RunSession::fetch() {
-    const QString window = "frmProc";
+    const QString window = stepWindow_ = "frmProc";
     const QString caller = "Programa: frmProc\r\nRotina: Processa";
     try {
         bool database = false, menu = false;
@@ -433,7 +434,7 @@ std::optional<RunSession::Next> RunSession::fetch() {
 
 std::optional<RunSession::Next> RunSession::updateDatabase() {
     using namespace database;
-    const QString window = "frmAtualKRV";
+    const QString window = stepWindow_ = "frmAtualKRV";
     try {
         UpdateFile dbAtual = openUpdateFile(
             platform::winJoin(updatekrv::DirSis, "\\update\\krv.mdb"), kUpdateFileConnect);
@@ -532,6 +533,7 @@ private:
 bool RunSession::reloadMenu() {
     using namespace database;
     const QString caller = "Programa: frmAtualMenu\r\nRotina: Processa";
+    stepWindow_.clear();
     try {
         MenuFileReader file(platform::winJoin(updatekrv::DirSis, "\\update\\mnusis_cs.krv"));
         const int maximum = std::max(int(std::min<qint64>(file.size(), INT_MAX)), 1);
@@ -589,6 +591,10 @@ void removeUpdateFolder(const QString& folder) {
 
 } // namespace
 
+void RunSession::finish() {
+    finish(stepWindow_);
+}
+
 void RunSession::finish(const QString& statusWindow) {
     if (!statusWindow.isEmpty())
         status(statusWindow, "Removendo temporários");
@@ -642,7 +648,7 @@ void copyReplacing(const QString& from, const QString& to) {
 } // namespace
 
 std::optional<RunSession::Next> RunSession::applyFolder() {
-    const QString window = "frmProcDir";
+    const QString window = stepWindow_ = "frmProcDir";
     const QString caller = "Programa: frmProcDir\r\nRotina: Processa";
     const QString origin = values.DirOrigem;
     // names and, when a manifest was checked, the medium's manifest and its signature.

@@ -107,8 +107,10 @@ public:
     std::optional<Next> updateDatabase();
     // The menu reload from the update folder's mnusis_cs.krv.
     bool reloadMenu();
-    // The end of every run: the update folder removed, the outcome told. statusWindow: the
-    // window whose status line says "Removendo temporários" (none when empty).
+    // The end of every run: the update folder removed, the outcome told. "Removendo
+    // temporários" is told as a status of the window of the step before (none after the menu
+    // reload, whose window has no status line), or of statusWindow (none when empty).
+    void finish();
     void finish(const QString& statusWindow);
 
     // The folder of a directory run; false when it holds no update files.
@@ -134,6 +136,7 @@ public:
 
 private:
     SessionObserver* observer_ = nullptr;
+    QString stepWindow_; // the window that shows the last step's status texts
     QString lastMessage_;
     std::optional<RunEnd> ended_;
 };

@@ -190,7 +190,7 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
         const auto next = run.fetch();
         EXPECT_EQ(next, c.next);
         if (next == runs::RunSession::Next::End)
-            run.finish("frmProc");
+            run.finish();
         run.observe(nullptr);
         ASSERT_TRUE(seen.end.has_value());
         EXPECT_EQ(seen.end->outcome, c.outcome);
