@@ -315,7 +315,13 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
         const QString path = programModule(item.baseName);
         if (path.isEmpty())
             continue;
-        item.installed = installedModuleVersion(path);
+        if (const std::optional<QString> version = installedModuleVersion(path)) {
+            item.installed = *version;
+        } else {
+            // Told as the version reader always told it: a box titled with the program's name.
+            message({QString(), "No Version Info available!", Buttons::OK, Icon::None});
+            item.installed.clear();
+        }
         if (!sortsBefore(item.installed, item.offered))
             continue;
         if (*code == 0) {

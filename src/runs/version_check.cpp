@@ -82,9 +82,13 @@ QString programModule(const QString& baseName) {
     return path;
 }
 
-QString installedModuleVersion(const QString& path) {
-    const QFileInfo fi(path);
-    return VersaoArquivo(fi.fileName(), fi.path() + "/");
+std::optional<QString> installedModuleVersion(const QString& path) {
+    if (!platform::ordinaryFileExists(path))
+        return QString();
+    const auto info = readFixedFileInfo(path);
+    if (!info)
+        return std::nullopt;
+    return formatFileVersion(*info);
 }
 
 std::optional<HistorySection> fetchHistory(const protocol::Inet& inet, int code,

@@ -31,8 +31,10 @@ QString workListArchive(const QString& baseName, const QString& offered);
 
 // A program of the program folder by its base name; empty when it is not there.
 QString programModule(const QString& baseName);
-// The version of an installed program.
-QString installedModuleVersion(const QString& path);
+// The version of an installed program, "" when it has none of our version records; nothing
+// when the file carries no version information at all (the run says so, as VersaoArquivo's
+// box did, and takes it as "").
+std::optional<QString> installedModuleVersion(const QString& path);
 
 // One module's change history: its code and the records (fields 0, 1 and 2 of each).
 struct HistorySection {
