@@ -115,27 +115,11 @@ int UnattendedOutcome::status(int endCode) const {
     return end_ ? exitStatus(end_->outcome) : exitcode::failed;
 }
 
-void runUnattended(const CommandLine& options) {
+namespace {
+
+// The session's steps in the order a person would take them, up to the run's end.
+void runSteps(runs::RunSession& run, const CommandLine& options) {
     const bool directory = !options.directory.isEmpty();
-    if (directory && !QFileInfo(options.directory).isDir())
-        endBeforeStart(exitcode::failed,
-                       "Pasta de atualização não encontrada: " + options.directory);
-    const QString user = platform::getSetting("atuser");
-    if (!directory && user.isEmpty())
-        endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
-    // Nobody can be asked: a change of stored values is refused unless allowed beforehand.
-    database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
-                                                           : database::DataChangePolicy::Refuse;
-    runs::RunSession& run = runs::session();
-    run.observe(&observer());
-    platform::setEndHandler([](int code) {
-        const int status = observer().status(code);
-        if (status == exitcode::termsNotAccepted)
-            platform::printUnattendedNote("zelvor", kTermsRefused);
-        closingLine(status);
-        std::fflush(nullptr);
-        ::_exit(status);
-    });
     using Next = runs::RunSession::Next;
     if (!run.start())
         over();
@@ -148,7 +132,7 @@ void runUnattended(const CommandLine& options) {
     } else {
         run.readPort();
         protocol::Inet inet;
-        if (!run.logIn(inet, user, platform::getSetting("atpwd"), true))
+        if (!run.logIn(inet, platform::getSetting("atuser"), platform::getSetting("atpwd"), true))
             over();
         switch (run.check(inet)) {
         case runs::RunSession::Check::Due:
@@ -173,6 +157,45 @@ void runUnattended(const CommandLine& options) {
             run.finish();
     } else if (next == Next::End) {
         run.finish();
+    }
+}
+
+} // namespace
+
+void runUnattended(const CommandLine& options) {
+    const bool directory = !options.directory.isEmpty();
+    if (directory && !QFileInfo(options.directory).isDir())
+        endBeforeStart(exitcode::failed,
+                       "Pasta de atualização não encontrada: " + options.directory);
+    const QString user = platform::getSetting("atuser");
+    if (!directory && user.isEmpty())
+        endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
+    // Nobody can be asked: a change of stored values is refused unless allowed beforehand.
+    database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
+                                                           : database::DataChangePolicy::Refuse;
+    runs::RunSession& run = runs::session();
+    run.observe(&observer());
+    platform::setEndHandler([](int code) {
+        const int status = observer().status(code);
+        if (status == exitcode::termsNotAccepted)
+            platform::printUnattendedNote("zelvor", kTermsRefused);
+        closingLine(status);
+        std::fflush(nullptr);
+        ::_exit(status);
+    });
+    try {
+        runSteps(run, options);
+    } catch (const std::exception& e) {
+        // What escaped every step ends the run as the runtime's report would have.
+        runs::RunEnd failed;
+        failed.errorText = QString::fromLocal8Bit(e.what());
+        if (auto* k = dynamic_cast<const KrvError*>(&e)) {
+            failed.errorNumber = k->number();
+            failed.errorText = k->description();
+        }
+        failed.report = runs::RunEnd::Report::Runtime;
+        failed.programCode = 1;
+        run.end(failed);
     }
     over();
 }
