@@ -10,6 +10,7 @@
 #include "platform/program.h"
 #include "platform/test_hook.h"
 #include "runs/frm_atual_menu.h"
+#include "runs/run_session.h"
 
 #include <QApplication>
 #include <QDir>
@@ -71,8 +72,8 @@ int once(int argc, char** argv, int port, const QString& dirSis) {
     platform::hook::install();
     database::Conexao().Open(1, connectionString(port));
     updatekrv::DirSis = dirSis;
-    updatekrv::VersaoMenu = "000099";
-    updatekrv::Atualizou = true;
+    runs::session().values.VersaoMenu = "000099";
+    runs::session().values.Atualizou = true;
     QElapsedTimer timer;
     platform::setEndHandler([&timer](int code) {
         std::printf("%s %.6f\n", code == 0 ? "ok" : "failed", timer.nsecsElapsed() / 1e9);

@@ -6,12 +6,6 @@ namespace krv::updatekrv {
 
 QString DirSis;
 QString DirSisExe;
-bool Atualizou = false;
-QString UsuarioAtual;
-QString Porta;
-QString VersaoBD;
-QString VersaoMenu;
-QString DirOrigem;
 
 QString updateFolder() {
     return platform::winJoin(DirSis, "\\update");
@@ -20,12 +14,6 @@ QString updateFolder() {
 void reset() {
     DirSis.clear();
     DirSisExe.clear();
-    Atualizou = false;
-    UsuarioAtual.clear();
-    Porta.clear();
-    VersaoBD.clear();
-    VersaoMenu.clear();
-    DirOrigem.clear();
 }
 
 } // namespace krv::updatekrv

@@ -1,18 +1,14 @@
 #pragma once
-// The module-wide run values: set and read on the user-interface thread, alive for the
-// whole run.
+// The suite's folders, set at the start of a run and read by every floor: the database floor
+// opens the suite's database from them (Config.BD in DirSisExe, repaired from DirSis) and
+// places its scratch copies in the update folder. The rest of a run's values belong to the
+// run session (runs/run_session.h).
 #include <QString>
 
 namespace krv::updatekrv {
 
-extern QString DirSis;       // the suite's folder (default: the program folder)
-extern QString DirSisExe;    // folder of Zelvor's own Config.BD
-extern bool Atualizou;       // an update run has applied something
-extern QString UsuarioAtual; // user logged in to the update server
-extern QString Porta;        // port of the update server, from port.cfg
-extern QString VersaoBD;     // database version the update brings
-extern QString VersaoMenu;   // menu version the update brings
-extern QString DirOrigem;    // source folder of a directory run
+extern QString DirSis;    // the suite's folder (default: the program folder)
+extern QString DirSisExe; // folder of Zelvor's own Config.BD
 
 // The update folder: DirSis + "\update".
 QString updateFolder();

@@ -1,11 +1,11 @@
 #include "navigation/frm_config.h"
 
-#include "common/updatekrv.h"
 #include "navigation/frm_inicio.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/window_support.h"
+#include "runs/run_session.h"
 
 #include <QLabel>
 #include <QSaveFile>
@@ -56,7 +56,7 @@ void frmConfig::cmdOK_Click() {
                Buttons::OK, Icon::Critical, "Aviso!");
         return;
     }
-    updatekrv::Porta = port;
+    runs::session().values.Porta = port;
     cmdCanc_Click();
 }
 

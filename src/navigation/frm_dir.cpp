@@ -1,13 +1,14 @@
 #include "navigation/frm_dir.h"
 
-#include "common/updatekrv.h"
 #include "navigation/frm_sel.h"
 #include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/window_support.h"
 #include "runs/archive_names.h"
+#include "runs/dir_run.h"
 #include "runs/frm_proc_dir.h"
-#include "runs/run_outcome.h"
+#include "runs/run_session.h"
+#include "runs/window_observer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -88,7 +89,7 @@ frmDir::frmDir() {
     connect(cmdOK, &QPushButton::clicked, this, &frmDir::cmdOK_Click);
 
     // Form_Load
-    updatekrv::DirOrigem.clear();
+    runs::session().values.DirOrigem.clear();
 }
 
 QStringList frmDir::drives() {
@@ -120,34 +121,24 @@ void frmDir::Drive1_Change() {
     if (!QDir(drive).isReadable() || !Dir1->setPath(drive)) {
         msgBox("A unidade " + drive + " não está disponível.", Buttons::OK, Icon::Exclamation,
                "Aviso!");
-        runs::reportWaiting(runs::Outcome::Failed);
         showDriveOf(Dir1->path());
     }
 }
 
 bool frmDir::holdsUpdateFiles(const QString& folder) {
-    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
-    for (const QString& f : files)
-        if (runs::matchesMask(f, "*.zip", Qt::CaseInsensitive) ||
-            runs::matchesMask(f, "*.mdb", Qt::CaseInsensitive))
-            return true;
-    return false;
+    return runs::holdsUpdateFiles(folder);
 }
 
 void frmDir::cmdOK_Click() {
-    if (!holdsUpdateFiles(Dir1->path())) {
-        msgBox("Arquivos de atualização não encontrados no diretório informado!", Buttons::OK,
-               Icon::Information, "Aviso!");
-        runs::reportWaiting(runs::Outcome::Failed);
+    runs::WindowObserver observer;
+    runs::Observing observing(&observer);
+    if (!runs::session().chooseFolder(Dir1->path()))
         return;
-    }
-    updatekrv::DirOrigem = Dir1->path();
     QWidget* owner = parentWidget();
     // The run window must outlive the chooser and the start window.
     unload(this);
     unload(owner);
-    if (!updatekrv::DirOrigem.isEmpty())
-        form<runs::frmProcDir>().show();
+    form<runs::frmProcDir>().show();
 }
 
 void openFolderChooser(QWidget* owner, const QString& folder) {

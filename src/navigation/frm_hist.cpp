@@ -4,6 +4,8 @@
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "runs/frm_proc.h"
+#include "runs/run_session.h"
+#include "runs/window_observer.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -87,7 +89,7 @@ void frmHist::cmdImpr_Click() {
 }
 
 void frmHist::cmdCanc_Click() {
-    endProgram(0);
+    refuseTerms();
 }
 
 void frmHist::SSCommand1_Click() {
@@ -103,7 +105,14 @@ void frmHist::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    endProgram(0);
+    refuseTerms();
+}
+
+void refuseTerms() {
+    runs::WindowObserver observer;
+    runs::Observing observing(&observer);
+    runs::session().refuseTerms();
+    endProgram(0); // the observer has ended it already
 }
 
 std::unique_ptr<QTextDocument> printableHistory(const QTextEdit& box) {

@@ -39,6 +39,9 @@ private:
     bool running_ = false;
 };
 
+// The terms are not accepted: the session's run ends, and with it the program.
+[[noreturn]] void refuseTerms();
+
 // What printing the history box prints: the selected part of its text, or all of it.
 std::unique_ptr<QTextDocument> printableHistory(const QTextEdit& box);
 

@@ -1,15 +1,11 @@
 #include "navigation/frm_inicio.h"
 
-#include "common/text.h"
-#include "common/updatekrv.h"
 #include "navigation/frm_config.h"
 #include "navigation/frm_sel.h"
 #include "navigation/modulos.h"
-#include "platform/dialogs.h"
 #include "platform/forms.h"
-#include "platform/program.h"
 #include "platform/settings.h"
-#include "runs/run_outcome.h"
+#include "runs/window_observer.h"
 
 #include <QLabel>
 
@@ -47,75 +43,28 @@ frmInicio::frmInicio() {
     connect(cmdConfig, &QPushButton::clicked, this, &frmInicio::cmdConfig_Click);
 }
 
-std::optional<QString> readPortFile() {
-    const auto lines = text::readTextLines(programFolder() + "/port.cfg");
-    if (!lines || lines->isEmpty())
-        return std::nullopt;
-    return lines->first();
-}
-
 void frmInicio::Form_Load() {
     txtUsuario->setText(getSetting("atuser"));
     txtSenha->setText(getSetting("atpwd"));
     chkGravar->setChecked(!txtUsuario->text().isEmpty());
-    if (const auto port = readPortFile())
-        updatekrv::Porta = *port;
+    runs::session().readPort();
 }
 
 bool frmInicio::VerUsuario() {
-    const protocol::ServerAnswer answer =
-        Inet1.Request(protocol::loginUrl(txtUsuario->text(), txtSenha->text()));
-    tlsFailure = answer.tlsFailure ? answer.failure : QString();
-    return protocol::isWellFormed(answer.body);
+    return runs::requestLogin(Inet1, txtUsuario->text(), txtSenha->text(), tlsFailure);
 }
-
-namespace {
-
-// Porta as a port number; 0 when it is not a whole number from 1 to 65535.
-int portNumber(const QString& porta) {
-    bool ok = false;
-    const int n = porta.trimmed().toInt(&ok);
-    return ok && n >= 1 && n <= 65535 ? n : 0;
-}
-
-} // namespace
 
 void frmInicio::cmdContinua_Click() {
-    const QString porta = updatekrv::Porta;
-    if (!porta.isEmpty()) {
-        const int port = portNumber(porta);
-        if (port == 0) {
-            msgBox("A porta de conexão configurada (" + porta +
-                       ") não é válida. Informe um número de 1 a 65535 em \"Config.\".",
-                   Buttons::OK, Icon::Exclamation, "Aviso!");
-            runs::reportWaiting(runs::Outcome::Failed);
-            return;
-        }
-        Inet1.RemotePort = port;
-    }
+    runs::WindowObserver observer;
+    runs::Observing observing(&observer);
     // No second login and no edits while the server is asked; the window still repaints.
     setEnabled(false);
-    const bool ok = VerUsuario();
+    const bool ok =
+        runs::session().logIn(Inet1, txtUsuario->text(), txtSenha->text(), chkGravar->isChecked());
     setEnabled(true);
-    if (!ok && !tlsFailure.isEmpty()) {
-        // Not the user's name or password: checking them again cannot help.
-        msgBox(kNoSecureConnection + tlsFailure + ".", Buttons::OK, Icon::Critical, "Aviso!");
-        runs::reportWaiting(runs::Outcome::Failed);
-        return;
-    }
-    if (!ok) {
-        msgBox("Ocorreu um erro ao consultar o servidor, verifique se o usuário e a senha estão "
-               "corretos e tente novamente!",
-               Buttons::OK, Icon::Critical, "Aviso!");
-        runs::reportWaiting(runs::Outcome::LoginRefused);
-        return;
-    }
-    if (chkGravar->isChecked()) {
-        saveSetting("atuser", txtUsuario->text());
-        saveSetting("atpwd", txtSenha->text());
-    }
-    updatekrv::UsuarioAtual = txtUsuario->text();
-    Modulos(*this);
+    tlsFailure = runs::session().tlsFailure;
+    if (ok)
+        Modulos(*this);
 }
 
 void frmInicio::cmdConfig_Click() {

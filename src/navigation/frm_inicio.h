@@ -2,6 +2,7 @@
 // The login window: takes the update server's user name and password, optionally stores
 // them, checks them with the server and runs the version check on itself.
 #include "download/protocol.h"
+#include "runs/run_session.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -11,17 +12,15 @@
 
 namespace krv::navigation {
 
-// The start of the box shown when the login could not reach the server securely; the cause
-// follows.
-inline const QString kNoSecureConnection =
-    "Não foi possível conectar com segurança ao servidor de atualização: ";
+using runs::kNoSecureConnection;
+using runs::readPortFile;
 
 class frmInicio : public QWidget {
     Q_OBJECT
 public:
     frmInicio();
 
-    // Fills the boxes from the stored credentials and reads port.cfg into Porta.
+    // Fills the boxes from the stored credentials and reads port.cfg into the session's Porta.
     void Form_Load();
 
     // Sends the login request; true when the answer is a well-formed XML document.
@@ -35,13 +34,11 @@ public:
     QPushButton* cmdContinua; // "&Continuar"
     QPushButton* cmdConfig;   // "&Config."
     // Carries the login, version-list and history requests; its RemotePort comes from Porta.
+    // Continuar runs the session's login step, then the version check.
     protocol::Inet Inet1;
 
     void cmdContinua_Click();
     void cmdConfig_Click();
 };
-
-// The first line of port.cfg in the program folder; nothing when it cannot be read.
-std::optional<QString> readPortFile();
 
 } // namespace krv::navigation

@@ -1,16 +1,10 @@
 #include "navigation/frm_sel.h"
 
 #include "build_info.h"
-#include "common/run_mode.h"
-#include "common/updatekrv.h"
-#include "database/abre_server.h"
-#include "navigation/command_line.h"
-#include "platform/dialogs.h"
 #include "platform/forms.h"
 #include "platform/program.h"
-#include "platform/run_lock.h"
-#include "platform/settings.h"
-#include "runs/update_record.h"
+#include "runs/run_session.h"
+#include "runs/window_observer.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -42,29 +36,15 @@ QString frmSel::versionedTitle(int major, int minor, int revision) {
 
 void frmSel::Form_Load() {
     setWindowTitle(versionedTitle(build::major, build::minor, build::revision));
-    msgBox("Atenção!\r\nAntes de continuar com este processo, certifique-se de ter uma cópia de "
-           "segurança (backup) dos arquivos do sistema.",
-           Buttons::OK, Icon::Information, "Aviso!");
-    updatekrv::DirSis = getSetting("DirSis", programFolder());
-    updatekrv::DirSisExe = getSetting("DirSisExe", programFolder());
-    if (database::AbreServer() == 1) {
-        msgBox("Não foi possível estabelecer conexão com o servidor!", Buttons::OK, Icon::Critical,
-               "Aviso!");
-        endProgram(0);
-    }
-    // Taken before anything changes (the connection's repair of Config.BD before it is
-    // atomic and gives the same file each time); held until the process ends.
-    if (takeRunLock(updatekrv::DirSis) == RunLock::Busy) {
-        msgBox(anotherRunText(updatekrv::DirSis), Buttons::OK, Icon::Exclamation, "Aviso!");
-        endProgram(runmode::unattended ? exitcode::anotherRun : 0);
-    }
-    updatekrv::Atualizou = false;
-    runs::record::begin();
+    // The session's start: the backup warning, the suite's folders and database, the run lock
+    // and the update record; a start that fails ends the program through the observer.
+    runs::WindowObserver observer;
+    runs::Observing observing(&observer);
+    runs::session().start();
 }
 
 QString frmSel::anotherRunText(const QString& folder) {
-    return "Outra atualização do sistema em " + folder +
-           " já está em andamento. Aguarde o término dela e tente novamente.";
+    return runs::anotherRunText(folder);
 }
 
 void frmSel::SSCommand1_Click() {

@@ -72,8 +72,9 @@ int main(int argc, char** argv) {
     krv::platform::Application app(qtArgc, argv, "zelvor", options.unattended);
     if (options.rollback)
         krv::platform::endProgram(runRollbackCommand(options.rollbackRecord, options.unattended));
+    // Unattended: the run session alone, no window.
     if (options.unattended)
-        startUnattended(options);
+        runUnattended(options);
     try {
         auto& start = krv::platform::form<frmSel>();
         start.Form_Load();

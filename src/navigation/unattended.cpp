@@ -1,16 +1,18 @@
 #include "navigation/unattended.h"
 
+#include "common/erro_fatal.h"
 #include "database/safe_update.h"
-
+#include "download/protocol.h"
+#include "navigation/modulos.h"
 #include "platform/program.h"
 #include "platform/settings.h"
 #include "platform/test_hook.h"
 #include "platform/unattended_output.h"
-#include "scripting/script_runner.h"
+#include "runs/run_session.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
-#include <QTimer>
-#include <memory>
+#include <cstdio>
 #include <unistd.h>
 
 namespace krv::navigation {
@@ -27,89 +29,175 @@ void closingLine(int status) {
         "zelvor", QString("Fim da execução sem assistência: código %1").arg(status));
 }
 
-// Ends before the first window: says why, then the closing line.
+// Ends before the run starts: says why, then the closing line.
 [[noreturn]] void endBeforeStart(int status, const QString& why) {
     platform::printUnattendedNote("zelvor", why);
     closingLine(status);
+    std::fflush(nullptr);
     ::_exit(status);
+}
+
+// A box as the person would have seen it: printed, and in the test hook's transcript.
+void showBox(const QString& title, const QString& text, platform::Buttons buttons,
+             platform::Icon icon, platform::Answer answer) {
+    const QString shownTitle = title.isEmpty() ? QCoreApplication::applicationName() : title;
+    platform::printUnattendedNote(shownTitle, text);
+    platform::hook::record("msgbox",
+                           {shownTitle, platform::toString(icon), platform::toString(buttons), text,
+                            platform::toString(answer)});
+}
+
+// The observer of this process's run: alive until the process ends (the end handler reads it).
+UnattendedOutcome& observer() {
+    static UnattendedOutcome instance;
+    return instance;
+}
+
+// The program ends as the interactive one would at this point of the run; the end handler
+// turns the run's end into the exit status.
+[[noreturn]] void over() {
+    const auto& end = observer().end();
+    platform::endProgram(end ? end->programCode : 1);
 }
 
 } // namespace
 
-void UnattendedOutcome::see(const QString& kind, const QStringList& fields) {
-    if (kind == "show" && fields.value(0) == "frmHist" && !acceptTerms_)
-        outcome_ = exitcode::termsNotAccepted;
-}
-
-void UnattendedOutcome::ended(runs::Outcome outcome) {
+int exitStatus(runs::Outcome outcome) {
     switch (outcome) {
     case runs::Outcome::Updated:
-        outcome_ = exitcode::updated;
-        return;
+        return exitcode::updated;
     case runs::Outcome::NothingToDo:
-        outcome_ = exitcode::nothingToDo;
-        return;
+        return exitcode::nothingToDo;
+    case runs::Outcome::TermsRefused:
+        return exitcode::termsNotAccepted;
     case runs::Outcome::LoginRefused:
-        outcome_ = exitcode::loginRefused;
-        return;
+        return exitcode::loginRefused;
+    case runs::Outcome::Locked:
+        return exitcode::anotherRun;
     case runs::Outcome::Failed:
-        outcome_ = exitcode::failed;
-        return;
+        return exitcode::failed;
+    }
+    return exitcode::failed;
+}
+
+void UnattendedOutcome::status(const QString& window, const QString& text) {
+    platform::printUnattendedNote(window, text);
+    platform::hook::status(window, text);
+}
+
+platform::Answer UnattendedOutcome::message(const runs::Message& m) {
+    showBox(m.title, m.text, m.buttons, m.icon, m.defaultAnswer);
+    return m.defaultAnswer;
+}
+
+void UnattendedOutcome::ended(const runs::RunEnd& end) {
+    end_ = end;
+    const KrvError error(end.errorNumber, end.errorText, end.errorLine);
+    if (end.report == runs::RunEnd::Report::Fatal) {
+        showBox("Erro inesperado no sistema", fatalReportText(end.caller, error),
+                platform::Buttons::OK, platform::Icon::Critical, platform::Answer::OK);
+        OpenFile::closeAll();
+    } else if (end.report == runs::RunEnd::Report::Runtime) {
+        showBox({}, runs::runtimeReportText(error), platform::Buttons::OK, platform::Icon::Critical,
+                platform::Answer::OK);
     }
 }
 
-void UnattendedOutcome::waitsForPerson(runs::Outcome outcome) {
-    ended(outcome);
-    // After the handler that showed the box returns: nobody will make another try.
-    QTimer::singleShot(0, [] { platform::endProgram(0); });
+void UnattendedOutcome::waitsForPerson(const runs::RunEnd& end) {
+    end_ = end;
 }
 
 int UnattendedOutcome::status(int endCode) const {
-    // A program end that says something went wrong (the fatal report, a timeout, another
-    // run) keeps its own code; an ordinary end is read from what the run showed.
+    // A program end that says something went wrong (the fatal report, a timeout) keeps its
+    // own code; an ordinary end is read from how the run ended.
     if (endCode != 0)
         return endCode;
-    return outcome_.value_or(exitcode::failed);
+    return end_ ? exitStatus(end_->outcome) : exitcode::failed;
 }
 
-QString unattendedScript(const CommandLine& options) {
-    if (!options.directory.isEmpty())
-        return "click frmSel.SSCommand2\ntype frmDir.txtDir " +
-               platform::hook::escape(options.directory) + "\nclick frmDir.cmdOK\n";
-    QString script = "click frmSel.SSCommand1\nclick frmInicio.cmdContinua\n";
-    if (options.acceptTerms)
-        script += "check frmHist.optTermos(1) 1\nclick frmHist.SSCommand1\n";
-    else
-        script += "click frmHist.cmdCanc\n";
-    return script;
+namespace {
+
+// The session's steps in the order a person would take them, up to the run's end.
+void runSteps(runs::RunSession& run, const CommandLine& options) {
+    const bool directory = !options.directory.isEmpty();
+    using Next = runs::RunSession::Next;
+    if (!run.start())
+        over();
+
+    std::optional<Next> next;
+    if (directory) {
+        if (!run.chooseFolder(options.directory))
+            over();
+        next = run.applyFolder();
+    } else {
+        run.readPort();
+        protocol::Inet inet;
+        if (!run.logIn(inet, platform::getSetting("atuser"), platform::getSetting("atpwd"), true))
+            over();
+        switch (run.check(inet)) {
+        case runs::RunSession::Check::Due:
+            break;
+        case runs::RunSession::Check::Assistant:
+            selfUpdate(run, *run.assistant, nullptr);
+            over();
+        case runs::RunSession::Check::NothingToDo:
+        case runs::RunSession::Check::Failed:
+            over();
+        }
+        if (!options.acceptTerms) {
+            run.refuseTerms();
+            over();
+        }
+        next = run.fetch();
+    }
+    if (next == Next::Database)
+        next = run.updateDatabase();
+    if (next == Next::Menu) {
+        if (run.reloadMenu())
+            run.finish();
+    } else if (next == Next::End) {
+        run.finish();
+    }
 }
 
-void startUnattended(const CommandLine& options) {
-    if (!options.directory.isEmpty() && !QFileInfo(options.directory).isDir()) {
+} // namespace
+
+void runUnattended(const CommandLine& options) {
+    const bool directory = !options.directory.isEmpty();
+    if (directory && !QFileInfo(options.directory).isDir())
         endBeforeStart(exitcode::failed,
                        "Pasta de atualização não encontrada: " + options.directory);
-    }
-    if (options.directory.isEmpty() && platform::getSetting("atuser").isEmpty()) {
+    const QString user = platform::getSetting("atuser");
+    if (!directory && user.isEmpty())
         endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
-    }
     // Nobody can be asked: a change of stored values is refused unless allowed beforehand.
     database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
                                                            : database::DataChangePolicy::Refuse;
-    auto outcome = std::make_shared<UnattendedOutcome>(options.acceptTerms);
-    runs::observeRun(outcome.get()); // kept alive by the end handler below
-    platform::setEndHandler([outcome](int code) {
-        const int status = outcome->status(code);
+    runs::RunSession& run = runs::session();
+    run.observe(&observer());
+    platform::setEndHandler([](int code) {
+        const int status = observer().status(code);
         if (status == exitcode::termsNotAccepted)
             platform::printUnattendedNote("zelvor", kTermsRefused);
         closingLine(status);
         std::fflush(nullptr);
         ::_exit(status);
     });
-    scripting::drive(unattendedScript(options),
-                     [outcome](const QString& kind, const QStringList& fields) {
-                         platform::printUnattended(kind, fields);
-                         outcome->see(kind, fields);
-                     });
+    try {
+        runSteps(run, options);
+    } catch (const std::exception& e) {
+        // What escaped every step ends the run as the runtime's report would have.
+        runs::RunEnd failed;
+        failed.errorText = QString::fromLocal8Bit(e.what());
+        if (auto* k = dynamic_cast<const KrvError*>(&e)) {
+            failed.errorNumber = k->number();
+            failed.errorText = k->description();
+        }
+        failed.report = runs::RunEnd::Report::Runtime;
+        failed.programCode = 1;
+        run.end(failed);
+    }
+    over();
 }
 
 } // namespace krv::navigation

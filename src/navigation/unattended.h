@@ -1,44 +1,40 @@
 #pragma once
-// zelvor --unattended: the interactive program driven without a person. The windows exist
-// (offscreen) and the same handlers run; the buttons a person would press are pressed by the
-// test hook's driver, every message box is answered with its default button, and every box
-// and status text is written to standard output. The exit status tells how the run ended,
-// from the outcome the run reports (runs/run_outcome.h); no box text is read.
+// zelvor --unattended: the run session (runs/run_session.h) driven directly, without a window.
+// Every status text and message the session reports is written to standard output (the
+// message answered with its default button), the failure's report too, and the typed outcome
+// the session ends with gives the exit status.
 #include "navigation/command_line.h"
 #include "runs/run_outcome.h"
 
-#include <QString>
-#include <QStringList>
 #include <optional>
 
 namespace krv::navigation {
 
-// Observes an unattended run (its reported outcome and its transcript) and works out its exit
-// status.
-class UnattendedOutcome : public runs::RunObserver {
+// Observes an unattended run: prints what the run reports and works out its exit status.
+class UnattendedOutcome : public runs::SessionObserver {
 public:
-    explicit UnattendedOutcome(bool acceptTerms) : acceptTerms_(acceptTerms) {}
+    void status(const QString& window, const QString& text) override;
+    // Answered with the message's default answer.
+    platform::Answer message(const runs::Message& message) override;
+    void ended(const runs::RunEnd& end) override;
+    // Nobody will make another try: the run ends with end.
+    void waitsForPerson(const runs::RunEnd& end) override;
 
-    // The run's end as it reported it.
-    void ended(runs::Outcome outcome) override;
-    // The run stopped where a person must act: it ends, with outcome, once the box is answered.
-    void waitsForPerson(runs::Outcome outcome) override;
-
-    // One transcript line: the terms window shown to a run that may not accept them.
-    void see(const QString& kind, const QStringList& fields);
+    // How the run ended; nothing while it goes on.
+    const std::optional<runs::RunEnd>& end() const { return end_; }
     // The exit status for a program end with the given code.
     int status(int endCode) const;
 
 private:
-    bool acceptTerms_;
-    std::optional<int> outcome_;
+    std::optional<runs::RunEnd> end_;
 };
 
-// The steps a person would take: the Internet path with the stored login, or the folder.
-QString unattendedScript(const CommandLine& options);
+// The exit status of an unattended run that ended with outcome (docs/operations.md).
+int exitStatus(runs::Outcome outcome);
 
-// Makes this run unattended; call after the application exists and before the start window
-// loads. Ends the program (status 4) when no login is stored for the Internet path.
-void startUnattended(const CommandLine& options);
+// Runs the update unattended and ends the program with its exit status; call once the
+// application exists. Ends at once (status 4) when no login is stored for the Internet path,
+// and (status 1) when the folder of the directory path does not exist.
+[[noreturn]] void runUnattended(const CommandLine& options);
 
 } // namespace krv::navigation

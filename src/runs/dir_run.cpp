@@ -30,6 +30,15 @@ QString firstMatch(const QString& folder, const QString& mask) {
     return {};
 }
 
+bool holdsUpdateFiles(const QString& folder) {
+    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+    for (const QString& f : files)
+        if (matchesMask(f, "*.zip", Qt::CaseInsensitive) ||
+            matchesMask(f, "*.mdb", Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
 QString formatInstalledVersion(const QVariant& installed) {
     const QString t = installed.toString().trimmed();
     bool ok = false;

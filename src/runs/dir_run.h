@@ -21,6 +21,10 @@ extern const std::array<ModuleArchive, 8> kModuleArchives;
 // order with case ignored; the name is returned as stored. Empty when there is none.
 QString firstMatch(const QString& folder, const QString& mask);
 
+// True when folder directly holds an ordinary, not hidden "*.zip" or "*.mdb" file, case
+// ignored (media are often prepared on systems that ignore it).
+bool holdsUpdateFiles(const QString& folder);
+
 // The installed database version as the comparison sees it: a number formatted "000000",
 // any other text as it is.
 QString formatInstalledVersion(const QVariant& installed);

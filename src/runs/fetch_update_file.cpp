@@ -15,6 +15,7 @@
 #include <QSaveFile>
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <unistd.h>
 
@@ -177,12 +178,94 @@ download::frmDownload* downloadUnderWay() {
     return underWay().data();
 }
 
-void updateStopped() {
-    platform::msgBox("A atualização foi interrompida a pedido do usuário. Nada mais foi "
-                     "aplicado; o que já foi baixado será aproveitado na próxima atualização.",
-                     platform::Buttons::OK, platform::Icon::Information, "Aviso!");
-    platform::endProgram(0);
+namespace {
+
+// What a fetch drives: the download component, and what its host heard of it.
+struct FetchHost {
+    download::DownLoad& dl;
+    std::function<bool()> completed;             // DLComplete was raised
+    std::function<std::int32_t()> lastErrorCode; // the last DLECode, 0 when none
+    std::function<void(std::int64_t)> sizeKnown; // the size the server announced
+};
+
+struct Fetched {
+    FetchOutcome outcome;
+    DownloadFailure failure;
+    qint64 resumedFrom = 0;
+};
+
+// Downloads url into the part beside path through host and judges the result.
+Fetched fetchThrough(FetchHost& host, const QString& url, const QString& path, qint64 listedSize) {
+    download::DownLoad& dl = host.dl;
+    // The file is written as a part beside its place and renamed there once whole, so that
+    // a file cut off is never taken for the file, and the next run can go on from it.
+    const QString part = partFile(path);
+    qint64 resumedFrom = 0;
+    dl.setUrl(url);
+    dl.setSaveLocation(part);
+    dl.GetFileInformation();
+    std::int64_t size = dl.FileSize();
+    host.sizeKnown(size);
+    // A body longer (or shorter) than the release lists is not its file: not one byte is read.
+    const bool unlisted = listedSize >= 0 && host.lastErrorCode() == 0 && size != listedSize;
+    // An answer already refused (or a request cancelled) leaves nothing to receive.
+    if (host.lastErrorCode() == 0 && !unlisted) {
+        bool resumed = false;
+        if (resumable(path, url, dl)) {
+            resumedFrom = QFileInfo(part).size();
+            dl.setIfRange(dl.ETag().isEmpty() ? dl.LastModified() : dl.ETag());
+            dl.DLResume();
+            // Anything but the rest of the same file ("Resume Failed."): start over.
+            resumed = host.completed() || host.lastErrorCode() != 0;
+            if (!resumed) {
+                resumedFrom = 0;
+                dl.GetFileInformation();
+                size = dl.FileSize();
+                host.sizeKnown(size);
+            }
+        }
+        if (!resumed && host.lastErrorCode() == 0) {
+            removePart(path);
+            PartRecord record{url, size, dl.ETag(), dl.LastModified(), ::getpid()};
+            writeRecord(partRecord(path), record);
+            dl.Download();
+        }
+    }
+    Fetched f;
+    f.failure = dl.Failure();
+    f.resumedFrom = resumedFrom;
+    f.outcome = judgeDownload(host.completed(), f.failure, host.lastErrorCode(), size, part);
+    if (unlisted)
+        f.outcome = {false, false,
+                     QString("o servidor anuncia %1 bytes, e o manifesto da versão lista %2; "
+                             "arquivo recusado")
+                         .arg(size)
+                         .arg(listedSize)};
+    return f;
 }
+
+// A whole part becomes the file and is recorded; what did not arrive whole is kept for the
+// next fetch or removed.
+FetchOutcome settle(const Fetched& f, const QString& path, const QElapsedTimer& clock) {
+    FetchOutcome outcome = f.outcome;
+    const QString part = partFile(path);
+    if (outcome.whole) {
+        if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) !=
+            0)
+            outcome = {false, false, "não foi possível gravar " + path};
+        QFile::remove(partRecord(path));
+        if (outcome.whole) {
+            outcome.received = QFileInfo(path).size() - f.resumedFrom;
+            outcome.elapsedNs = clock.nsecsElapsed();
+            record::downloaded(QFileInfo(path).fileName(), outcome.received, outcome.elapsedNs);
+        }
+    } else if (!keepsThePart(f.failure) || QFileInfo(part).size() == 0) {
+        removePart(path);
+    }
+    return outcome;
+}
+
+} // namespace
 
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
                              const QString& path, qint64 listedSize) {
@@ -194,67 +277,31 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     underWay() = &w;
     w.Label1->setText(heading);
     w.showOwnedBy(owner);
-    // The file is written as a part beside its place and renamed there once whole, so that
-    // a file cut off is never taken for the file, and the next run can go on from it.
-    const QString part = partFile(path);
-    qint64 resumedFrom = 0;
     w.running = true;
-    w.Dl1->setUrl(url);
-    w.Dl1->setSaveLocation(part);
-    w.Dl1->GetFileInformation();
-    std::int64_t size = w.Dl1->FileSize();
-    w.pb1->setMaximum(static_cast<int>(size));
-    // A body longer (or shorter) than the release lists is not its file: not one byte is read.
-    const bool unlisted = listedSize >= 0 && w.lastErrorCode() == 0 && size != listedSize;
-    // An answer already refused (or a request cancelled) leaves nothing to receive.
-    if (w.lastErrorCode() == 0 && !unlisted) {
-        bool resumed = false;
-        if (resumable(path, url, *w.Dl1)) {
-            resumedFrom = QFileInfo(part).size();
-            w.Dl1->setIfRange(w.Dl1->ETag().isEmpty() ? w.Dl1->LastModified() : w.Dl1->ETag());
-            w.Dl1->DLResume();
-            // Anything but the rest of the same file ("Resume Failed."): start over.
-            resumed = w.completed() || w.lastErrorCode() != 0;
-            if (!resumed) {
-                resumedFrom = 0;
-                w.Dl1->GetFileInformation();
-                size = w.Dl1->FileSize();
-                w.pb1->setMaximum(static_cast<int>(size));
-            }
-        }
-        if (!resumed && w.lastErrorCode() == 0) {
-            removePart(path);
-            PartRecord record{url, size, w.Dl1->ETag(), w.Dl1->LastModified(), ::getpid()};
-            writeRecord(partRecord(path), record);
-            w.Dl1->Download();
-        }
-    }
+    FetchHost host{*w.Dl1, [&w] { return w.completed(); }, [&w] { return w.lastErrorCode(); },
+                   [&w](std::int64_t size) { w.pb1->setMaximum(static_cast<int>(size)); }};
+    const Fetched f = fetchThrough(host, url, path, listedSize);
     w.running = false;
-    const DownloadFailure failure = w.Dl1->Failure();
-    FetchOutcome outcome = judgeDownload(w.completed(), failure, w.lastErrorCode(), size, part);
-    if (unlisted)
-        outcome = {false, false,
-                   QString("o servidor anuncia %1 bytes, e o manifesto da versão lista %2; "
-                           "arquivo recusado")
-                       .arg(size)
-                       .arg(listedSize)};
     // Deleted now, not at the next turn of the main loop: the next file gets a fresh window.
     platform::unload(&w);
     delete &w;
-    if (outcome.whole) {
-        if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) !=
-            0)
-            outcome = {false, false, "não foi possível gravar " + path};
-        QFile::remove(partRecord(path));
-        if (outcome.whole) {
-            outcome.received = QFileInfo(path).size() - resumedFrom;
-            outcome.elapsedNs = clock.nsecsElapsed();
-            record::downloaded(QFileInfo(path).fileName(), outcome.received, outcome.elapsedNs);
-        }
-    } else if (!keepsThePart(failure) || QFileInfo(part).size() == 0) {
-        removePart(path);
-    }
-    return outcome;
+    return settle(f, path, clock);
+}
+
+FetchOutcome fetchQuietly(const QString& url, const QString& path, qint64 listedSize) {
+    QElapsedTimer clock;
+    clock.start();
+    // The component alone, never shown: nobody watches, nobody may stop it.
+    download::DownLoad dl;
+    bool completed = false;
+    std::int32_t lastErrorCode = 0;
+    QObject::connect(&dl, &download::DownLoad::DLComplete, [&completed] { completed = true; });
+    QObject::connect(&dl, &download::DownLoad::DLECode,
+                     [&lastErrorCode](std::int32_t code) { lastErrorCode = code; });
+    FetchHost host{dl, [&completed] { return completed; },
+                   [&lastErrorCode] { return lastErrorCode; }, [](std::int64_t) {}};
+    const Fetched f = fetchThrough(host, url, path, listedSize);
+    return settle(f, path, clock);
 }
 
 } // namespace krv::runs

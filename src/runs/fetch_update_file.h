@@ -43,6 +43,10 @@ FetchOutcome judgeDownload(bool completed, const download::DownloadFailure& fail
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
                              const QString& path, qint64 listedSize = -1);
 
+// The same fetch without a window: the download component alone, nobody to stop it (an
+// unattended run).
+FetchOutcome fetchQuietly(const QString& url, const QString& path, qint64 listedSize = -1);
+
 QString partFile(const QString& path);
 QString partRecord(const QString& path);
 
@@ -52,8 +56,5 @@ void removeLeftoverParts(const QString& folder, const QStringList& resuming);
 
 // The progress window of the fetch under way; null when there is none.
 download::frmDownload* downloadUnderWay();
-
-// Tells the user that the update was stopped at their request and ends the program.
-[[noreturn]] void updateStopped();
 
 } // namespace krv::runs

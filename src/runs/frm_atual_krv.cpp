@@ -1,29 +1,18 @@
 #include "runs/frm_atual_krv.h"
 
-#include "common/updatekrv.h"
-#include "database/connection.h"
-#include "database/rehearsal.h"
-#include "database/safe_update.h"
-#include "database/schema_snapshot.h"
-#include "database/schema_statements.h"
-#include "database/schema_sync.h"
 #include "platform/application.h"
-#include "platform/dialogs.h"
 #include "platform/forms.h"
-#include "platform/paths.h"
 #include "platform/program.h"
 #include "platform/window_support.h"
 #include "runs/frm_atual_menu.h"
-#include "runs/limpa_temporarios.h"
-#include "runs/update_record.h"
+#include "runs/run_session.h"
+#include "runs/window_observer.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
 
 namespace krv::runs {
-
-using namespace database;
 
 namespace {
 
@@ -142,78 +131,48 @@ void frmAtualKRV::addLine(const QString& text) {
     platform::yield();
 }
 
-void frmAtualKRV::LerEstrutura() {
-    SnapshotView view;
-    view.status = [this](const QString& text) { St(text); };
-    view.start = [this](int maximum) {
-        Gauge->setRange(0, maximum);
-        Gauge->setValue(0);
-        Gauge->show();
-        lblLer->setText(kSnapshotCaption);
-        lblLer->show();
-    };
-    view.step = [this](int value, const QString& label) {
-        Gauge->setValue(value);
-        lblLer->setText(label);
-        platform::yield();
-    };
-    view.finish = [this] {
-        lblLer->hide();
-        Gauge->hide();
-    };
-    database::LerEstrutura(dbAtual, Conexao(), view);
-}
-
 void frmAtualKRV::Atualiza() {
     running_ = true;
-    dbAtual = openUpdateFile(platform::winJoin(updatekrv::DirSis, "\\update\\krv.mdb"),
-                             kUpdateFileConnect);
-    if (dbAtual.query("select * from numero").empty()) {
-        running_ = false;
-        // Style 80 combines two icon bits, which names no single icon: none is shown.
-        platform::msgBox("Arquivo <krv.mdb> inválido!", platform::Buttons::OK, platform::Icon::None,
-                         "Aviso!");
-        platform::endProgram(0);
-    }
-
-    // Copies a killed run left would otherwise stay in the suite's database for good.
-    dropLeftoverShadows(Conexao());
-    LerEstrutura();
-
-    Lista->clear();
-    setHeightTwips(kFullHeight);
-    platform::yield();
-
-    SyncView view;
-    view.status = [this](const QString& text) { St(text); };
-    view.line = [this](const QString& text) { addLine(text); };
-    view.executed = &runs::record::statement;
-    SafeUpdateOptions options;
-    options.policy = dataChangePolicy();
-    options.ask = [](const QList<ColumnLoss>& losses) {
-        return platform::msgBox(lossQuestion(losses), platform::Buttons::YesNo,
-                                platform::Icon::Question, "Atenção!",
-                                platform::Answer::No) == platform::Answer::Yes;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{running_};
+    WindowObserver observer;
+    observer.showStatus = [this](const QString& text) { St(text); };
+    observer.showLine = [this](const QString& text) { addLine(text); };
+    observer.showProgress = [this](const Progress& p) {
+        switch (p.phase) {
+        case Progress::Phase::Start:
+            Gauge->setRange(0, p.maximum);
+            Gauge->setValue(0);
+            Gauge->show();
+            lblLer->setText(p.label);
+            lblLer->show();
+            break;
+        case Progress::Phase::Step:
+            Gauge->setValue(p.value);
+            lblLer->setText(p.label);
+            platform::yield();
+            break;
+        case Progress::Phase::Finish:
+            lblLer->hide();
+            Gauge->hide();
+            break;
+        case Progress::Phase::Listing:
+            Lista->clear();
+            setHeightTwips(kFullHeight);
+            platform::yield();
+            break;
+        }
     };
-    options.copyFolder = runs::record::recordsFolder(updatekrv::DirSis);
-    options.copied = [](const QString& path, const ColumnLoss& loss) {
-        runs::record::dataCopied(path, loss.table, loss.column, loss.rows);
-    };
-    options.idle = [] { platform::yield(); };
-    updateStructure(dbAtual, Conexao(), view, options);
-    runs::record::statementsDone();
-    dbAtual.close();
-
-    // Only now: a run that stopped earlier leaves the old version, so the next one repeats.
-    Conexao().Execute(bookkeepingStatement(updatekrv::VersaoBD, Conexao().backslashEscapes()));
-    addLine("Análise concluída!");
+    Observing observing(&observer);
+    RunSession& run = session();
+    const std::optional<RunSession::Next> next = run.updateDatabase();
     running_ = false;
-
-    if (platform::ordinaryFileExists(
-            platform::winJoin(updatekrv::DirSis, "\\update\\mnusis_cs.krv")))
+    if (next == RunSession::Next::Menu)
         platform::form<frmAtualMenu>().show();
-    else
-        runs::LimpaTemporarios([this](const QString& text) { St(text); });
+    else if (next == RunSession::Next::End)
+        run.finish();
 }
 
 } // namespace krv::runs

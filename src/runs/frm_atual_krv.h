@@ -1,9 +1,8 @@
 #pragma once
-// The database update window: on its first activation it takes the snapshot of the live
+// The database update window: on its first activation it shows the session's database
+// update step: it takes the snapshot of the live
 // structure, compares it with the reference in the update folder's krv.mdb, alters the
 // database, and hands over to the menu reload or the run end.
-#include "database/update_file.h"
-
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -33,10 +32,9 @@ public:
 
     // Puts text into the status line and yields.
     void St(const QString& text);
-    // The snapshot of the live structure into dbAtual.
-    void LerEstrutura();
-    // The whole run: snapshot, comparison, bookkeeping, hand-over. Does not return
-    // normally: it ends in the menu reload window or the run end.
+    // The whole run (the session's database update step, shown here): snapshot, comparison,
+    // bookkeeping, hand-over. Does not return normally: it ends in the menu reload window or
+    // the run end.
     void Atualiza();
 
     // Window heights, in twips, of the loaded and of the enlarged window.
@@ -51,7 +49,6 @@ private:
     void setHeightTwips(int twips);
     void addLine(const QString& text);
 
-    database::UpdateFile dbAtual;
     platform::ActivationJob* job_;
     bool running_ = false;
 };

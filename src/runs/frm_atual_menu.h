@@ -16,9 +16,9 @@ class frmAtualMenu : public QWidget {
 public:
     frmAtualMenu();
 
-    // The reload: in one transaction empties `menu`, refills it from the file and records
-    // VersaoMenu in licensa; then confirms and ends the run. A failure rolls everything
-    // back and ends with the fatal report. Never returns.
+    // The reload (the session's menu step, shown here): in one transaction empties `menu`,
+    // refills it from the file and records VersaoMenu in licensa; then confirms and ends the run. A
+    // failure rolls everything back and ends with the fatal report. Never returns.
     [[noreturn]] void Processa();
 
     // The activation handler: starts Processa unless it has started before.
@@ -35,7 +35,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void reload();
     platform::ActivationJob* job_;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
-// The directory update run window: unpacks each module's archive found in the source
-// folder into the suite's folder, then hands a due database update over to the database
-// update window, or ends with its own summary.
+// The directory update run window: shows the session's directory run, which unpacks each module's
+// archive found in the source folder into the suite's folder, then hands a due database update over
+// to the database update window, or ends with its own summary.
 #include <QLabel>
 #include <QLineEdit>
 #include <QWidget>
@@ -23,8 +23,9 @@ public:
     // The run-once marker: empty until the run starts, then ".".
     QString tag() const;
 
-    // The run. Ends the program (its summary, the invalid update file, or the fatal report
-    // for an archive or file that cannot be used) unless it hands over to the database update.
+    // The run (the session's applyFolder step, shown here). Ends the program (its summary, the
+    // invalid update file, or the fatal report for an archive or file that cannot be used) unless
+    // it hands over to the database update.
     void Processa();
 
 private:

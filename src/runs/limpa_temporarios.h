@@ -1,6 +1,6 @@
 #pragma once
-// The end of every update run: removes the update folder, reports whether anything was
-// applied, and ends the program.
+// The end of every update run shown by a window: the session's finish step (the update folder
+// removed, whether anything was applied told in a box), then the program ends.
 #include <QString>
 #include <functional>
 

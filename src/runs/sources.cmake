@@ -4,7 +4,9 @@ target_sources(krv_core PRIVATE
   runs/frm_atual_menu.cpp
   runs/fetch_update_file.cpp
   runs/limpa_temporarios.cpp
-  runs/run_outcome.cpp
+  runs/run_session.cpp
+  runs/version_check.cpp
+  runs/window_observer.cpp
   runs/update_record.cpp
   runs/kept_files.cpp
   runs/holds.cpp

@@ -10,6 +10,7 @@
 #include "platform/test_hook.h"
 #include "runs/kept_files.h"
 #include "runs/mod_add_zip.h"
+#include "runs/run_session.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -429,21 +430,22 @@ QJsonObject buildAt(bool running, int endCode) {
         reached = "end";
 
     const QString source =
-        !updatekrv::DirOrigem.isEmpty() ? updatekrv::DirOrigem : protocol::baseUrl();
+        !session().values.DirOrigem.isEmpty() ? session().values.DirOrigem : protocol::baseUrl();
     QString outcome = "failed";
     if (running)
         outcome = "running";
     else if (!failed)
-        outcome = updatekrv::Atualizou ? "updated" : "nothing to update";
+        outcome = session().values.Atualizou ? "updated" : "nothing to update";
     return QJsonObject{
         {"start", stamp(s.start)},
         {"end", stamp(QDateTime::currentDateTime())},
-        {"user", updatekrv::UsuarioAtual},
+        {"user", session().values.UsuarioAtual},
         {"source", source},
         {"outcome", outcome},
         {"exit_code", running ? QJsonValue() : QJsonValue(endCode)},
         {"pid", qint64(::getpid())},
-        {"message", platform::lastMessage()},
+        {"message",
+         !session().lastMessage().isEmpty() ? session().lastMessage() : platform::lastMessage()},
         {"reached", reached},
         {"files", filesJson(s)},
         {"modules", modules},

@@ -96,38 +96,39 @@ TEST(CommandLine, RollbackHoldAndListingCommands) {
     }
 }
 
-// The exit status of an unattended run from what the run reported, no window involved.
+// The exit status of an unattended run from how the run session ended, no window involved.
 TEST(UnattendedOutcome, ReportedOutcomesAndProgramEndsGiveTheDocumentedStatuses) {
     using runs::Outcome;
     const struct {
         const char* name;
         std::optional<Outcome> reported;
-        bool termsShown; // the terms window shown to a run that may not accept them
+        bool waiting; // reported as a stop where a person must act
         int endCode;
         int status;
     } cases[] = {
         {"updated", Outcome::Updated, false, 0, exitcode::updated},
         {"nothing to do", Outcome::NothingToDo, false, 0, exitcode::nothingToDo},
-        {"login refused", Outcome::LoginRefused, false, 0, exitcode::loginRefused},
+        {"login refused", Outcome::LoginRefused, true, 0, exitcode::loginRefused},
         {"failed", Outcome::Failed, false, 0, exitcode::failed},
-        {"terms not accepted", {}, true, 0, exitcode::termsNotAccepted},
+        {"no update files", Outcome::Failed, true, 0, exitcode::failed},
+        {"terms not accepted", Outcome::TermsRefused, false, 0, exitcode::termsNotAccepted},
+        {"another run", Outcome::Locked, false, 0, exitcode::anotherRun},
         {"ended without a report", {}, false, 0, exitcode::failed},
         {"an end that says what went wrong", Outcome::Updated, false, 124, 124},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        UnattendedOutcome outcome(false);
-        if (c.termsShown)
-            outcome.see("show", {"frmHist", "Histórico"});
-        outcome.see("show", {"frmProc", "Atualizando"});
-        if (c.reported)
-            outcome.ended(*c.reported);
+        UnattendedOutcome outcome;
+        if (c.reported) {
+            runs::RunEnd end;
+            end.outcome = *c.reported;
+            if (c.waiting)
+                outcome.waitsForPerson(end);
+            else
+                outcome.ended(end);
+        }
         EXPECT_EQ(outcome.status(c.endCode), c.status);
     }
-    UnattendedOutcome accepting(true);
-    accepting.see("show", {"frmHist", "Histórico"});
-    accepting.ended(Outcome::Updated);
-    EXPECT_EQ(accepting.status(0), exitcode::updated);
 }
 
 TEST(CommandLineRun, HelpVersionAndBadOptionsEndAtOnceWithoutAWindow) {

@@ -3,6 +3,7 @@
 #include "common/updatekrv.h"
 #include "hook_tap.h"
 #include "navigation/frm_dir.h"
+#include "runs/run_session.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,8 +61,8 @@ TEST(FolderAcceptance, DrivesStartAtTheRoot) {
 class FolderChooser : public ::testing::Test {
 protected:
     void SetUp() override {
-        updatekrv::reset();
-        updatekrv::DirOrigem = "stale";
+        runs::session().reset();
+        runs::session().values.DirOrigem = "stale";
         w = new frmDir;
         w->show();
     }
@@ -71,7 +72,7 @@ protected:
 };
 
 TEST_F(FolderChooser, LoadClearsTheSourceAndTheListShowsVisibleSubFolders) {
-    EXPECT_TRUE(updatekrv::DirOrigem.isEmpty());
+    EXPECT_TRUE(runs::session().values.DirOrigem.isEmpty());
     QDir().mkpath(d.path() + "/beta");
     QDir().mkpath(d.path() + "/Alfa");
     QDir().mkpath(d.path() + "/.oculta");
@@ -126,7 +127,7 @@ TEST_F(FolderChooser, AFolderWithoutUpdateFilesIsRefusedAndTheChooserStays) {
         QStringList({"Aviso!", "information", "OK",
                      "Arquivos de atualização não encontrados no diretório informado!", "OK"}));
     EXPECT_TRUE(w->isVisible());
-    EXPECT_TRUE(updatekrv::DirOrigem.isEmpty());
+    EXPECT_TRUE(runs::session().values.DirOrigem.isEmpty());
 }
 
 TEST_F(FolderChooser, ADriveThatCannotBeReadIsReportedAndNothingChanges) {

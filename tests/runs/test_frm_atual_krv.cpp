@@ -2,11 +2,14 @@
 #include "database/connection.h"
 #include "database/rehearsal.h"
 #include "database/safe_update.h"
+#include "database/update_file.h"
 #include "hook_tap.h"
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_atual_menu.h"
+#include "runs/run_session.h"
+#include "session_recorder.h"
 #include "suite_install.h"
 #include "update_file_builder.h"
 
@@ -30,9 +33,9 @@ class AtualKRVWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(suite.db().ok() && reference.ok());
-        updatekrv::reset();
+        runs::session().reset();
         updatekrv::DirSis = suite.folder();
-        updatekrv::VersaoBD = "000150";
+        runs::session().values.VersaoBD = "000150";
         Conexao().Open(1, suite.db().connectionString());
         ASSERT_TRUE(QDir().mkpath(suite.updateFolder()));
         platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
@@ -386,6 +389,54 @@ TEST_F(AtualKRVWindow, AChangeOfStoredValuesIsAskedAndNoIsTheDefault) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");
     EXPECT_EQ(QDir(suite.folder() + "/atualizacoes").entryList({"dados-*-t-c.csv"}).size(), 1);
+}
+
+// The same question asked of the session's observer, no window: the default (No) refuses the
+// update with nothing changed; Yes takes it, and the run goes on to its end.
+TEST_F(AtualKRVWindow, TheSessionAsksItsObserverAboutAChangeOfStoredValues) {
+    suite.db().exec({"create table t (id int primary key, c varchar(10))",
+                     "insert into t values (1, 'abcdefghij'), (2, 'ok')"});
+    reference.exec("create table t (id int primary key, c varchar(4))");
+    buildUpdateFile();
+    struct Saying : test::SessionRecorder {
+        platform::Answer answer = platform::Answer::No;
+        platform::Answer message(const runs::Message& m) override {
+            SessionRecorder::message(m);
+            return m.buttons == platform::Buttons::YesNo ? answer : m.defaultAnswer;
+        }
+    };
+    for (const platform::Answer answer : {platform::Answer::No, platform::Answer::Yes}) {
+        SCOPED_TRACE(platform::toString(answer).toStdString());
+        Saying seen;
+        seen.answer = answer;
+        RunSession& run = session();
+        run.observe(&seen);
+        test::HookTap tap;
+        const auto next = run.updateDatabase();
+        run.observe(nullptr);
+        ASSERT_FALSE(seen.messages.isEmpty());
+        EXPECT_TRUE(seen.messages.first().startsWith("Atenção!: "))
+            << seen.messages.first().toStdString();
+        EXPECT_TRUE(seen.messages.first().contains("<t.c> de varchar(10)"));
+        EXPECT_TRUE(tap.messages().isEmpty()); // no box: the observer was asked
+        for (const auto& l : tap.lines())
+            EXPECT_NE(l.kind, "show");
+        if (answer == platform::Answer::No) {
+            EXPECT_EQ(next, std::nullopt);
+            ASSERT_TRUE(seen.end.has_value());
+            EXPECT_EQ(seen.end->outcome, Outcome::Failed);
+            EXPECT_EQ(seen.end->report, RunEnd::Report::Runtime);
+            EXPECT_EQ(seen.end->programCode, 1);
+            EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghij");
+            EXPECT_EQ(ultAtualizacao(), "000131");
+        } else {
+            EXPECT_EQ(next, RunSession::Next::End);
+            EXPECT_FALSE(seen.end.has_value());
+            EXPECT_EQ(seen.lines.value(seen.lines.size() - 1), "Análise concluída!");
+            EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");
+            EXPECT_EQ(ultAtualizacao(), "000150");
+        }
+    }
 }
 
 // Another connection with a transaction open on the table: the run ends within the wait,

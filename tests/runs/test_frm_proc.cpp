@@ -1,4 +1,4 @@
-// The Internet run window in-process: the work list taken straight from lstAux, files from the
+// The Internet run window in-process: the session's work list shown in lstAux, files from the
 // reference update server on loopback, the program end turned into an exception.
 #include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
@@ -12,6 +12,8 @@
 #include "runs/fetch_update_file.h"
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_proc.h"
+#include "runs/run_session.h"
+#include "session_recorder.h"
 
 #include <QDir>
 #include <QProcess>
@@ -74,20 +76,24 @@ TEST(DownloadOutcome, OnlyACompleteErrorFreeFileOfTheAnnouncedSizeIsWhole) {
 class InternetRunWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        updatekrv::reset();
+        runs::session().reset();
         updatekrv::DirSis = root_.path();
-        updatekrv::UsuarioAtual = "ana & bia";
+        runs::session().values.UsuarioAtual = "ana & bia";
         qputenv("ZELVOR_BASE_URL", served_.baseUrl().toUtf8());
         platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
     }
     void TearDown() override {
         platform::setEndHandler({});
         qunsetenv("ZELVOR_BASE_URL");
-        updatekrv::reset();
+        runs::session().reset();
     }
     // Runs Processa over the entries; the program's end code (-1 when it returned).
     int run(const QStringList& entries) {
-        w_.lstAux->addItems(entries);
+        for (const QString& entry : entries) {
+            runs::WorkItem item;
+            item.file = entry;
+            runs::session().work.items << item;
+        }
         try {
             w_.Processa();
         } catch (const platform::ProgramEnded& e) {
@@ -134,7 +140,7 @@ TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTh
     HookTap tap;
     EXPECT_EQ(run({"leiame.txt", "PACOTE.ZIP"}), 0);
     EXPECT_EQ(tap.messages(), QStringList({"Atualização concluída com sucesso!"}));
-    EXPECT_TRUE(updatekrv::Atualizou);
+    EXPECT_TRUE(runs::session().values.Atualizou);
     EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), "conteudo");
     const QStringList log = logged().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(log.size(), 2) << trace(tap);
@@ -143,6 +149,72 @@ TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTh
     EXPECT_EQ(tap.statuses(),
               QStringList({"Criando pasta temporária", "Solicitando arquivo", "Solicitando arquivo",
                            "Descompactando arquivo", "Removendo temporários"}));
+}
+
+// The same run as the session alone: no window shown, every report told to the observer.
+TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
+    makeZip(served_.path() + "/atualsis/PACOTE.ZIP", {{"sub/modulo.dll", "conteudo"}});
+    served_.write("atualsis/leiame.txt", "leia-me");
+    struct Case {
+        const char* name;
+        QStringList entries;
+        std::optional<runs::RunSession::Next> next;
+        runs::Outcome outcome;
+        int errorNumber;
+    } cases[] = {
+        {"two files",
+         {"leiame.txt", "PACOTE.ZIP"},
+         runs::RunSession::Next::End,
+         runs::Outcome::Updated,
+         0},
+        {"a file the server lacks",
+         {"falta.zip"},
+         std::nullopt,
+         runs::Outcome::Failed,
+         err::Download},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        runs::RunSession& run = runs::session();
+        run.reset();
+        updatekrv::DirSis = root_.path();
+        run.values.UsuarioAtual = "ana";
+        for (const QString& entry : c.entries) {
+            runs::WorkItem item;
+            item.file = entry;
+            run.work.items << item;
+        }
+        SessionRecorder seen;
+        run.observe(&seen);
+        HookTap tap;
+        const auto next = run.fetch();
+        EXPECT_EQ(next, c.next);
+        if (next == runs::RunSession::Next::End)
+            run.finish();
+        run.observe(nullptr);
+        ASSERT_TRUE(seen.end.has_value());
+        EXPECT_EQ(seen.end->outcome, c.outcome);
+        EXPECT_EQ(seen.end->errorNumber, c.errorNumber);
+        for (const auto& l : tap.lines())
+            EXPECT_NE(l.kind, "show") << trace(tap);
+        EXPECT_TRUE(tap.messages().isEmpty()) << trace(tap); // no box: the observer was told
+        if (c.outcome == runs::Outcome::Updated) {
+            EXPECT_EQ(
+                seen.statuses,
+                QStringList({"frmProc: Criando pasta temporária", "frmProc: Solicitando arquivo",
+                             "frmProc: Solicitando arquivo", "frmProc: Descompactando arquivo",
+                             "frmProc: Removendo temporários"}));
+            EXPECT_EQ(seen.messages, QStringList({"Aviso!: Atualização concluída com sucesso!"}));
+            EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), "conteudo");
+            EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update"));
+        } else {
+            EXPECT_EQ(seen.end->report, runs::RunEnd::Report::Fatal);
+            EXPECT_EQ(seen.end->caller, "Programa: frmProc\r\nRotina: Processa");
+            EXPECT_TRUE(seen.end->errorText.contains("falta.zip"))
+                << seen.end->errorText.toStdString();
+            EXPECT_EQ(run.lastMessage().left(8), "ATENÇÃO!");
+        }
+    }
 }
 
 TEST_F(InternetRunWindow, ADamagedArchiveEndsInTheFatalReport) {
@@ -342,7 +414,7 @@ TEST_F(InternetRunWindow, ClosingDuringADownloadAsksAndYesStopsTheUpdate) {
     };
     for (const Case c : {Case{"krv.mdb", false, "Yes"}, Case{"krv.mdb", true, "Yes"},
                          Case{"pacote.zip", false, "No"}}) {
-        updatekrv::reset();
+        runs::session().reset();
         updatekrv::DirSis = root_.path();
         QTimer closer;
         QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -355,7 +427,6 @@ TEST_F(InternetRunWindow, ClosingDuringADownloadAsksAndYesStopsTheUpdate) {
         closer.start(20);
         queue(QString("msgbox ") + c.answer + "\n");
         HookTap tap;
-        w_.lstAux->clear();
         const int code = run({c.entry});
         const QStringList said = tap.messages();
         ASSERT_FALSE(said.isEmpty()) << trace(tap);
@@ -363,7 +434,7 @@ TEST_F(InternetRunWindow, ClosingDuringADownloadAsksAndYesStopsTheUpdate) {
         EXPECT_EQ(code, 0) << trace(tap);
         if (QString(c.answer) == "Yes") {
             EXPECT_TRUE(said.last().contains("interrompida")) << trace(tap);
-            EXPECT_FALSE(updatekrv::Atualizou);
+            EXPECT_FALSE(runs::session().values.Atualizou);
             // Nothing handed on: the database window never came; the part waits for next time.
             EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update/krv.mdb"));
             EXPECT_TRUE(QFileInfo::exists(root_.path() + "/update/krv.mdb.part"));

@@ -8,6 +8,8 @@
 #include "runs/dir_run.h"
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_proc_dir.h"
+#include "runs/run_session.h"
+#include "session_recorder.h"
 #include "suite_install.h"
 #include "update_file_builder.h"
 
@@ -84,9 +86,9 @@ TEST(DirectoryRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
     tools::BuildOptions o;
     o.codAtu = "000132";
     tools::buildUpdateFile(medium.path() + "/krv.mdb", reference.db(), o);
-    updatekrv::reset();
+    runs::session().reset();
     updatekrv::DirSis = suite.path();
-    updatekrv::DirOrigem = medium.path();
+    runs::session().values.DirOrigem = medium.path();
     const Qt::WindowFlags own = runs::frmAtualKRV().windowFlags();
     runs::frmProcDir w;
     // Without a connection the installed version cannot be read, so the update is due.
@@ -99,7 +101,7 @@ TEST(DirectoryRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
     EXPECT_FALSE(next.windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     delete &next;
-    updatekrv::reset();
+    runs::session().reset();
 }
 
 class DirectoryRun : public ::testing::Test {
@@ -170,6 +172,58 @@ TEST_F(DirectoryRun, ArchivesOfSeveralModulesAreUnpackedFirstMatchOnly) {
     for (const auto& l : r.of("show"))
         shown << l.fields.value(0);
     EXPECT_EQ(shown, QStringList({"frmSel", "frmDir", "frmProcDir"}));
+}
+
+// The same directory run as the session alone, in this process: no window, every report told
+// to the observer; a folder without update files stops where a person must act.
+TEST_F(DirectoryRun, TheSessionAppliesAFolderWithoutAWindow) {
+    writeFile(suite.folder() + "/krvsis.exe", "old main");
+    makeZip(src + "/krvsis131.zip", {{"bin/krvsis.exe", "new main"}});
+    makeZip(src + "/mcaixa2.zip", {{"caixa/mcaixa.exe", "caixa"}});
+    QTemporaryDir empty;
+    struct Case {
+        const char* name;
+        QString folder;
+        bool chosen;
+        runs::Outcome outcome;
+        QStringList statuses, messages;
+    } cases[] = {
+        {"two modules",
+         src,
+         true,
+         runs::Outcome::Updated,
+         {"frmProcDir: Atualizando Principal", "frmProcDir: Atualizando Caixa"},
+         {"Aviso!: Atualização concluída com sucesso!"}},
+        {"no update files",
+         empty.path(),
+         false,
+         runs::Outcome::Failed,
+         {},
+         {"Aviso!: Arquivos de atualização não encontrados no diretório informado!"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        runs::RunSession& run = runs::session();
+        run.reset();
+        updatekrv::DirSis = suite.folder();
+        SessionRecorder seen;
+        run.observe(&seen);
+        const bool chosen = run.chooseFolder(c.folder);
+        EXPECT_EQ(chosen, c.chosen);
+        if (chosen) {
+            EXPECT_EQ(run.applyFolder(), std::nullopt); // ended: nothing for the database
+        }
+        run.observe(nullptr);
+        ASSERT_TRUE(seen.end.has_value());
+        EXPECT_EQ(seen.end->outcome, c.outcome);
+        EXPECT_EQ(seen.waiting, !c.chosen);
+        EXPECT_EQ(seen.statuses, c.statuses);
+        EXPECT_EQ(seen.messages, c.messages);
+        EXPECT_EQ(run.work.files().size(), c.chosen ? 2 : 0);
+    }
+    EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), "new main");
+    EXPECT_EQ(readFile(suite.folder() + "/mcaixa.exe"), "caixa");
+    runs::session().reset();
 }
 
 TEST_F(DirectoryRun, NothingFoundEndsWithNothingDone) {
@@ -345,6 +399,7 @@ TEST_F(DirectoryRun, UnattendedFromAFolderNeedsNoLoginAndEndsWithAStatus) {
         const RunResult r = runProgram(zelvorBinary(), o);
         EXPECT_FALSE(r.timedOut) << r.transcriptText().toStdString();
         EXPECT_EQ(r.exitCode, c.exitCode) << r.transcriptText().toStdString();
+        EXPECT_TRUE(r.of("show").isEmpty()) << r.transcriptText().toStdString(); // no window
         EXPECT_EQ(readFile(suite.folder() + "/krvsis.exe"), c.archive ? "new main" : "old main");
         if (!c.lastBox.isEmpty()) {
             EXPECT_TRUE(r.output.contains("\tAviso!\t" + c.lastBox + "\n"))

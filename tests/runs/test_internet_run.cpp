@@ -438,6 +438,50 @@ TEST_F(InternetRun, AServerAnswerThatFailsEndsWithAClearMessageAndNothingChanged
     }
 }
 
+// The same whole update unattended: the session's steps one after the other, no window, each
+// status with the window that shows it interactively, the menu's box, the run's end.
+TEST_F(InternetRun, AWholeUnattendedUpdateAltersTheDatabaseAndReloadsTheMenuWithoutAWindow) {
+    ScratchDatabase& suite = install_.db();
+    suite.exec({"create table clientes (id int)",
+                "create table menu (Sistema varchar(50), sequencia varchar(3), Menu varchar(30), "
+                "NomeInter varchar(20), Nivel int, NivelAnterior varchar(50), Programa int)"});
+    ScratchDatabase reference;
+    reference.exec(QStringList{"create table clientes (id int, nome varchar(40))"});
+    tools::BuildOptions options;
+    options.codAtu = "000132";
+    tools::buildUpdateFile(served("krv.mdb"), reference.db(), options);
+    served_.write("atualsis/mnusis_cs.krv",
+                  menuRecord("Financeiro", "010", "Contas a pagar", "mnuPagar", "1", "", "1"));
+    makeZip(served("krvsis01.32.00.zip"), {{"krvsis", "krvsis 01.32.00"}});
+    versions("1\tkrvdb\t000132\n11\tmenu\t000011\n5\tkrvsis\t01.32.00\n");
+    history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
+    install_.setSetting("atuser", "ana");
+    install_.setSetting("atpwd", "segredo");
+    RunOptions o = install_.options({}, 90);
+    o.env["ZELVOR_BASE_URL"] = served_.baseUrl();
+    o.arguments = QStringList{"--unattended", "--accept-terms"};
+    const RunResult r = runProgram(zelvor_, o);
+    const std::string what = shownText(r) + r.output.toStdString();
+    expectCleanEnd(r, 0);
+    EXPECT_TRUE(r.of("show").isEmpty()) << what;
+    for (const QString& said : QStringList{
+             "\tfrmProc\tSolicitando arquivo\n", "\tfrmProc\tAtualizar banco de dados\n",
+             "\tfrmAtualKRV\tVerificando ", "\tConcluído!\tArquivo atualizado com sucesso!\n",
+             "\tAviso!\t" + kDone + "\n", "\tzelvor\tFim da execução sem assistência: código 0\n"})
+        EXPECT_TRUE(r.output.contains(said)) << said.toStdString() << "\n" << what;
+    EXPECT_EQ(readFile(module_), "krvsis 01.32.00");
+    EXPECT_TRUE(suite.column("show columns from clientes").contains("nome"));
+    EXPECT_EQ(suite.column("select trim(NomeInter) from menu"), QStringList({"mnuPagar"}));
+    EXPECT_EQ(suite.scalar("select ult_atualizacao from licensa"), "000132");
+    EXPECT_EQ(suite.scalar("select atmenu from licensa"), "000011");
+    EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
+    const auto recs = records(install_.folder());
+    ASSERT_EQ(recs.size(), 1);
+    EXPECT_EQ(recs.first()["outcome"].toString(), "updated");
+    EXPECT_EQ(recs.first()["message"].toString(), kDone);
+    EXPECT_EQ(recs.first()["user"].toString(), "ana");
+}
+
 TEST_F(InternetRun, DueWorkWithAnEmptyHistoryStillShowsTheTermsAndShortRecordsAreSkipped) {
     // Records without a version queue nothing (and write no empty version into licensa); a
     // module without a heading and without history lines leaves the history empty.
@@ -555,7 +599,8 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
         EXPECT_FALSE(r.crashed) << shownText(r);
         EXPECT_EQ(r.exitCode, c.exitCode) << shownText(r);
         EXPECT_EQ(readFile(module_) == "nova", c.moduleReplaced) << shownText(r);
-        if (c.exitCode != 1) { // a failed run leaves what it fetched
+        EXPECT_TRUE(r.of("show").isEmpty()) << shownText(r); // no window, not even the download's
+        if (c.exitCode != 1) {                               // a failed run leaves what it fetched
             EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
         }
         // Every line: time, title or window, text; the box before the closing line.

@@ -2,6 +2,7 @@
 #include "hook_tap.h"
 #include "platform/program.h"
 #include "runs/limpa_temporarios.h"
+#include "runs/run_session.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,13 +39,13 @@ bool setImmutable(const QString& path, bool on) {
 class RunEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        updatekrv::reset();
+        runs::session().reset();
         updatekrv::DirSis = root_.path();
         platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
     }
     void TearDown() override {
         platform::setEndHandler({});
-        updatekrv::reset();
+        runs::session().reset();
     }
     QString folder() const { return root_.path() + "/update"; }
     void put(const QString& relative, const QByteArray& bytes = "x") {
@@ -77,7 +78,7 @@ TEST_F(RunEnd, AfterAnUpdateRemovesTheFolderAndReportsSuccess) {
     put("Financeiro1.5.2.zip");
     put("LEIAME");
     put(".oculto");
-    updatekrv::Atualizou = true;
+    runs::session().values.Atualizou = true;
     test::HookTap tap;
     EXPECT_EQ(run(), 0);
     EXPECT_FALSE(QFileInfo::exists(folder()));
@@ -119,7 +120,7 @@ TEST_F(RunEnd, ASubfolderAndAFileInUseKeepNothingFromEnding) {
     QFile held(folder() + "/em_uso.zip");
     ASSERT_TRUE(held.open(QIODevice::WriteOnly));
     ASSERT_EQ(::flock(held.handle(), LOCK_EX), 0);
-    updatekrv::Atualizou = true;
+    runs::session().values.Atualizou = true;
     test::HookTap tap;
     EXPECT_EQ(run(), 0);
     // Only the files directly in the folder go; the subfolder keeps the folder.
@@ -135,7 +136,7 @@ TEST_F(RunEnd, AFileThatCannotBeDeletedIsLeftAndTheRunStillEnds) {
     put("preso.zip");
     if (!setImmutable(folder() + "/preso.zip", true))
         GTEST_SKIP() << "this file system cannot mark a file undeletable";
-    updatekrv::Atualizou = true;
+    runs::session().values.Atualizou = true;
     test::HookTap tap;
     const int code = run();
     const bool left = QFileInfo::exists(folder() + "/preso.zip");

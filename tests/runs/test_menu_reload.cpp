@@ -5,6 +5,7 @@
 #include "hook_tap.h"
 #include "platform/program.h"
 #include "runs/frm_atual_menu.h"
+#include "runs/run_session.h"
 #include "test_db.h"
 
 #include <QDir>
@@ -42,17 +43,17 @@ protected:
              "create table licensa (ult_atualizacao varchar(10), atmenu varchar(10))",
              "insert into licensa values ('000131', '000010')"});
         database::Conexao().Open(1, db_.connectionString());
-        updatekrv::reset();
+        runs::session().reset();
         updatekrv::DirSis = root_.path();
-        updatekrv::VersaoMenu = "000042";
-        updatekrv::Atualizou = true;
+        runs::session().values.VersaoMenu = "000042";
+        runs::session().values.Atualizou = true;
         QDir().mkpath(updateFolder());
         platform::setEndHandler([](int code) { throw platform::ProgramEnded{code}; });
     }
     void TearDown() override {
         platform::setEndHandler({});
         database::Conexao().close();
-        updatekrv::reset();
+        runs::session().reset();
     }
     QString updateFolder() const { return root_.path() + "/update"; }
     void writeMenu(const QByteArray& bytes) {

@@ -1,0 +1,170 @@
+#pragma once
+// The run session: one plain object (no widgets) that owns an update run: its work list, its
+// run values, its steps and how it ended. It tells its observer (runs/run_outcome.h) every
+// status text, message, progress and its end; the windows observe it and show what they are
+// told, and `--unattended` drives it directly.
+//
+//   Internet:  start -> logIn -> check -> (terms) -> fetch -> [updateDatabase] -> [reloadMenu]
+//              -> finish
+//   directory: start -> chooseFolder -> applyFolder -> [updateDatabase] -> finish
+//
+// A step that ends the run tells the observer `ended` (a window observer ends the program
+// there) and returns false or nothing; a step that stops where a person must act tells
+// `waitsForPerson`.
+#include "platform/krv_error.h"
+#include "runs/fetch_update_file.h"
+#include "runs/run_outcome.h"
+#include "runs/version_check.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+namespace krv::protocol {
+class Inet;
+}
+
+namespace krv::runs {
+
+// What a work-list entry is, by the last three characters of its name in lower case.
+enum class EntryKind { Archive, Database, Menu, Other };
+EntryKind entryKind(const QString& entry);
+
+// One piece of work: a module's archive, the database update file, the menu file, or the
+// assistant itself, with the versions offered and installed and its file name.
+struct WorkItem {
+    enum class Kind { Module, Database, Menu, Assistant };
+    Kind kind = Kind::Module;
+    QString file;     // the work-list name: "krvsis01.32.00.zip", "krv.mdb", "mnusis_cs.krv"
+    QString baseName; // a module's base name ("krvsis"); empty for the database and menu
+    QString offered, installed;
+    int code = 0;   // the version list's module code
+    QString status; // a directory run's module: the status text while it is unpacked
+};
+
+// The work of a run, in the order it is done.
+struct WorkList {
+    QList<WorkItem> items;
+    QStringList files() const;
+    bool isEmpty() const { return items.isEmpty(); }
+    void clear() { items.clear(); }
+};
+
+// The values of one run. (The suite's folders DirSis and DirSisExe stay in
+// common/updatekrv.h: the database floor opens the suite's database from them.)
+struct RunValues {
+    bool Atualizou = false; // the run has applied something
+    QString UsuarioAtual;   // user logged in to the update server
+    QString Porta;          // port of the update server, from port.cfg
+    QString VersaoBD;       // database version the update brings
+    QString VersaoMenu;     // menu version the update brings
+    QString DirOrigem;      // source folder of a directory run
+};
+
+class RunSession {
+public:
+    RunValues values;
+    WorkList work;
+    QList<HistorySection> history;     // what the due work changes, for the terms
+    std::optional<WorkItem> assistant; // a newer assistant the server offers
+
+    // Whoever observes the run; not owned. Without one the run tells nobody and every
+    // question gets its default answer.
+    void observe(SessionObserver* observer) { observer_ = observer; }
+    SessionObserver* observer() const { return observer_; }
+
+    // How a file of the update is fetched (heading, url, path, listed size): by default
+    // without a window (runs/fetch_update_file's fetchQuietly); a window sets its own.
+    using Fetcher = std::function<FetchOutcome(const QString& heading, const QString& url,
+                                               const QString& path, qint64 listedSize)>;
+    Fetcher fetchFile;
+
+    // Back to a fresh start (tests run several runs in one process).
+    void reset();
+
+    // ---- the steps
+    // The backup warning, the suite's folders and database, the run lock, the update record.
+    bool start();
+    // Reads port.cfg into Porta.
+    void readPort();
+    // Logs user in through inet (its port from Porta); remember stores the login.
+    bool logIn(protocol::Inet& inet, const QString& user, const QString& password, bool remember);
+    // Why the last login could not reach the server securely; empty when it could.
+    QString tlsFailure;
+
+    enum class Check { Due, NothingToDo, Assistant, Failed };
+    // The version list: the work list, the history of the due work, or a newer assistant.
+    Check check(const protocol::Inet& inet);
+    // The terms were not accepted: the run ends with nothing changed.
+    void refuseTerms();
+
+    enum class Next { Database, Menu, End };
+    // Fetches, checks and logs every file of the work list and unpacks the archives.
+    std::optional<Next> fetch();
+    // The database update from the update folder's krv.mdb.
+    std::optional<Next> updateDatabase();
+    // The menu reload from the update folder's mnusis_cs.krv.
+    bool reloadMenu();
+    // The end of every run: the update folder removed, the outcome told. "Removendo
+    // temporários" is told as a status of the window of the step before (none after the menu
+    // reload, whose window has no status line), or of statusWindow (none when empty).
+    void finish();
+    void finish(const QString& statusWindow);
+
+    // The folder of a directory run; false when it holds no update files.
+    bool chooseFolder(const QString& folder);
+    // Unpacks the folder's archives and brings its update file into the update folder.
+    std::optional<Next> applyFolder();
+
+    // ---- reports
+    void status(const QString& window, const QString& text);
+    platform::Answer message(const Message& message);
+    void progress(const Progress& progress);
+    void line(const QString& text);
+    void end(const RunEnd& end);
+    void waitForPerson(const RunEnd& end);
+    // The run fails with the fatal error report of caller ("Programa: ...\r\nRotina: ...").
+    void fail(const QString& caller, const KrvError& error);
+    // The update stopped at the user's request (a download cancelled).
+    void stopped();
+    // The text of the last message told (the update record keeps it).
+    const QString& lastMessage() const { return lastMessage_; }
+    // How the run ended; nothing while it goes on.
+    const std::optional<RunEnd>& ended() const { return ended_; }
+
+private:
+    SessionObserver* observer_ = nullptr;
+    QString stepWindow_; // the window that shows the last step's status texts
+    QString lastMessage_;
+    std::optional<RunEnd> ended_;
+};
+
+// The run session of this process.
+RunSession& session();
+
+// The start of the message shown when the login could not reach the server securely; the
+// cause follows.
+inline const QString kNoSecureConnection =
+    "Não foi possível conectar com segurança ao servidor de atualização: ";
+
+// What a second assistant on the same suite says before it ends.
+QString anotherRunText(const QString& folder);
+
+// The runtime's standard report of an error nothing else reported (platform/application.h).
+QString runtimeReportText(const KrvError& error);
+
+// The first line of port.cfg in the program folder; nothing when it cannot be read.
+std::optional<QString> readPortFile();
+
+// Sends the login request through inet; true when the answer is a well-formed XML document.
+// tlsFailure: why the server could not be reached securely, empty when it could.
+bool requestLogin(const protocol::Inet& inet, const QString& user, const QString& password,
+                  QString& tlsFailure);
+
+// The version list could not be read: the run ends with nothing changed (what: "a lista de
+// versões").
+void serverUnreadable(RunSession& session, const QString& what, const QString& reason);
+
+} // namespace krv::runs

@@ -1,0 +1,48 @@
+#include "runs/window_observer.h"
+
+#include "common/erro_fatal.h"
+#include "platform/application.h"
+#include "platform/program.h"
+#include "runs/run_session.h"
+
+namespace krv::runs {
+
+void WindowObserver::status(const QString&, const QString& text) {
+    if (showStatus)
+        showStatus(text);
+}
+
+platform::Answer WindowObserver::message(const Message& m) {
+    return platform::msgBox(m.text, m.buttons, m.icon, m.title, m.defaultAnswer);
+}
+
+void WindowObserver::progress(const Progress& p) {
+    if (showProgress)
+        showProgress(p);
+}
+
+void WindowObserver::line(const QString& text) {
+    if (showLine)
+        showLine(text);
+}
+
+void WindowObserver::ended(const RunEnd& end) {
+    const KrvError error(end.errorNumber, end.errorText, end.errorLine);
+    if (end.report == RunEnd::Report::Fatal) {
+        QString caller = end.caller;
+        ErroFatal(caller, error);
+    }
+    if (end.report == RunEnd::Report::Runtime)
+        platform::reportUnexpected(error);
+    platform::endProgram(end.programCode);
+}
+
+Observing::Observing(SessionObserver* observer) : previous_(session().observer()) {
+    session().observe(observer);
+}
+
+Observing::~Observing() {
+    session().observe(previous_);
+}
+
+} // namespace krv::runs
