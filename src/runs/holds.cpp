@@ -2,7 +2,7 @@
 
 #include "common/updatekrv.h"
 #include "platform/krv_error.h"
-#include "platform/test_hook.h"
+#include "runs/run_session.h"
 #include "runs/update_record.h"
 
 #include <QFile>
@@ -87,10 +87,10 @@ bool leaveOut(const QString& kind, const QString& name, const QString& version) 
         return false;
     }
     record::versionHeld(kind, name, version);
-    platform::hook::status("zelvor", "Versão " + version + " de " + name +
-                                         " retida por um retorno (zelvor --rollback): não será "
-                                         "aplicada. Para liberá-la: zelvor --release-hold " +
-                                         name);
+    session().status("zelvor", "Versão " + version + " de " + name +
+                                   " retida por um retorno (zelvor --rollback): não será "
+                                   "aplicada. Para liberá-la: zelvor --release-hold " +
+                                   name);
     return true;
 }
 

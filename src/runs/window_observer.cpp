@@ -3,13 +3,16 @@
 #include "common/erro_fatal.h"
 #include "platform/application.h"
 #include "platform/program.h"
+#include "platform/test_hook.h"
 #include "runs/run_session.h"
 
 namespace krv::runs {
 
-void WindowObserver::status(const QString&, const QString& text) {
+void WindowObserver::status(const QString& window, const QString& text) {
     if (showStatus)
         showStatus(text);
+    else // no status line to show it in: still in the transcript of a scripted run
+        platform::hook::status(window, text);
 }
 
 platform::Answer WindowObserver::message(const Message& m) {
