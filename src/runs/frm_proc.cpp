@@ -44,6 +44,8 @@ void frmProc::showWorkList(const WorkList& work) {
     lstAux->clear();
     for (const QString& file : work.files())
         lstAux->addItem(file);
+    for (const WorkItem& item : work.held)
+        lstAux->addItem(item.file + " (retida)");
 }
 
 void frmProc::Processa() {

@@ -305,8 +305,10 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             item.installed = db ? PegaAtBD() : PegaAtMNU();
             if (item.installed == item.offered)
                 continue;
-            if (!db && holds::leaveOut("menu", item.file, item.offered))
+            if (!db && holds::leaveOut("menu", item.file, item.offered)) {
+                work.held << item;
                 continue;
+            }
             (db ? values.VersaoBD : values.VersaoMenu) = item.offered;
             release::offered(item.file, item.offered, item.installed);
             if (!due(item))
@@ -328,8 +330,10 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
         }
         if (!sortsBefore(item.installed, item.offered))
             continue;
-        if (holds::leaveOut(*code == 0 ? "assistant" : "module", item.baseName, item.offered))
+        if (holds::leaveOut(*code == 0 ? "assistant" : "module", item.baseName, item.offered)) {
+            work.held << item;
             continue;
+        }
         if (*code == 0) {
             item.kind = WorkItem::Kind::Assistant;
             assistant = item;

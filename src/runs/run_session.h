@@ -47,9 +47,13 @@ struct WorkItem {
 // The work of a run, in the order it is done.
 struct WorkList {
     QList<WorkItem> items;
+    QList<WorkItem> held; // due but held back after a rollback: shown, never applied
     QStringList files() const;
     bool isEmpty() const { return items.isEmpty(); }
-    void clear() { items.clear(); }
+    void clear() {
+        items.clear();
+        held.clear();
+    }
 };
 
 // The values of one run. (The suite's folders DirSis and DirSisExe stay in

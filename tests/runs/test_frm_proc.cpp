@@ -137,8 +137,13 @@ TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTh
     makeZip(served_.path() + "/atualsis/PACOTE.ZIP", {{"sub/modulo.dll", "conteudo"}});
     served_.write("atualsis/leiame.txt", "leia-me");
     QDir().mkpath(root_.path() + "/update"); // an existing folder is reused
+    runs::WorkItem held;                     // shown as held back, never fetched
+    held.file = "krvsis01.32.00.zip";
+    runs::session().work.held << held;
     HookTap tap;
     EXPECT_EQ(run({"leiame.txt", "PACOTE.ZIP"}), 0);
+    ASSERT_EQ(w_.lstAux->count(), 3);
+    EXPECT_EQ(w_.lstAux->item(2)->text(), "krvsis01.32.00.zip (retida)");
     EXPECT_EQ(tap.messages(), QStringList({"Atualização concluída com sucesso!"}));
     EXPECT_TRUE(runs::session().values.Atualizou);
     EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), "conteudo");
