@@ -176,4 +176,23 @@ QString sqlQuote(const QString& value, bool backslashEscapes) {
     return out + '\'';
 }
 
+Transaction::Transaction(Connection& connection) : db_(connection.database()) {
+    connection.requireOpen();
+    if (!db_.transaction())
+        throw KrvError(err::Database,
+                       "Não foi possível iniciar a transação: " + db_.lastError().text().trimmed());
+}
+
+Transaction::~Transaction() {
+    if (!done_)
+        db_.rollback();
+}
+
+void Transaction::commit() {
+    if (!db_.commit())
+        throw KrvError(err::Database,
+                       "Não foi possível gravar a transação: " + db_.lastError().text().trimmed());
+    done_ = true;
+}
+
 } // namespace krv::database

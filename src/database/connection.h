@@ -82,4 +82,19 @@ void CriaRecordset(std::unique_ptr<Recordset>& rs, bool create);
 // session reads backslashes as escapes.
 QString sqlQuote(const QString& value, bool backslashEscapes = true);
 
+// One transaction on a connection, undone unless committed: a failure anywhere between
+// leaves the data as it was.
+class Transaction {
+public:
+    explicit Transaction(Connection& connection);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    QSqlDatabase db_;
+    bool done_ = false;
+};
+
 } // namespace krv::database

@@ -14,31 +14,6 @@ QString identifier(const QString& name) {
     return '`' + QString(name).replace('`', "``") + '`';
 }
 
-// Undoes the open transaction unless it was committed.
-class Transaction {
-public:
-    explicit Transaction(Connection& c) : db_(c.database()) {
-        c.requireOpen();
-        if (!db_.transaction())
-            throw KrvError(err::Database, "Não foi possível iniciar a transação: " +
-                                              db_.lastError().text().trimmed());
-    }
-    ~Transaction() {
-        if (!done_)
-            db_.rollback();
-    }
-    void commit() {
-        if (!db_.commit())
-            throw KrvError(err::Database, "Não foi possível gravar a transação: " +
-                                              db_.lastError().text().trimmed());
-        done_ = true;
-    }
-
-private:
-    QSqlDatabase db_;
-    bool done_ = false;
-};
-
 } // namespace
 
 QString menuValueLiteral(const QVariant& value) {

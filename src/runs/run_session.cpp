@@ -516,35 +516,7 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
 
 // ---- the menu reload
 
-namespace {
-
-// Undoes the open transaction unless it was committed, so that a failure anywhere in the
-// reload leaves the previous menu and version.
-class Transaction {
-public:
-    Transaction() : db_(database::Conexao().database()) {
-        database::Conexao().requireOpen();
-        if (!db_.transaction())
-            throw KrvError(err::Database, "Não foi possível iniciar a transação: " +
-                                              db_.lastError().text().trimmed());
-    }
-    ~Transaction() {
-        if (!done_)
-            db_.rollback();
-    }
-    void commit() {
-        if (!db_.commit())
-            throw KrvError(err::Database, "Não foi possível gravar a transação: " +
-                                              db_.lastError().text().trimmed());
-        done_ = true;
-    }
-
-private:
-    QSqlDatabase db_;
-    bool done_ = false;
-};
-
-} // namespace
+namespace {} // namespace
 
 bool RunSession::reloadMenu() {
     using namespace database;
@@ -555,7 +527,7 @@ bool RunSession::reloadMenu() {
         const int maximum = std::max(int(std::min<qint64>(file.size(), INT_MAX)), 1);
         progress({Progress::Phase::Start, 0, maximum, {}});
 
-        Transaction transaction;
+        Transaction transaction(Conexao());
         Connection& conexao = Conexao();
         kept::menuBeforeReload();
         conexao.Execute("delete from menu");
