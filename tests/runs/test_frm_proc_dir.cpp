@@ -1,6 +1,7 @@
 // The directory update run: its decisions in-process, and whole runs of the real zelvor
 // from the start window's "Diretório" button against a throwaway suite.
 #include "common/updatekrv.h"
+#include "end_to_end.h"
 #include "make_zip.h"
 #include "platform/forms.h"
 #include "platform/program.h"
@@ -10,7 +11,6 @@
 #include "runs/frm_proc_dir.h"
 #include "runs/run_session.h"
 #include "session_recorder.h"
-#include "suite_install.h"
 #include "update_file_builder.h"
 
 #include <QCryptographicHash>
@@ -104,29 +104,16 @@ TEST(DirectoryRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
     runs::session().reset();
 }
 
-class DirectoryRun : public ::testing::Test {
+class DirectoryRun : public EndToEnd {
 protected:
-    explicit DirectoryRun(const QString& installed = "000131") : suite(installed) {}
+    explicit DirectoryRun(const QString& installed = "000131") : EndToEnd(installed) {}
 
     void SetUp() override {
-        ASSERT_TRUE(suite.db().ok());
+        EndToEnd::SetUp();
         src = source.path();
     }
-    // Clicks "Diretório", opens the source folder in the chooser and confirms it. With
-    // pausePoint, the run is killed (signal 9) when it gets there.
-    RunResult run(const char* pausePoint = nullptr) {
-        RunOptions o = suite.options("click frmSel.SSCommand2\n"
-                                     "type frmDir.txtDir " +
-                                         src +
-                                         "\n"
-                                         "click frmDir.cmdOK\n",
-                                     60);
-        if (pausePoint) {
-            o.env["ZELVOR_TEST_PAUSE"] = pausePoint;
-            o.killAtPause = true;
-        }
-        return runProgram(zelvorBinary(), o);
-    }
+    // The run of the source folder through the windows; with pausePoint it is killed there.
+    RunResult run(const char* pausePoint = nullptr) { return runDirectory(src, pausePoint); }
     void updateFile(const QString& codAtu, const QString& name = "krv.mdb") {
         tools::BuildOptions o;
         o.codAtu = codAtu;
@@ -143,7 +130,6 @@ protected:
         return out;
     }
 
-    SuiteInstall suite;
     ScratchDatabase reference;
     QTemporaryDir source;
     QString src;
@@ -394,9 +380,8 @@ TEST_F(DirectoryRun, UnattendedFromAFolderNeedsNoLoginAndEndsWithAStatus) {
         writeFile(suite.folder() + "/krvsis.exe", "old main");
         if (c.archive)
             makeZip(src + "/krvsis131.zip", {{"krvsis.exe", "new main"}});
-        RunOptions o = suite.options({}, 60);
-        o.arguments = {"--unattended", "--directory", c.folder.isEmpty() ? src : c.folder};
-        const RunResult r = runProgram(zelvorBinary(), o);
+        const RunResult r = EndToEnd::run(
+            {}, nullptr, {"--unattended", "--directory", c.folder.isEmpty() ? src : c.folder});
         EXPECT_FALSE(r.timedOut) << r.transcriptText().toStdString();
         EXPECT_EQ(r.exitCode, c.exitCode) << r.transcriptText().toStdString();
         EXPECT_TRUE(r.of("show").isEmpty()) << r.transcriptText().toStdString(); // no window
@@ -426,9 +411,8 @@ TEST_F(DirectoryRunInstalled132, UnattendedChangeOfStoredValuesNeedsToBeAllowed)
         SCOPED_TRACE(c.extra.join(' ').toStdString());
         QFile::remove(src + "/krv.mdb");
         updateFile("133");
-        RunOptions o = suite.options({}, 60);
-        o.arguments = QStringList{"--unattended", "--directory", src} + c.extra;
-        const RunResult r = runProgram(zelvorBinary(), o);
+        const RunResult r =
+            EndToEnd::run({}, nullptr, QStringList{"--unattended", "--directory", src} + c.extra);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.output.toStdString();
         EXPECT_TRUE(r.output.contains(c.says)) << r.output.toStdString();
         EXPECT_EQ(suite.db().scalar("select nome from clientes where id = 1"), c.nome);

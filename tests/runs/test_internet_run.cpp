@@ -5,9 +5,9 @@
 #include "../navigation/served_folder.h"
 #include "common/release_manifest.h"
 #include "common/text.h"
+#include "end_to_end.h"
 #include "make_zip.h"
 #include "release_signer.h"
-#include "suite_install.h"
 #include "test_db.h"
 #include "throwaway_ca.h"
 #include "update_file_builder.h"
@@ -98,27 +98,6 @@ std::string shownText(const RunResult& r) {
     return r.transcriptText().toStdString();
 }
 
-void expectCleanEnd(const RunResult& r, int code) {
-    EXPECT_FALSE(r.timedOut) << shownText(r);
-    EXPECT_FALSE(r.crashed) << shownText(r);
-    EXPECT_TRUE(r.of("error").isEmpty()) << shownText(r);
-    EXPECT_EQ(r.exitCode, code) << shownText(r);
-}
-
-// The update records the run wrote into the suite's folder, oldest first.
-QList<QJsonObject> records(const QString& suiteFolder) {
-    QList<QJsonObject> out;
-    const QDir dir(suiteFolder + "/atualizacoes");
-    for (const QString& name : dir.entryList({"*.json"}, QDir::Files, QDir::Name))
-        out << QJsonDocument::fromJson(readFile(dir.filePath(name))).object();
-    return out;
-}
-
-QStringList logLines(const QString& suiteFolder) {
-    return QString::fromUtf8(readFile(suiteFolder + "/atualizacoes/atualizacoes.log"))
-        .split('\n', Qt::SkipEmptyParts);
-}
-
 } // namespace
 
 TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheMenu) {
@@ -184,7 +163,7 @@ TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheM
     EXPECT_EQ(logged, QStringList({"krv.mdb", "mnusis_cs.krv", "krvsis01.32.00.zip"}));
 
     // The record: before and after of modules, database and menu, each statement, each file.
-    const auto recs = records(install_.folder());
+    const auto recs = updateRecords(install_.folder());
     ASSERT_EQ(recs.size(), 1);
     const QJsonObject rec = recs.first();
     EXPECT_EQ(rec["outcome"].toString(), "updated");
@@ -228,7 +207,7 @@ TEST_F(InternetRun, AWholeUpdateReplacesTheModuleAltersTheDatabaseAndReloadsTheM
         EXPECT_EQ(f["signature_verified"], false);
     }
     EXPECT_EQ(files, QStringList({"krv.mdb", "krvsis01.32.00.zip", "mnusis_cs.krv"}));
-    const QStringList recordLog = logLines(install_.folder());
+    const QStringList recordLog = updateLogLines(install_.folder());
     ASSERT_EQ(recordLog.size(), 1);
     EXPECT_EQ(recordLog.first().split('\t').mid(2, 3), QStringList({"updated", "end", "ana"}));
 }
@@ -246,7 +225,7 @@ TEST_F(InternetRun, AKilledRunLeavesARecordTheNextRunMarksInterrupted) {
 
     const RunResult killed = run(loginAndAccept(), "statement-first");
     ASSERT_TRUE(killed.killed) << shownText(killed);
-    auto recs = records(install_.folder());
+    auto recs = updateRecords(install_.folder());
     ASSERT_EQ(recs.size(), 1);
     QJsonObject cut = recs.first();
     EXPECT_EQ(cut["outcome"], "running");
@@ -264,7 +243,7 @@ TEST_F(InternetRun, AKilledRunLeavesARecordTheNextRunMarksInterrupted) {
     const RunResult again = run(loginAndAccept());
     expectCleanEnd(again, 0);
     EXPECT_EQ(install_.db().column("show tables like 'produtos'").size(), 1);
-    recs = records(install_.folder());
+    recs = updateRecords(install_.folder());
     ASSERT_EQ(recs.size(), 2);
     QJsonObject database = cut["database"].toObject();
     QJsonArray statements = database["statements"].toArray();
@@ -276,7 +255,7 @@ TEST_F(InternetRun, AKilledRunLeavesARecordTheNextRunMarksInterrupted) {
     cut["outcome"] = "interrupted";
     EXPECT_EQ(recs[0], cut);
     EXPECT_EQ(recs[1]["outcome"], "updated");
-    const QStringList log = logLines(install_.folder());
+    const QStringList log = updateLogLines(install_.folder());
     ASSERT_EQ(log.size(), 2);
     EXPECT_EQ(log[0].split('\t').mid(2, 2), QStringList({"interrupted", "database"}));
     EXPECT_EQ(log[1].split('\t').mid(2, 2), QStringList({"updated", "end"}));
@@ -310,7 +289,7 @@ TEST_F(InternetRun, TermsNotAcceptedThenCancelChangesNothing) {
     EXPECT_NE(readFile(module_), "nova");
     EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
     EXPECT_FALSE(r.messages().contains(kDone));
-    EXPECT_TRUE(records(install_.folder()).isEmpty());
+    EXPECT_TRUE(updateRecords(install_.folder()).isEmpty());
 }
 
 TEST_F(InternetRun, ARefusedDownloadEndsInTheFatalReportAndIsNotApplied) {
@@ -331,7 +310,7 @@ TEST_F(InternetRun, ARefusedDownloadEndsInTheFatalReportAndIsNotApplied) {
     EXPECT_FALSE(r.messages().contains(kDone));
     EXPECT_EQ(served_.answered("GET /atualsis/caixa01.32.00.zip 404"), 1);
     // A failed run's record says how far it got and why it stopped.
-    const auto recs = records(install_.folder());
+    const auto recs = updateRecords(install_.folder());
     ASSERT_EQ(recs.size(), 1);
     EXPECT_EQ(recs.first()["outcome"].toString(), "failed");
     EXPECT_EQ(recs.first()["exit_code"].toInt(), 1);
@@ -364,7 +343,7 @@ TEST_F(InternetRun, ANewerAssistantIsDownloadedAndMovrinStarted) {
     EXPECT_EQ(readFile(install_.updateFolder() + "/zelvor01.32.00.zip"),
               readFile(served("zelvor01.32.00.zip")));
     // The record names the assistant's archive handed to Movrin.
-    const auto recs = records(install_.folder());
+    const auto recs = updateRecords(install_.folder());
     ASSERT_EQ(recs.size(), 1);
     ASSERT_EQ(recs.first()["files"].toArray().size(), 1);
     EXPECT_EQ(recs.first()["files"][0]["name"], "zelvor01.32.00.zip");
@@ -475,7 +454,7 @@ TEST_F(InternetRun, AWholeUnattendedUpdateAltersTheDatabaseAndReloadsTheMenuWith
     EXPECT_EQ(suite.scalar("select ult_atualizacao from licensa"), "000132");
     EXPECT_EQ(suite.scalar("select atmenu from licensa"), "000011");
     EXPECT_FALSE(QFileInfo::exists(install_.updateFolder()));
-    const auto recs = records(install_.folder());
+    const auto recs = updateRecords(install_.folder());
     ASSERT_EQ(recs.size(), 1);
     EXPECT_EQ(recs.first()["outcome"].toString(), "updated");
     EXPECT_EQ(recs.first()["message"].toString(), kDone);
@@ -615,7 +594,7 @@ TEST_F(InternetRun, UnattendedRunsEndWithAStatusThatSaysHowTheyEnded) {
             EXPECT_TRUE(stamp.match(l).hasMatch()) << l.toStdString();
         const QRegularExpression breaks("[\\x{85}\\x{2028}\\x{2029}\\x{1b}]");
         EXPECT_FALSE(r.output.contains(breaks)) << r.output.toStdString();
-        for (const QString& l : logLines(install_.folder())) {
+        for (const QString& l : updateLogLines(install_.folder())) {
             EXPECT_EQ(l.split('\t').size(), 8) << l.toStdString();
             EXPECT_FALSE(l.contains(breaks)) << l.toStdString();
         }
@@ -833,7 +812,7 @@ TEST_F(InternetRun, ASignedReleaseAppliesAndEveryReplayedOrSpoiledOneIsRefusedWi
             EXPECT_EQ(readFile(install_.folder() + "/caixa"), "caixa 01.32.00");
             EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000011");
             // Each file checked against the manifest, no per-file signature fetched.
-            const QJsonObject rec = records(install_.folder()).last();
+            const QJsonObject rec = updateRecords(install_.folder()).last();
             QMap<QString, QJsonValue> verified;
             for (const QJsonValue f : rec["files"].toArray())
                 verified[f["name"].toString()] = f["signature_verified"];
