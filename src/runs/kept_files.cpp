@@ -6,6 +6,7 @@
 #include "database/menu_backup.h"
 #include "platform/krv_error.h"
 #include "platform/program.h"
+#include "runs/archive_names.h"
 #include "runs/update_record.h"
 
 #include <QDir>
@@ -13,7 +14,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <memory>
 #include <unistd.h>
+#include <zip.h>
 
 namespace krv::runs::kept {
 
@@ -97,6 +100,62 @@ std::vector<KeptFile> keepFiles(const QString& folder, const QString& destinatio
                                                 " em " + folder +
                                                 ". Nenhum arquivo foi substituído.");
     return out;
+}
+
+void requireRoomFor(const QString& folder, const QString& destination,
+                    const QStringList& archives) {
+    std::uint64_t needed = 0, copies = 0;
+    QStringList replaced;
+    for (const QString& archive : archives) {
+        int code = 0;
+        const std::unique_ptr<zip_t, decltype(&zip_discard)> z(
+            zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &code), zip_discard);
+        if (!z)
+            continue; // its extraction says why it cannot be read
+        const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+        for (zip_int64_t i = 0; i < count; ++i) {
+            zip_stat_t st;
+            if (zip_stat_index(z.get(), zip_uint64_t(i), 0, &st) != 0)
+                continue;
+            const QString name = flatMemberName(QString::fromUtf8(st.name));
+            if (name.isEmpty())
+                continue;
+            needed += st.size;
+            const QString target = destination + '/' + name;
+            if (!replaced.contains(target) && QFileInfo(target).isFile() &&
+                !record::alreadyKept(name)) {
+                replaced << target;
+                copies += std::uint64_t(QFileInfo(target).size());
+            }
+        }
+    }
+    // One trial link tells whether the old files will be linked or copied.
+    if (!replaced.isEmpty() && QDir().mkpath(folder)) {
+        const QString probe = folder + "/.zv-link-probe";
+        QFile::remove(probe);
+        if (link(replaced.first(), probe)) {
+            QFile::remove(probe);
+            copies = 0;
+        }
+    }
+    needed += copies;
+    const std::optional<std::uint64_t> free = freeSpace(destination);
+    if (free && needed + kFreeSpaceMargin > *free)
+        throw KrvError(err::FileAccess,
+                       QString("Espaço livre insuficiente em %1 para a atualização e os arquivos "
+                               "que ela substitui: são necessários %2 bytes e uma reserva de %3, "
+                               "mas há %4 livres. Nenhum arquivo foi substituído.")
+                           .arg(destination)
+                           .arg(needed)
+                           .arg(kFreeSpaceMargin)
+                           .arg(*free));
+}
+
+void beforeUnpacking(const QStringList& archives) {
+    const QString base = record::keepFolder();
+    if (base.isEmpty() || archives.isEmpty())
+        return;
+    requireRoomFor(base + '/' + kFilesFolder, updatekrv::DirSis, archives);
 }
 
 void beforeReplacing(const QString& destination, const std::vector<StagedMember>& members) {

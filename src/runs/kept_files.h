@@ -6,6 +6,7 @@
 #include "runs/mod_add_zip.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -31,6 +32,16 @@ struct KeptFile {
 std::vector<KeptFile> keepFiles(const QString& folder, const QString& destination,
                                 const std::vector<StagedMember>& members,
                                 const std::function<bool(const QString&)>& keptBefore);
+
+// Whether the archives' members and, where hard links fail, the copies of the files of
+// destination they replace fit in destination's free space together: the kept files hold on
+// to the space of what they replace, so archives that fit one by one may not fit together.
+// Throws KrvError when they do not; checked before the first archive is unpacked, so that a
+// run without room changes nothing. folder: where the copies go.
+void requireRoomFor(const QString& folder, const QString& destination, const QStringList& archives);
+
+// requireRoomFor for the run under way, when it keeps what it replaces in the suite's folder.
+void beforeUnpacking(const QStringList& archives);
 
 // Keeps the files of destination that members are about to replace, when destination is
 // the suite's folder and a run has begun. Throws KrvError, keeping nothing, when the copies

@@ -420,6 +420,7 @@ std::optional<RunSession::Next> RunSession::fetch() {
             }
         }
         release::markApplied();
+        kept::beforeUnpacking(verifiedArchives);
         for (const QString& path : verifiedArchives) {
             status(window, "Descompactando arquivo");
             const QString name = QFileInfo(path).fileName();
@@ -689,6 +690,11 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
         }
         // The archives are applied whatever else the medium holds: recorded before the first.
         record::filesFound(origin, withSignatures(archives));
+        QStringList archivePaths;
+        for (const WorkItem& item : work.items)
+            if (item.kind == WorkItem::Kind::Module)
+                archivePaths << platform::winJoin(origin, "\\" + item.file);
+        kept::beforeUnpacking(archivePaths);
         for (const WorkItem& item : work.items) {
             if (item.kind != WorkItem::Kind::Module)
                 continue;

@@ -58,17 +58,20 @@ QByteArray menuRecord(const QString& sistema, const QString& seq, const QString&
 } // namespace
 
 // The old files go into the update's folder by hard link, or by copy where links are refused;
-// copies that would not fit refuse the archive with nothing kept.
+// copies that would not fit refuse the archive with nothing kept. Before the first archive the
+// run checks the new files and the copies together (runRefused), changing nothing.
 TEST(KeptFiles, OldFilesAreKeptWithTheirHashesAndCopiesMustFit) {
     struct Case {
         const char* name;
         bool links;
         std::uint64_t free;
-        bool refused;
+        bool refused, runRefused;
     } cases[] = {
-        {"hard links, no room needed", true, 0, false},
-        {"copies that fit", false, 64ull << 20, false},
-        {"copies that do not fit", false, 1024, true},
+        {"hard links, no room needed", true, 0, false, true},
+        {"copies that fit", false, 64ull << 20, false, false},
+        {"copies that do not fit", false, 1024, true, true},
+        {"copies fit, not with the new files", false, (32ull << 20) + 10, false, true},
+        {"links, room for the new files only", true, (32ull << 20) + 15, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -81,6 +84,16 @@ TEST(KeptFiles, OldFilesAreKeptWithTheirHashesAndCopiesMustFit) {
         runs::setFreeSpaceProbe([&](const QString&) { return c.free; });
         const std::vector<runs::StagedMember> members = {{"krvsis", staging.path() + "/a"},
                                                          {"novo.hlp", staging.path() + "/b"}};
+        makeZip(staging.path() + "/m.zip", {{"bin/krvsis", "new krvsis"}, {"novo.hlp", "added"}});
+        try {
+            runs::kept::requireRoomFor(kept, suite.path(), {staging.path() + "/m.zip"});
+            EXPECT_FALSE(c.runRefused);
+        } catch (const KrvError& e) {
+            EXPECT_TRUE(c.runRefused) << e.description().toStdString();
+            EXPECT_TRUE(e.description().contains("Nenhum arquivo foi substituído"));
+        }
+        EXPECT_FALSE(QFileInfo::exists(kept + "/.zv-link-probe"));
+        EXPECT_EQ(readFile(suite.path() + "/krvsis"), "old");
         std::vector<runs::kept::KeptFile> out;
         try {
             out = runs::kept::keepFiles(kept, suite.path(), members, {});
