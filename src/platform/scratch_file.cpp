@@ -9,15 +9,10 @@
 
 namespace krv::platform {
 
-namespace {
-
-// Never a link or a folder that happens to carry a scratch name.
-bool isRegular(const QString& path) {
+bool isRegularFile(const QString& path) {
     struct stat st;
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
-
-} // namespace
 
 QString stampedName(const QString& prefix, const QString& rest) {
     return prefix + QString::number(QCoreApplication::applicationPid()) + '-' + rest;
@@ -39,7 +34,7 @@ void removeEndedScratch(const QString& folder, const QStringList& patterns,
         if (processRuns(writer(name)) || (keep && keep(name)))
             continue;
         const QString path = dir.filePath(name);
-        if (isRegular(path))
+        if (isRegularFile(path))
             QFile::remove(path);
     }
 }

@@ -9,6 +9,9 @@
 
 namespace krv::platform {
 
+// A regular file, never a link or a folder that happens to carry a scratch name.
+bool isRegularFile(const QString& path);
+
 // prefix, this process's id, "-" and rest: ".krv-extract-1234-XXXXXX".
 QString stampedName(const QString& prefix, const QString& rest);
 // The process id stamped in name after prefix; 0 when it has none (a name of an older

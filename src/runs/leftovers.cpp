@@ -9,15 +9,6 @@
 
 namespace krv::runs {
 
-namespace {
-
-bool isRegular(const QString& path) {
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-} // namespace
-
 void removeEndedExtractions(const QString& folder) {
     const QString prefix = QString::fromLatin1(kExtractionPrefix);
     // Names without a process id come from before ids were recorded: their writer is gone.
@@ -29,7 +20,7 @@ void removeEndedExtractions(const QString& folder) {
 void restoreSetAsideAssistant(const QString& dirSis) {
     const QString assistant = platform::winJoin(dirSis, "\\zelvor");
     const QString setAside = assistant + ".old";
-    if (!isRegular(setAside))
+    if (!platform::isRegularFile(setAside))
         return;
     struct stat st;
     if (::lstat(QFile::encodeName(assistant).constData(), &st) != 0)
