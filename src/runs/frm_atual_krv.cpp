@@ -10,6 +10,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QScopedValueRollback>
 #include <QScreen>
 
 namespace krv::runs {
@@ -132,11 +133,8 @@ void frmAtualKRV::addLine(const QString& text) {
 }
 
 void frmAtualKRV::Atualiza() {
-    running_ = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{running_};
+    // Cleared however the run is left, as the processing window's flag.
+    const QScopedValueRollback running(running_, true);
     WindowObserver observer;
     observer.showStatus = [this](const QString& text) { St(text); };
     observer.showLine = [this](const QString& text) { addLine(text); };

@@ -9,6 +9,7 @@
 #include "runs/mod_add_zip.h"
 
 #include <QCloseEvent>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 namespace krv::runs {
@@ -49,12 +50,8 @@ void frmProc::showWorkList(const WorkList& work) {
 }
 
 void frmProc::Processa() {
-    working_ = true;
     // Cleared however the run is left: the hand-over, or an end a test turns into a throw.
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{working_};
+    const QScopedValueRollback working(working_, true);
     RunSession& run = session();
     showWorkList(run.work);
     observer_.showStatus = [this](const QString& text) { St(lblStatus, text); };

@@ -285,14 +285,7 @@ protected:
             QSqlQuery q(suite.db().db());
             EXPECT_TRUE(q.exec("show create table `" + t + "`") && q.next());
             all << q.value(1).toString();
-            QSqlQuery rows(suite.db().db());
-            EXPECT_TRUE(rows.exec("select * from `" + t + "`"));
-            while (rows.next()) {
-                QStringList r;
-                for (int i = 0; i < rows.record().count(); ++i)
-                    r << (rows.value(i).isNull() ? "NULL" : "<" + rows.value(i).toString() + ">");
-                all << r.join(',');
-            }
+            all << suite.db().rows("select * from `" + t + "`");
         }
         return all;
     }

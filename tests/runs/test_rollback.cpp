@@ -30,22 +30,8 @@ const char* kMenuTable =
     "create table menu (Sistema varchar(50), sequencia varchar(3), Menu varchar(30), "
     "NomeInter varchar(20), Nivel int, NivelAnterior varchar(50), Programa int)";
 
-// Every row of a query, each field written out ("NULL" for null), rows in order.
-QStringList rows(const QSqlDatabase& db, const QString& sql) {
-    QSqlQuery q(db);
-    EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
-    QStringList out;
-    while (q.next()) {
-        QStringList fields;
-        for (int i = 0; i < q.record().count(); ++i)
-            fields << (q.value(i).isNull() ? "NULL" : "<" + q.value(i).toString() + ">");
-        out << fields.join('|');
-    }
-    return out;
-}
-
 QStringList menuRows(const ScratchDatabase& db) {
-    return rows(db.db(), "select * from menu order by sequencia, Sistema");
+    return db.rows("select * from menu order by sequencia, Sistema");
 }
 
 QByteArray menuRecord(const QString& sistema, const QString& seq, const QString& menu) {

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QUuid>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -94,6 +95,22 @@ QStringList ScratchDatabase::column(const QString& sql) const {
     }
     while (q.next())
         out << q.value(0).toString();
+    return out;
+}
+
+QStringList ScratchDatabase::rows(const QString& sql) const {
+    QSqlQuery q(db());
+    QStringList out;
+    if (!q.exec(sql)) {
+        ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
+        return out;
+    }
+    while (q.next()) {
+        QStringList fields;
+        for (int i = 0; i < q.record().count(); ++i)
+            fields << (q.value(i).isNull() ? "NULL" : "<" + q.value(i).toString() + ">");
+        out << fields.join('|');
+    }
     return out;
 }
 

@@ -33,6 +33,9 @@ public:
     void exec(const QStringList& statements) const;
     // The first column of every row of a query.
     QStringList column(const QString& sql) const;
+    // Every row of sql in its order, each field written out ("<value>", or NULL) and joined
+    // by "|": equal lists mean equal rows, NULL and empty text told apart.
+    QStringList rows(const QString& sql) const;
     QString scalar(const QString& sql) const;
 
 private:
