@@ -75,10 +75,19 @@ QSqlDatabase ScratchDatabase::db() const {
     return QSqlDatabase::database(connName_, false);
 }
 
+namespace {
+// Runs sql on q; a failure fails the test, naming the statement and the server's words.
+bool execOrFail(QSqlQuery& q, const QString& sql) {
+    if (q.exec(sql))
+        return true;
+    ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    return false;
+}
+} // namespace
+
 void ScratchDatabase::exec(const QString& sql) const {
     QSqlQuery q(db());
-    if (!q.exec(sql))
-        ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    execOrFail(q, sql);
 }
 
 void ScratchDatabase::exec(const QStringList& statements) const {
@@ -89,10 +98,8 @@ void ScratchDatabase::exec(const QStringList& statements) const {
 QStringList ScratchDatabase::column(const QString& sql) const {
     QSqlQuery q(db());
     QStringList out;
-    if (!q.exec(sql)) {
-        ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    if (!execOrFail(q, sql))
         return out;
-    }
     while (q.next())
         out << q.value(0).toString();
     return out;
@@ -101,10 +108,8 @@ QStringList ScratchDatabase::column(const QString& sql) const {
 QStringList ScratchDatabase::rows(const QString& sql) const {
     QSqlQuery q(db());
     QStringList out;
-    if (!q.exec(sql)) {
-        ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    if (!execOrFail(q, sql))
         return out;
-    }
     while (q.next()) {
         QStringList fields;
         for (int i = 0; i < q.record().count(); ++i)
