@@ -132,9 +132,11 @@ protected:
         ASSERT_TRUE(maker_.release(served_.path() + "/atualsis", serial, {}, &out, options))
             << out.toStdString();
     }
-    RunResult update(const QStringList& extra = {}) const {
-        RunOptions o = suite.options({}, 60);
-        o.arguments = QStringList{"--unattended", "--accept-terms"} + extra;
+    // Unattended with extra, or, with script, through the windows.
+    RunResult update(const QStringList& extra = {}, const QString& script = {}) const {
+        RunOptions o = suite.options(script, 60);
+        if (script.isEmpty())
+            o.arguments = QStringList{"--unattended", "--accept-terms"} + extra;
         o.env["ZELVOR_BASE_URL"] = served_.baseUrl();
         return runProgram(zelvor_, o);
     }
@@ -165,6 +167,12 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
         QString says; // in the output
         bool taken;   // krvsis is 01.32.00 afterwards
         std::function<void()> check = [] {};
+        QString answer = {}; // a person's answer to the stage question; empty: unattended
+    };
+    const auto person = [](const QString& answer) {
+        return "click frmSel.SSCommand1\ntype frmInicio.txtUsuario ana\n"
+               "type frmInicio.txtSenha segredo\nclick frmInicio.cmdContinua\nmsgbox " +
+               answer + "\ncheck frmHist.optTermos(1) 1\nclick frmHist.SSCommand1\n";
     };
     const auto takeFirst = [&] {
         publish(5);
@@ -224,6 +232,28 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
          0,
          "concluída",
          true},
+        {"outside its stage, the person answers Yes",
+         [&] {
+             publish(5, {"--rollout", past});
+         },
+         outside,
+         {},
+         0,
+         "",
+         true,
+         [] {},
+         "Yes"},
+        {"outside its stage, the person keeps No",
+         [&] {
+             publish(5, {"--rollout", past});
+         },
+         outside,
+         {},
+         0,
+         "",
+         false,
+         [] {},
+         "No"},
         {"a stage that opens later",
          [&] {
              publish(5, {"--rollout", "100@" + isoIn(3)});
@@ -316,9 +346,19 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
         if (!row.id.isEmpty())
             writeFile(records() + "/instalacao.id", row.id.toLatin1() + "\n");
         const QByteArray before = readFile(suite.folder() + "/krvsis");
-        const RunResult r = update(row.arguments);
+        const RunResult r =
+            update(row.arguments, row.answer.isEmpty() ? QString() : person(row.answer));
         expectCleanEnd(r, row.exitCode);
         EXPECT_TRUE(r.output.contains(row.says)) << r.output.toStdString();
+        if (!row.answer.isEmpty()) {
+            const QStringList asked = r.messages().filter("distribuída em etapas");
+            ASSERT_EQ(asked.size(), 1) << r.transcriptText().toStdString();
+            EXPECT_TRUE(asked[0].endsWith("Deseja recebê-la agora?"));
+            for (const auto& box : r.of("msgbox")) {
+                if (box.fields.value(3).contains("etapas"))
+                    EXPECT_EQ(box.fields.value(4), row.answer);
+            }
+        }
         EXPECT_EQ(readFile(suite.folder() + "/krvsis") == new_, row.taken);
         if (row.exitCode == 1) {
             EXPECT_EQ(readFile(suite.folder() + "/krvsis"), before);
