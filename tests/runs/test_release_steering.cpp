@@ -355,8 +355,9 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
             ASSERT_EQ(asked.size(), 1) << r.transcriptText().toStdString();
             EXPECT_TRUE(asked[0].endsWith("Deseja recebê-la agora?"));
             for (const auto& box : r.of("msgbox")) {
-                if (box.fields.value(3).contains("etapas"))
+                if (box.fields.value(3).contains("etapas")) {
                     EXPECT_EQ(box.fields.value(4), row.answer);
+                }
             }
         }
         EXPECT_EQ(readFile(suite.folder() + "/krvsis") == new_, row.taken);
