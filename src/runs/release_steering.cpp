@@ -63,7 +63,7 @@ bool takeRelease(RunSession& run) {
     const manifest::StageDecision d = manifest::decideStage(
         m->steering, manifest::bucket(installationId(updatekrv::DirSis), m->serial),
         QDateTime::currentDateTimeUtc());
-    const QString release = QString("A versão publicada pelo fabricante (série %1)").arg(m->serial);
+    const QString release = QString("A versão publicada (série %1)").arg(m->serial);
     if (d.halted) {
         run.message({"Aviso!",
                      release + " foi suspensa pelo fabricante e não será aplicada agora. "
