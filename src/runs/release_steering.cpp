@@ -113,8 +113,10 @@ bool putBackWithdrawn(RunSession& run, const QMap<QString, QString>& offered) {
             entry["why"] = plan.refusal;
             record::note("withdrawn", entry);
             const QString newer = offered.value(v.kind == "menu" ? "menu" : v.name.toLower());
-            const bool replaced = !newer.isEmpty() && newer != v.version &&
-                                  !manifest::isWithdrawn(*s, v.kind, v.name, newer);
+            // What the version check will then apply instead: any other menu, a later module.
+            const bool later = v.kind == "menu" ? !newer.isEmpty() && newer != v.version
+                                                : sortsBefore(v.version, newer);
+            const bool replaced = later && !manifest::isWithdrawn(*s, v.kind, v.name, newer);
             const QString text = what +
                                  ", mas o que a atualização substituiu não pode ser "
                                  "restaurado: " +
