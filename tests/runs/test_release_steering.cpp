@@ -153,195 +153,98 @@ QString isoIn(qint64 days) {
     return manifest::isoUtc(QDateTime::currentDateTimeUtc().addDays(days));
 }
 
+// A person logging in who answers the stage question, then accepts the terms.
+QString person(const QString& answer) {
+    return "click frmSel.SSCommand1\ntype frmInicio.txtUsuario ana\n"
+           "type frmInicio.txtSenha segredo\nclick frmInicio.cmdContinua\nmsgbox " +
+           answer + "\ncheck frmHist.optTermos(1) 1\nclick frmHist.SSCommand1\n";
+}
+
 } // namespace
 
 TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes) {
-    const QString inside = QString(32, '1'), outside = QString(32, '2'); // buckets 657, 8115
-    const QString past = "50@" + isoIn(-1);
+    const QString in = QString(32, '1'), out = QString(32, '2'); // buckets 657 and 8115
+    const QStringList stage{"--rollout", "50@" + isoIn(-1)};
+    const QStringList withdraw{"--withdraw", "module:krvsis=01.32.00"};
+    // What the site did before the release (serial 6 then) is published.
+    enum History { Fresh, Took, TookCopiesGone, TookRolledBack };
     struct Row {
         const char* name;
-        std::function<void()> before; // the site's history, then the release published
-        QString id;                   // instalacao.id; empty: created by the run
+        History history;
+        QStringList publish; // krv-sign's steering options
+        QString id;          // instalacao.id; empty: created by the run
         QStringList arguments;
         int exitCode;
-        QString says; // in the output
-        bool taken;   // krvsis is 01.32.00 afterwards
-        std::function<void()> check = [] {};
+        QString says;                     // in the output
+        bool taken;                       // krvsis is 01.32.00 afterwards
+        std::function<void()> check = {}; // further checks
         QString answer = {}; // a person's answer to the stage question; empty: unattended
-    };
-    const auto person = [](const QString& answer) {
-        return "click frmSel.SSCommand1\ntype frmInicio.txtUsuario ana\n"
-               "type frmInicio.txtSenha segredo\nclick frmInicio.cmdContinua\nmsgbox " +
-               answer + "\ncheck frmHist.optTermos(1) 1\nclick frmHist.SSCommand1\n";
-    };
-    const auto takeFirst = [&] {
-        publish(5);
-        ASSERT_EQ(update().exitCode, 0);
-        ASSERT_EQ(readFile(suite.folder() + "/krvsis"), new_);
+        int issuedAhead = 0; // days the manifest's issued lies ahead of the clock
     };
     const auto rolledBack = [&] {
+        // The run's record, then that of the rollback it made.
         const QList<QJsonObject> recs = updateRecords(suite.folder());
-        // The run's record, then the rollback's that started within it.
         ASSERT_GE(recs.size(), 2);
-        const QJsonObject undo = recs.last();
-        EXPECT_EQ(undo["outcome"], "rolled back");
-        EXPECT_EQ(undo["withdrawn"]["version"], "01.32.00");
-        EXPECT_TRUE(undo["message"].toString().contains("retirada pelo fabricante"));
+        EXPECT_EQ(recs.last()["outcome"], "rolled back");
+        EXPECT_EQ(recs.last()["withdrawn"]["version"], "01.32.00");
+        EXPECT_TRUE(recs.last()["message"].toString().contains("retirada pelo fabricante"));
         EXPECT_EQ(recs[recs.size() - 2]["withdrawn"][0]["result"], "rolled back");
         EXPECT_EQ(recs[recs.size() - 2]["outcome"], "updated");
         EXPECT_TRUE(
             runs::holds::held(runs::holds::read(suite.folder()), "module", "krvsis", "01.32.00"));
     };
+    const auto newId = [&] {
+        EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}\n$")
+                        .match(readFile(records() + "/instalacao.id"))
+                        .hasMatch());
+    };
+    const auto holdEnded = [&] {
+        EXPECT_TRUE(runs::holds::read(suite.folder()).isEmpty());
+        EXPECT_EQ(updateRecords(suite.folder()).last()["holds_ended"][0]["minimum"], "01.32.00");
+    };
+    const QStringList later{"--rollout", "100@" + isoIn(3)};
+    const QStringList halt{"--rollout", "100@" + isoIn(-1), "--halt"};
+    const QStringList minimum{"--minimum", "module:krvsis=01.32.00"};
+    const QString offered = "retirada pelo fabricante: não será aplicada";
     const QList<Row> rows = {
-        {"no rollout: everyone takes it",
-         [&] { publish(5); },
-         {},
-         {},
-         0,
-         "concluída",
-         true,
-         [&] {
-             EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}\n$")
-                             .match(readFile(records() + "/instalacao.id"))
-                             .hasMatch());
-         }},
-        {"inside its stage",
-         [&] {
-             publish(5, {"--rollout", past});
-         },
-         inside,
-         {},
-         0,
-         "concluída",
-         true},
-        {"outside its stage",
-         [&] {
-             publish(5, {"--rollout", past});
-         },
-         outside,
-         {},
-         2,
-         "distribuída em etapas",
-         false},
-        {"outside its stage, --now",
-         [&] {
-             publish(5, {"--rollout", past});
-         },
-         outside,
-         {"--now"},
-         0,
-         "concluída",
-         true},
-        {"outside its stage, the person answers Yes",
-         [&] {
-             publish(5, {"--rollout", past});
-         },
-         outside,
-         {},
-         0,
-         "",
-         true,
-         [] {},
-         "Yes"},
-        {"outside its stage, the person keeps No",
-         [&] {
-             publish(5, {"--rollout", past});
-         },
-         outside,
-         {},
-         0,
-         "",
-         false,
-         [] {},
-         "No"},
-        {"a stage that opens later",
-         [&] {
-             publish(5, {"--rollout", "100@" + isoIn(3)});
-         },
-         inside,
-         {},
-         2,
-         "a partir de",
-         false},
-        {"halted, even with --now",
-         [&] {
-             publish(5, {"--rollout", "100@" + isoIn(-1), "--halt"});
-         },
-         inside,
-         {"--now"},
-         2,
-         "suspensa pelo fabricante",
-         false},
-        {"a manifest issued in the future",
-         [&] {
-             publish(5);
-             maker_.resign(served_.path() + "/atualsis", [](manifest::Manifest& m) {
-                 m.issued = QDateTime::currentDateTimeUtc().addDays(2);
-                 m.expires = m.issued.addDays(30);
-             });
-         },
-         {},
-         {},
-         1,
-         "mais de um dia à frente",
-         false},
-        {"withdrawn, never offered to a site that did not take it",
-         [&] {
-             publish(5, {"--withdraw", "module:krvsis=01.32.00"});
-         },
-         {},
-         {},
-         2,
-         "retirada pelo fabricante: não será aplicada",
-         false},
-        {"withdrawn after the site took it: put back and held",
-         [&] {
-             takeFirst();
-             publish(6, {"--withdraw", "module:krvsis=01.32.00"});
-         },
-         {},
-         {},
-         0,
-         "será restaurado",
-         false,
-         rolledBack},
-        {"withdrawn, its kept copies gone: left as it is",
-         [&] {
-             takeFirst();
-             for (const QString& d : QDir(records()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-                 QFile::remove(records() + "/" + d + "/anteriores/krvsis");
-             publish(6, {"--withdraw", "module:krvsis=01.32.00"});
-         },
-         {},
-         {},
-         1,
-         "ficam como estão",
-         true},
-        {"a minimum over a hold",
-         [&] {
-             takeFirst();
-             RunOptions o = suite.options({}, 60);
-             o.arguments = {"--unattended", "--rollback"};
-             ASSERT_EQ(runProgram(zelvor_, o).exitCode, 0);
-             ASSERT_EQ(update().exitCode, 2); // held
-             publish(6, {"--minimum", "module:krvsis=01.32.00"});
-         },
-         {},
-         {},
-         0,
-         "deixa de ser retida",
-         true,
-         [&] {
-             EXPECT_TRUE(runs::holds::read(suite.folder()).isEmpty());
-             EXPECT_EQ(updateRecords(suite.folder()).last()["holds_ended"][0]["minimum"],
-                       "01.32.00");
-         }},
+        {"no rollout: everyone takes it", Fresh, {}, {}, {}, 0, "concluída", true, newId},
+        {"inside its stage", Fresh, stage, in, {}, 0, "concluída", true},
+        {"outside its stage", Fresh, stage, out, {}, 2, "distribuída em etapas", false},
+        {"outside its stage, --now", Fresh, stage, out, {"--now"}, 0, "concluída", true},
+        {"outside, a person answers Yes", Fresh, stage, out, {}, 0, "", true, {}, "Yes"},
+        {"outside, a person keeps No", Fresh, stage, out, {}, 0, "", false, {}, "No"},
+        {"a stage that opens later", Fresh, later, in, {}, 2, "a partir de", false},
+        {"halted, even with --now", Fresh, halt, in, {"--now"}, 2, "suspensa", false},
+        {"a manifest issued in the future", Fresh, {}, {}, {}, 1, "um dia à frente", 0, {}, {}, 2},
+        {"withdrawn, not offered to a site without it", Fresh, withdraw, {}, {}, 2, offered, 0},
+        {"withdrawn, the site had it", Took, withdraw, {}, {}, 0, "restaurado", 0, rolledBack},
+        {"withdrawn, the kept copies gone", TookCopiesGone, withdraw, {}, {}, 1, "como estão", 1},
+        {"a minimum over a hold", TookRolledBack, minimum, {}, {}, 0, "deixa de ser", 1, holdEnded},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QDir(records()).removeRecursively();
         writeFile(suite.folder() + "/krvsis", old_);
-        row.before();
+        if (row.history != Fresh) {
+            publish(5);
+            ASSERT_EQ(update().exitCode, 0);
+            ASSERT_EQ(readFile(suite.folder() + "/krvsis"), new_);
+        }
+        for (const QString& d : QDir(records()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (row.history == TookCopiesGone)
+                QFile::remove(records() + "/" + d + "/anteriores/krvsis");
+        if (row.history == TookRolledBack) {
+            RunOptions o = suite.options({}, 60);
+            o.arguments = {"--unattended", "--rollback"};
+            ASSERT_EQ(runProgram(zelvor_, o).exitCode, 0);
+            ASSERT_EQ(update().exitCode, 2); // held
+        }
+        publish(row.history == Fresh ? 5 : 6, row.publish);
+        if (row.issuedAhead)
+            maker_.resign(served_.path() + "/atualsis", [&](manifest::Manifest& m) {
+                m.issued = QDateTime::currentDateTimeUtc().addDays(row.issuedAhead);
+                m.expires = m.issued.addDays(30);
+            });
         QDir().mkpath(records());
         if (!row.id.isEmpty())
             writeFile(records() + "/instalacao.id", row.id.toLatin1() + "\n");
@@ -364,6 +267,7 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
         if (row.exitCode == 1) {
             EXPECT_EQ(readFile(suite.folder() + "/krvsis"), before);
         }
-        row.check();
+        if (row.check)
+            row.check();
     }
 }
