@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QHash>
 #include <memory>
-#include <optional>
 
 namespace krv::database {
 
@@ -81,88 +80,60 @@ QString lossQuestion(const QList<ColumnLoss>& losses) {
            "alteração. Aplicar assim mesmo?";
 }
 
-struct StructureUpdate::State {
-    State(const UpdateFile& f, Connection& c, const SyncView& view, const SafeUpdateOptions& o)
-        : file(f), conexao(c), sync(f, c, view), options(o) {}
-    const UpdateFile& file;
-    Connection& conexao;
-    SchemaSync sync;
-    SafeUpdateOptions options;
-    QList<SyncStep> plan;
-    bool changes = false, proven = false;
-    LockWait wait = LockWait::fromEnvironment();
-    std::optional<SessionScope> session;
-    QSet<QString> knowingly;
-};
-
-StructureUpdate::StructureUpdate(const UpdateFile& file, Connection& conexao, const SyncView& view,
-                                 const SafeUpdateOptions& options)
-    : s_(std::make_unique<State>(file, conexao, view, options)) {}
-
-StructureUpdate::~StructureUpdate() = default;
-
-void StructureUpdate::prove() {
-    State& s = *s_;
-    prepareLookups(s.file);
-    s.plan = s.sync.plan();
-    for (const SyncStep& step : s.plan)
-        s.changes = s.changes || step.kind == SyncStep::Statement;
-    s.proven = true;
-    // Nothing to change: no scratch table, no session setting, only what is shown.
-    if (!s.changes)
+void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView& view,
+                     const SafeUpdateOptions& options) {
+    prepareLookups(file);
+    SchemaSync sync(file, conexao, view);
+    QList<SyncStep> plan = sync.plan();
+    bool changes = false;
+    for (const SyncStep& step : plan)
+        changes = changes || step.kind == SyncStep::Statement;
+    if (!changes) {
+        // Nothing to change: no scratch table, no session setting, only what is shown.
+        sync.apply(plan);
         return;
-    s.session.emplace(s.conexao);
+    }
+
+    SessionScope session(conexao);
+    const LockWait wait = LockWait::fromEnvironment();
     // Copying a table's definition and reading its values wait for a table being altered
     // elsewhere too, but never for the server's default of a year.
-    s.session->set(SessionScope::Strict, s.wait.totalSeconds);
-    rehearse(s.conexao, s.plan);
-    const QList<SyncStep> converting = valueChanging(s.plan);
-    const ValueCheckResult check = checkValues(s.conexao, converting);
+    session.set(SessionScope::Strict, wait.totalSeconds);
+    rehearse(conexao, plan);
+
+    const QList<SyncStep> converting = valueChanging(plan);
+    const ValueCheckResult check = checkValues(conexao, converting);
     if (!check.refusals.isEmpty())
         throw UpdateFileRefused(err::Database, check.refusals.join("\r\n"));
+
+    QSet<QString> knowingly;
     if (!check.losses.isEmpty()) {
-        const SafeUpdateOptions& o = s.options;
-        const bool take = o.policy == DataChangePolicy::Allow ||
-                          (o.policy == DataChangePolicy::Ask && o.ask && o.ask(check.losses));
+        const bool take =
+            options.policy == DataChangePolicy::Allow ||
+            (options.policy == DataChangePolicy::Ask && options.ask && options.ask(check.losses));
         if (!take)
             throw UpdateFileRefused(err::Database, lossRefusal(check.losses));
-        s.knowingly = copyLosses(s.conexao, converting, o);
+        knowingly = copyLosses(conexao, converting, options);
     }
-}
 
-void StructureUpdate::apply() {
-    State& s = *s_;
-    if (!s.proven)
-        prove();
-    if (!s.changes) {
-        s.sync.apply(s.plan);
-        return;
-    }
-    s.session->setLockWait(s.wait.trySeconds);
-    s.sync.apply(s.plan, [&](const SyncStep& step) {
+    session.setLockWait(wait.trySeconds);
+    sync.apply(plan, [&](const SyncStep& step) {
         const bool lenient = step.change == SyncStep::ModifyColumn &&
-                             s.knowingly.contains(lossKey(step.table, step.column));
+                             knowingly.contains(lossKey(step.table, step.column));
         // Taken knowingly: the server converts as it would have without the check.
         if (lenient)
-            s.session->setMode(SessionScope::Lenient);
+            session.setMode(SessionScope::Lenient);
         try {
-            executeWaiting(s.conexao, step.text + step.clause, step.table, s.wait, s.options.idle);
+            executeWaiting(conexao, step.text + step.clause, step.table, wait, options.idle);
         } catch (const KrvError& e) {
             // Chosen on an empty copy; a live table may still refuse the algorithm.
             if (step.clause.isEmpty() || !algorithmRefused(e))
                 throw;
-            executeWaiting(s.conexao, step.text, step.table, s.wait, s.options.idle);
+            executeWaiting(conexao, step.text, step.table, wait, options.idle);
         }
         if (lenient)
-            s.session->setMode(SessionScope::Strict);
+            session.setMode(SessionScope::Strict);
     });
-}
-
-void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView& view,
-                     const SafeUpdateOptions& options) {
-    StructureUpdate update(file, conexao, view, options);
-    update.prove();
-    update.apply();
 }
 
 } // namespace krv::database

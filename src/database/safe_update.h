@@ -8,7 +8,6 @@
 #include "database/value_check.h"
 
 #include <functional>
-#include <memory>
 
 namespace krv::database {
 
@@ -35,29 +34,6 @@ struct SafeUpdateOptions {
 // refused, and KrvError when the server fails a live statement.
 void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView& view,
                      const SafeUpdateOptions& options);
-
-// The same in two halves, so that a run proves the update before it changes anything else
-// (the suite's files) and applies it afterwards. prove() plans, rehearses on the scratch
-// copies, checks every value a change touches, settles the refusals and the question and
-// writes the copies of the values taken knowingly: nothing live changes, and a refusal throws
-// UpdateFileRefused. apply() executes the statements (KrvError when the server fails one).
-// file and conexao must outlive the object; the session's sql_mode and lock wait hold from
-// prove() until it is destroyed.
-class StructureUpdate {
-public:
-    StructureUpdate(const UpdateFile& file, Connection& conexao, const SyncView& view,
-                    const SafeUpdateOptions& options);
-    ~StructureUpdate();
-    StructureUpdate(const StructureUpdate&) = delete;
-    StructureUpdate& operator=(const StructureUpdate&) = delete;
-
-    void prove();
-    void apply();
-
-private:
-    struct State;
-    std::unique_ptr<State> s_;
-};
 
 // The refusal of changes that would alter stored values.
 QString lossRefusal(const QList<ColumnLoss>& losses);
