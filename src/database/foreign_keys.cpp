@@ -37,7 +37,13 @@ QString ForeignKey::clause(const QString& parentName, bool named) const {
     QString s = named ? "CONSTRAINT " + quoteName(name) + " " : QString();
     s += "FOREIGN KEY (" + quotedList(columns) + ") REFERENCES " + quoteName(parentName) + " (" +
          quotedList(parentColumns) + ")";
-    return s + " ON DELETE " + action(onDelete) + " ON UPDATE " + action(onUpdate);
+    // RESTRICT is what the server reports for a key that names none; named, an in-place
+    // add records it as NO ACTION.
+    if (action(onDelete) != "RESTRICT")
+        s += " ON DELETE " + action(onDelete);
+    if (action(onUpdate) != "RESTRICT")
+        s += " ON UPDATE " + action(onUpdate);
+    return s;
 }
 
 bool ForeignKey::sameAs(const ForeignKey& other) const {
@@ -53,8 +59,8 @@ QString ForeignKey::describe() const {
 }
 
 bool isReferentialAction(const QString& a) {
-    static const QStringList actions = {"",          "RESTRICT", "CASCADE",
-                                        "SET NULL",  "NO ACTION", "SET DEFAULT"};
+    static const QStringList actions = {"",         "RESTRICT",  "CASCADE",
+                                        "SET NULL", "NO ACTION", "SET DEFAULT"};
     return actions.contains(trimBlanks(a).toUpper());
 }
 
@@ -64,7 +70,8 @@ QList<ForeignKey> foreignKeysFrom(const UpdateRows& rows) {
     using KeyColumn = std::pair<qlonglong, std::pair<QString, QString>>; // seq, child, parent
     QList<QList<KeyColumn>> columns;
     for (const UpdateRow row : rows) {
-        const QString id = foldName(row.text("table")) + '\n' + foldName(row.text("constraint_name"));
+        const QString id =
+            foldName(row.text("table")) + '\n' + foldName(row.text("constraint_name"));
         if (!at.contains(id)) {
             at.insert(id, keys.size());
             keys << ForeignKey{trimBlanks(row.text("table")),
@@ -76,9 +83,9 @@ QList<ForeignKey> foreignKeysFrom(const UpdateRows& rows) {
                                trimBlanks(row.text("on_update")).toUpper()};
             columns.append(QList<KeyColumn>());
         }
-        columns[at.value(id)].append({row.value("seq_in_key").toLongLong(),
-                                      {trimBlanks(row.text("column_name")),
-                                       trimBlanks(row.text("ref_column"))}});
+        columns[at.value(id)].append(
+            {row.value("seq_in_key").toLongLong(),
+             {trimBlanks(row.text("column_name")), trimBlanks(row.text("ref_column"))}});
     }
     for (qsizetype i = 0; i < keys.size(); ++i) {
         std::stable_sort(columns[i].begin(), columns[i].end(),
@@ -103,15 +110,15 @@ QList<ForeignKey> liveForeignKeys(QSqlDatabase db) {
         "k.referenced_table_name is not null order by k.table_name, k.constraint_name, "
         "k.ordinal_position";
     if (!q.exec(sql))
-        throw KrvError(err::Database, "information_schema.key_column_usage: " +
-                                          q.lastError().text());
+        throw KrvError(err::Database,
+                       "information_schema.key_column_usage: " + q.lastError().text());
     QList<ForeignKey> keys;
     while (q.next()) {
         if (keys.isEmpty() || keys.last().table != q.value(0).toString() ||
             keys.last().name != q.value(1).toString())
-            keys << ForeignKey{q.value(0).toString(), q.value(1).toString(), {},
-                               q.value(3).toString(), {},         q.value(5).toString(),
-                               q.value(6).toString()};
+            keys << ForeignKey{
+                q.value(0).toString(), q.value(1).toString(), {}, q.value(3).toString(), {},
+                q.value(5).toString(), q.value(6).toString()};
         keys.last().columns << q.value(2).toString();
         keys.last().parentColumns << q.value(4).toString();
     }
@@ -143,8 +150,7 @@ QString orphans(const ForeignKey& key, bool parentExists, const QString& what) {
     QStringList set, match;
     for (qsizetype i = 0; i < key.columns.size(); ++i) {
         set << "c." + quoteName(key.columns[i]) + " is not null";
-        match << "p." + quoteName(key.parentColumns.value(i)) + " = c." +
-                     quoteName(key.columns[i]);
+        match << "p." + quoteName(key.parentColumns.value(i)) + " = c." + quoteName(key.columns[i]);
     }
     QString s = "select " + what + " from " + quoteName(lowerName(key.table)) + " c where " +
                 set.join(" and ");

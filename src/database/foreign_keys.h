@@ -20,7 +20,8 @@ struct ForeignKey {
     QString onDelete, onUpdate; // upper case, as the catalogue writes them; empty: RESTRICT
 
     bool operator==(const ForeignKey&) const = default;
-    // "CONSTRAINT `n` FOREIGN KEY (`a`) REFERENCES `p` (`x`) ON DELETE ... ON UPDATE ...",
+    // "CONSTRAINT `n` FOREIGN KEY (`a`) REFERENCES `p` (`x`) ON DELETE ... ON UPDATE ..." (each
+    // action unless RESTRICT),
     // the parent named parentName, the constraint's name left out unless named: a scratch
     // copy takes a name of its own (key names are unique in a whole database).
     QString clause(const QString& parentName, bool named = true) const;

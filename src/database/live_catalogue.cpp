@@ -22,8 +22,8 @@ QList<LiveColumn> liveColumns(Connection& conexao, const QString& table) {
             conexao);
     QList<LiveColumn> columns;
     for (; !rs.eof(); rs.moveNext())
-        columns << LiveColumn{rs.text(0), rs.text(1), rs.text(2), rs.text(3), rs.text(4) == "YES",
-                              rs.text(5), {}};
+        columns << LiveColumn{rs.text(0),          rs.text(1), rs.text(2), rs.text(3),
+                              rs.text(4) == "YES", rs.text(5), {}};
     // A column's own check is named after it (the server's level "Column").
     Recordset checks;
     checks.Open("select constraint_name, check_clause from information_schema.check_constraints "

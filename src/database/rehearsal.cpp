@@ -162,8 +162,7 @@ void rehearse(Connection& conexao, QList<SyncStep>& plan) {
             for (const Attempt& a : kAttempts) {
                 // Building an index is never a change of the metadata alone, nor is a key.
                 const bool key = step.change == SyncStep::AddForeignKey;
-                if ((step.change == SyncStep::AddIndex || key) &&
-                    QString(a.algorithm) == "INSTANT")
+                if ((step.change == SyncStep::AddIndex || key) && QString(a.algorithm) == "INSTANT")
                     continue;
                 // The server adds a key in place only without checking the rows; live, that
                 // is done only after they were counted.

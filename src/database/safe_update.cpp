@@ -82,9 +82,8 @@ void addForeignKey(Connection& conexao, const SyncStep& step, const LockWait& wa
     if (!added)
         executeWaiting(conexao, step.text, step.table, wait, idle);
     if (const qint64 orphans = orphanCount(conexao, key); orphans > 0)
-        throw KrvError(err::Database, "A chave estrangeira <" + key.name + "> " +
-                                          key.describe() + " foi criada, mas " +
-                                          QString::number(orphans) +
+        throw KrvError(err::Database, "A chave estrangeira <" + key.name + "> " + key.describe() +
+                                          " foi criada, mas " + QString::number(orphans) +
                                           " linha(s) gravada(s) por outra conexão durante a "
                                           "criação não têm correspondente.");
 }

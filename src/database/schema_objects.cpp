@@ -43,13 +43,13 @@ QList<SchemaObject> liveObjects(QSqlDatabase db) {
     // One statement for the list whatever the number of tables; only views and routines take
     // one more each ("show create" writes them without the database's name).
     QList<SchemaObject> objects;
-    for (QSqlQuery q = run(
-             db, "select 'TRIGGER', trigger_name, event_object_table, action_timing, "
-                 "event_manipulation, action_statement from information_schema.triggers where "
-                 "trigger_schema = database() union all select 'VIEW', table_name, null, null, "
-                 "null, null from information_schema.views where table_schema = database() "
-                 "union all select routine_type, routine_name, null, null, null, null from "
-                 "information_schema.routines where routine_schema = database() order by 1, 2");
+    for (QSqlQuery q =
+             run(db, "select 'TRIGGER', trigger_name, event_object_table, action_timing, "
+                     "event_manipulation, action_statement from information_schema.triggers where "
+                     "trigger_schema = database() union all select 'VIEW', table_name, null, null, "
+                     "null, null from information_schema.views where table_schema = database() "
+                     "union all select routine_type, routine_name, null, null, null, null from "
+                     "information_schema.routines where routine_schema = database() order by 1, 2");
          q.next();)
         objects << SchemaObject{q.value(1).toString(), q.value(0).toString(),
                                 q.value(2).toString(), q.value(3).toString(),
@@ -62,8 +62,8 @@ QList<SchemaObject> liveObjects(QSqlDatabase db) {
         }
         QSqlQuery q = run(db, "show create " + o.kind.toLower() + " " + quoteName(o.name));
         // Null where the user may not see it.
-        const QString text = q.next() ? withoutDefiner(q.value(o.kind == "VIEW" ? 1 : 2).toString())
-                                      : QString();
+        const QString text =
+            q.next() ? withoutDefiner(q.value(o.kind == "VIEW" ? 1 : 2).toString()) : QString();
         if (o.kind != "VIEW") {
             o.definition = text;
         } else {
@@ -80,9 +80,12 @@ QList<SchemaObject> liveObjects(QSqlDatabase db) {
 QList<SchemaObject> objectsFrom(const UpdateRows& rows) {
     QList<SchemaObject> objects;
     for (const UpdateRow row : rows)
-        objects << SchemaObject{trimBlanks(row.text("name")),    trimBlanks(row.text("kind")).toUpper(),
-                                trimBlanks(row.text("table")),   trimBlanks(row.text("timing")).toUpper(),
-                                trimBlanks(row.text("event")).toUpper(), row.text("definition")};
+        objects << SchemaObject{trimBlanks(row.text("name")),
+                                trimBlanks(row.text("kind")).toUpper(),
+                                trimBlanks(row.text("table")),
+                                trimBlanks(row.text("timing")).toUpper(),
+                                trimBlanks(row.text("event")).toUpper(),
+                                row.text("definition")};
     return objects;
 }
 

@@ -111,9 +111,9 @@ QStringList readTableNames(Connection& conexao) {
 void readWithShowStatements(Connection& conexao, LiveTable& t) {
     t.columns.clear();
     t.indexes.clear();
-    ShowResult rsLerCampos(conexao, "show full columns from " + quotedName(t.name),
-                           {"field", "type", "null", "key", "default", "extra", "collation",
-                            "comment"});
+    ShowResult rsLerCampos(
+        conexao, "show full columns from " + quotedName(t.name),
+        {"field", "type", "null", "key", "default", "extra", "collation", "comment"});
     while (rsLerCampos.next()) {
         const QString collation = rsLerCampos.text(6);
         t.columns.push_back({rsLerCampos.text(0), rsLerCampos.text(1), rsLerCampos.text(2),

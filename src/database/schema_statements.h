@@ -91,8 +91,7 @@ QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes = true)
 // and the table's comment after its collation.
 QString createTableStatement(const QList<ReferenceColumn>& columns,
                              const QList<ReferenceIndex>& indexes, const ReferenceTable& table = {},
-                             bool backslashEscapes = true,
-                             const QStringList& foreignKeys = {});
+                             bool backslashEscapes = true, const QStringList& foreignKeys = {});
 // "alter table `t` comment '...'"
 QString tableCommentStatement(const QString& liveName, const QString& comment,
                               bool backslashEscapes = true);

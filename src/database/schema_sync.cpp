@@ -411,7 +411,8 @@ void SchemaSync::AcertaTabela(const QString& t, const UpdateRow& live) {
         line("Tabela <" + t + ">: motor <" + engine + "> mantido (a referência pede <" +
              table_.engine + ">)");
     // A comment the reference names replaces the live one; none keeps it.
-    if (!table_.comment.isEmpty() && live.has("comment") && live.text("comment") != table_.comment) {
+    if (!table_.comment.isEmpty() && live.has("comment") &&
+        live.text("comment") != table_.comment) {
         checkTable(t);
         line("Alterando Tabela: <" + t + ">");
         execute(tableCommentStatement(lowerName(live.text("table")), table_.comment,
@@ -596,12 +597,10 @@ void SchemaSync::checkNoDuplicates(const QString& t, const QString& n,
                                 ">. Nenhuma alteração foi feita no banco de dados.");
 }
 
-void SchemaSync::checkNoLiveKey(const QString& t, const QString& liveTable,
-                                const QString& column) {
+void SchemaSync::checkNoLiveKey(const QString& t, const QString& liveTable, const QString& column) {
     const QString table = foldName(liveTable), field = foldName(column);
     for (const ForeignKey& key : liveKeys_) {
-        const bool child =
-            foldName(key.table) == table && foldedList(key.columns).contains(field);
+        const bool child = foldName(key.table) == table && foldedList(key.columns).contains(field);
         const bool parent =
             foldName(key.parent) == table && foldedList(key.parentColumns).contains(field);
         if (child || parent)
@@ -740,9 +739,9 @@ void SchemaSync::AcertaChave(const ForeignKey& key) {
 void SchemaSync::AcertaObjetos() {
     if (!fileHas("objetos"))
         return;
-    const QList<SchemaObject> live =
-        fileHas("d_objetos") ? objectsFrom(file_.query("select * from d_objetos"))
-                             : QList<SchemaObject>();
+    const QList<SchemaObject> live = fileHas("d_objetos")
+                                         ? objectsFrom(file_.query("select * from d_objetos"))
+                                         : QList<SchemaObject>();
     for (const SchemaObject& o : objectsFrom(file_.query("select * from objetos order by rowid")))
         piece([&] {
             const QString what = objectKindText(o.kind) + " <" + o.name + ">";
@@ -751,8 +750,8 @@ void SchemaSync::AcertaObjetos() {
                     (l.kind == "TRIGGER") != (o.kind == "TRIGGER"))
                     continue;
                 // Someone may rely on the live one: never replaced nor dropped.
-                if (l.kind != o.kind || normalDefinition(l.definition) !=
-                                            normalDefinition(o.definition) ||
+                if (l.kind != o.kind ||
+                    normalDefinition(l.definition) != normalDefinition(o.definition) ||
                     foldName(l.table) != foldName(o.table) || l.timing != o.timing ||
                     l.event != o.event)
                     line(what + " difere da referência: mantido como está");

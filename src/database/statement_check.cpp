@@ -415,7 +415,8 @@ bool isJsonCheck(const QString& check, const QString& field) {
     QString c = check.simplified().toLower();
     c.remove(u' ');
     const QString f = field.trimmed().toLower();
-    return isPlainIdentifier(field) && (c == "json_valid(`" + f + "`)" || c == "json_valid(" + f + ")");
+    return isPlainIdentifier(field) &&
+           (c == "json_valid(`" + f + "`)" || c == "json_valid(" + f + ")");
 }
 
 } // namespace krv::database

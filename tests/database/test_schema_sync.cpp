@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 
 using namespace krv;
 using namespace krv::database;
@@ -401,6 +402,28 @@ const RealTable kRealTables[] = {
      {"create table notes (body text, unique key ub (body) using hash)"},
      {"alter table notes drop index ub"},
      {"insert into notes values ('x')"}},
+    {"comments and a json column",
+     {"create table docs (id int primary key, nome varchar(40) comment 'o nome', doc json "
+      "comment 'documento') comment 'documentos'"},
+     {"alter table docs modify nome varchar(10), modify doc longtext, comment ''"},
+     {"insert into docs values (1, 'a', '{}')"}},
+    {"foreign keys",
+     {"create table grupos (id int primary key, nome varchar(20), unique key un (nome))",
+      "create table membros (id int primary key, grupo int NOT NULL, gnome varchar(20), chefe "
+      "int, constraint fk_grupo foreign key (grupo) references grupos (id) on delete cascade, "
+      "constraint fk_nome foreign key (gnome) references grupos (nome) on update cascade, "
+      "constraint fk_chefe foreign key (chefe) references membros (id) on delete set null)"},
+     {"alter table membros drop foreign key fk_grupo, drop foreign key fk_chefe",
+      "alter table membros drop foreign key fk_nome"},
+     {"insert into grupos values (1, 'a')", "insert into membros values (5, 1, 'a', null)",
+      "insert into membros values (6, 1, null, 5)"}},
+    {"trigger filling its column",
+     {"create table hosts (id int primary key, name varchar(64), name_upper varchar(64) NOT NULL "
+      "default '')",
+      "create trigger hosts_name_upper_insert before insert on hosts for each row set "
+      "new.name_upper=upper(new.name)"},
+     {"drop trigger hosts_name_upper_insert", "alter table hosts drop column name_upper"},
+     {"insert into hosts (id, name) values (1, 'a')"}},
 };
 
 class RealTableRun : public SchemaFixture, public ::testing::WithParamInterface<RealTable> {
@@ -409,8 +432,10 @@ protected:
     void acceptsRows() {
         live.exec("set session sql_mode = 'STRICT_ALL_TABLES'");
         live.exec(GetParam().rows);
+        live.exec("set foreign_key_checks = 0");
         for (const QString& t : live.column("show tables"))
             live.exec("delete from `" + t + "`");
+        live.exec("set foreign_key_checks = 1");
     }
 };
 
@@ -423,8 +448,10 @@ TEST_P(RealTableRun, IsCreatedAndRepairedEqualAndARerunHasNothingToDo) {
     EXPECT_TRUE(sync(file).statements.isEmpty());
     acceptsRows();
 
+    live.exec("set foreign_key_checks = 0");
     for (const QString& t : live.column("show tables"))
         live.exec("drop table `" + t + "`");
+    live.exec("set foreign_key_checks = 1");
     live.exec(c.reference);
     live.exec(c.damage);
     ASSERT_NE(structure(live), structure(reference));
@@ -496,12 +523,15 @@ TEST_F(SchemaFixture, SchemaWithEveryConstructIsCreatedAndRepairedWhole) {
     reference.exec(all);
     const UpdateFile file = build();
     const auto created = sync(file);
-    EXPECT_EQ(created.statements.size(), qsizetype(std::size(kRealTables)));
+    const QStringList tables = all.filter(QRegularExpression("^create table"));
+    EXPECT_EQ(created.statements.filter(QRegularExpression("^create table")).size(), tables.size());
     EXPECT_EQ(structure(live), structure(reference));
     EXPECT_EQ(planUpdate(file.path(), Conexao()).statements, 0);
 
-    for (const RealTable& c : kRealTables)
-        live.exec("drop table " + QString(c.reference[0]).section(' ', 2, 2));
+    live.exec("set foreign_key_checks = 0");
+    for (const QString& t : tables)
+        live.exec("drop table " + t.section(' ', 2, 2));
+    live.exec("set foreign_key_checks = 1");
     live.exec(all.mid(1));
     live.exec(damage.mid(1));
     const auto repaired = sync(file);
@@ -583,4 +613,195 @@ TEST_F(SchemaFixture, RealSchemasAreCreatedAndRepairedEqual) {
         const auto rerun = sync(file);
         EXPECT_TRUE(rerun.statements.isEmpty()) << rerun.statements.join("\n").toStdString();
     }
+}
+
+// What the reference does not name a modified column keeps: its comment, and a JSON column's
+// check; a live table comment stays too.
+TEST_F(SchemaFixture, LiveCommentAndJsonCheckSurviveAWidening) {
+    both({"create table docs (id int primary key, nome varchar(10) comment 'o nome', doc json "
+          "comment 'documento') comment 'viva'"});
+    reference.exec("alter table docs modify nome varchar(40), comment ''");
+    const UpdateFile file = build();
+    // An older reference: no check, and a comment of its own for doc only.
+    file.execute("update campos set [check] = null, comment = '' where [table] = 'docs'");
+    file.execute("update campos set comment = 'novo' where field = 'doc'");
+    const auto trace = sync(file);
+    EXPECT_EQ(trace.statements,
+              QStringList({"alter table `docs` modify column `nome` varchar(40) character set "
+                           "utf8mb4 collate utf8mb4_general_ci COMMENT 'o nome', ALGORITHM=INSTANT",
+                           "alter table `docs` modify column `doc` longtext character set utf8mb4 "
+                           "collate utf8mb4_bin COMMENT 'novo' CHECK (json_valid(`doc`))"}));
+    EXPECT_EQ(live.column("select concat_ws('|', column_name, column_comment) from "
+                          "information_schema.columns where table_schema = database() and "
+                          "table_name = 'docs' order by ordinal_position"),
+              QStringList({"id|", "nome|o nome", "doc|novo"}));
+    EXPECT_EQ(liveRow("select table_comment from information_schema.tables where table_schema = "
+                      "database() and table_name = 'docs'",
+                      0),
+              "viva");
+    QSqlQuery q(live.db());
+    EXPECT_FALSE(q.exec("insert into docs (id, doc) values (1, 'não é json')"));
+    EXPECT_TRUE(sync(file).statements.isEmpty());
+}
+
+namespace {
+const QStringList kGrupos = {
+    "create table grupos (id int primary key, nome varchar(20))",
+    "create table membros (id int primary key, grupo int, key ix_grupo (grupo), constraint "
+    "fk_grupo foreign key (grupo) references grupos (id))"};
+}
+
+// A change the server refuses on a key's column, on either side, refuses the file before the
+// first change; so does one the rehearsal meets on a copy that carries the live keys.
+TEST_F(SchemaFixture, ChangeToAColumnOfALiveForeignKeyIsRefusedWithNothingChanged) {
+    const struct {
+        const char* what;
+        QStringList reference;
+        const char* refusal;
+    } cases[] = {
+        {"child side",
+         {"alter table membros drop foreign key fk_grupo",
+          "alter table membros modify grupo bigint"},
+         "Arquivo de atualização recusado: tabela <membros>, campo <grupo>: a chave estrangeira "
+         "<fk_grupo> <membros>(grupo) -> <grupos>(id) usa o campo, que só mudaria removendo a "
+         "chave; esta atualização nunca remove uma chave. Nenhuma alteração foi feita no banco "
+         "de dados."},
+        {"parent side",
+         {"alter table membros drop foreign key fk_grupo",
+          "alter table grupos modify id int unsigned"},
+         "tabela <grupos>, campo <id>: a chave estrangeira <fk_grupo>"},
+        {"index the key needs",
+         {"alter table membros drop index ix_grupo, add index ix_grupo (grupo, id)"},
+         "o servidor recusou o comando <alter table `membros` drop index `ix_grupo`> no ensaio"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (auto* db : {&live, &reference}) {
+            db->exec({"set foreign_key_checks = 0", "drop table if exists membros, grupos, nova",
+                      "set foreign_key_checks = 1"});
+            db->exec(kGrupos);
+        }
+        live.exec("insert into grupos values (1, 'a')");
+        reference.exec(c.reference);
+        reference.exec("create table nova (x int)");
+        const UpdateFile file = build();
+        const QStringList before = structure(live);
+        try {
+            sync(file);
+            ADD_FAILURE() << "the change went through";
+        } catch (const KrvError& e) {
+            EXPECT_TRUE(e.description().contains(QString::fromUtf8(c.refusal)))
+                << e.description().toStdString();
+        }
+        EXPECT_EQ(structure(live), before);
+        EXPECT_EQ(live.column("show tables like 'zv_ensaio%'"), QStringList());
+    }
+}
+
+// A missing key over rows with a parent each is added in place and counted again; over rows
+// without one it refuses the file with their count and one of them, or is left out and named
+// when the data change is taken knowingly; the dry run shows the same.
+TEST_F(SchemaFixture, ForeignKeyIsAddedOverSoundRowsAndRefusedOverOrphans) {
+    both(
+        {kGrupos[0], "create table membros (id int primary key, grupo int, key ix_grupo (grupo))"});
+    reference.exec({"alter table membros add constraint fk_grupo foreign key (grupo) references "
+                    "grupos (id) on delete cascade",
+                    "create table nova (x int)"});
+    live.exec({"insert into grupos values (1, 'a'), (2, 'b')",
+               "insert into membros values (10, 1), (11, 3), (12, null), (13, 4)"});
+    const UpdateFile file = build();
+    const QStringList before = structure(live);
+    const QString orphans = "tabela <membros>, chave estrangeira <fk_grupo>: 2 linha(s) de "
+                            "<membros> sem correspondente em <grupos>, por exemplo <grupo=";
+    try {
+        sync(file);
+        ADD_FAILURE() << "the orphans went through";
+    } catch (const KrvError& e) {
+        EXPECT_TRUE(e.description().contains(orphans)) << e.description().toStdString();
+    }
+    EXPECT_EQ(structure(live), before);
+    const PlanResult plan = planUpdate(file.path(), Conexao());
+    ASSERT_EQ(plan.refusals.size(), 1);
+    EXPECT_TRUE(plan.refusals[0].contains(orphans));
+
+    SafeUpdateOptions allow;
+    allow.policy = DataChangePolicy::Allow;
+    QStringList leftOut;
+    allow.keyLeftOut = [&](const QString& key) { leftOut << key; };
+    const auto knowingly = sync(file, allow);
+    EXPECT_EQ(knowingly.lines.filter("Chave estrangeira <membros-fk_grupo> não criada: 2 linha(s)")
+                  .size(),
+              1)
+        << knowingly.lines.join("\n").toStdString();
+    ASSERT_EQ(leftOut.size(), 1);
+    EXPECT_TRUE(leftOut[0].startsWith("fk_grupo <membros>(grupo) -> <grupos>(id): 2 linha(s)"));
+    EXPECT_EQ(live.column("show tables like 'nova'"), QStringList{"nova"});
+    EXPECT_EQ(liveRow("select count(*) from information_schema.referential_constraints where "
+                      "constraint_schema = database()",
+                      0),
+              "0");
+
+    live.exec("delete from membros where grupo > 2");
+    const PlanResult clean = planUpdate(file.path(), Conexao());
+    EXPECT_TRUE(clean.output.contains("-- chave estrangeira <fk_grupo>: 0 linha(s) sem "
+                                      "correspondente em <grupos>"))
+        << clean.output.join("\n").toStdString();
+    const auto added = sync(file);
+    EXPECT_EQ(added.lines, QStringList{"Criando Chave Estrangeira: <membros-fk_grupo>"});
+    EXPECT_EQ(added.statements,
+              QStringList{"alter table `membros` add CONSTRAINT `fk_grupo` FOREIGN KEY "
+                          "(`grupo`) REFERENCES `grupos` (`id`) ON DELETE CASCADE, "
+                          "ALGORITHM=INPLACE, LOCK=NONE"});
+    EXPECT_EQ(structure(live), structure(reference));
+    EXPECT_TRUE(sync(file).statements.isEmpty());
+}
+
+// Tables are created parents first, whatever their stored order; a key to the table itself
+// and the keys of a cycle wait for the creates.
+TEST_F(SchemaFixture, NewTablesAreCreatedParentsFirstWithCyclesAfterwards) {
+    reference.exec(
+        {"create table z_pai (id int primary key, chefe int, key (chefe), constraint fk_chefe "
+         "foreign key (chefe) references z_pai (id))",
+         "create table a_filho (id int primary key, pai int, key (pai), constraint fk_pai "
+         "foreign key (pai) references z_pai (id))",
+         "create table c1 (id int primary key, c2 int, key (c2))",
+         "create table c2 (id int primary key, c1 int, key (c1), constraint fk_c1 foreign key "
+         "(c1) references c1 (id))",
+         "alter table c1 add constraint fk_c2 foreign key (c2) references c2 (id)"});
+    const UpdateFile file = build();
+    const auto trace = sync(file);
+    QStringList heads;
+    for (const QString& s : trace.statements)
+        heads << s.section(" (", 0, 0) +
+                     (s.contains("CONSTRAINT")
+                          ? " +" + s.section("CONSTRAINT `", 1, 1).section('`', 0, 0)
+                          : QString());
+    EXPECT_EQ(heads, QStringList({"create table `z_pai`", "create table `a_filho` +fk_pai",
+                                  "create table `c1`", "create table `c2` +fk_c1",
+                                  "alter table `c1` add CONSTRAINT `fk_c2` FOREIGN KEY +fk_c2",
+                                  "alter table `z_pai` add CONSTRAINT `fk_chefe` FOREIGN KEY "
+                                  "+fk_chefe"}))
+        << trace.statements.join("\n").toStdString();
+    EXPECT_EQ(structure(live), structure(reference));
+    EXPECT_TRUE(sync(file).statements.isEmpty());
+}
+
+// A missing view is created; a live one whose definition differs is reported and kept.
+TEST_F(SchemaFixture, DifferingViewIsReportedAndKeptAMissingOneCreated) {
+    both({"create table t (a int)"});
+    live.exec("create view v as select a from t");
+    reference.exec({"create view v as select a, a + 1 as b from t",
+                    "create view w as select a * 2 as d from t"});
+    const UpdateFile file = build();
+    const auto trace = sync(file);
+    EXPECT_EQ(trace.lines, QStringList({"Visão <v> difere da referência: mantido como está",
+                                        "Criando Visão <w>"}));
+    EXPECT_EQ(trace.statements,
+              QStringList{"create view `w` as select `t`.`a` * 2 AS `d` from `t`"});
+    EXPECT_EQ(live.column("select column_name from information_schema.columns where table_schema "
+                          "= database() and table_name = 'v'"),
+              QStringList{"a"});
+    const auto rerun = sync(file);
+    EXPECT_TRUE(rerun.statements.isEmpty());
+    EXPECT_EQ(rerun.lines, QStringList{"Visão <v> difere da referência: mantido como está"});
 }

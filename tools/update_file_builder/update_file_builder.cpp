@@ -86,9 +86,9 @@ QMap<QString, ServerColumn> serverColumns(QSqlDatabase reference, const QString&
         throw KrvError(err::Database, "information_schema.columns: " + q.lastError().text());
     QMap<QString, ServerColumn> columns;
     while (q.next())
-        columns.insert(q.value(0).toString().toLower(),
-                       {q.value(1), q.value(2).toString(), q.value(3).toString(),
-                        q.value(4).toString(), {}});
+        columns.insert(
+            q.value(0).toString().toLower(),
+            {q.value(1), q.value(2).toString(), q.value(3).toString(), q.value(4).toString(), {}});
     // A column's own check is named after it.
     QSqlQuery checks(reference);
     checks.prepare("select constraint_name, check_clause from information_schema.check_constraints "
@@ -229,7 +229,8 @@ void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildO
     QList<database::SchemaObject> objects;
     for (const database::SchemaObject& o : database::liveObjects(reference)) {
         // With a choice of tables, only the triggers that go with them.
-        if (!wanted.isEmpty() && !(o.kind == "TRIGGER" && tables.contains(o.table, Qt::CaseInsensitive)))
+        if (!wanted.isEmpty() &&
+            !(o.kind == "TRIGGER" && tables.contains(o.table, Qt::CaseInsensitive)))
             continue;
         if (const QString problem = database::objectProblem(o); !problem.isEmpty())
             throw KrvError(err::Database, o.kind + " " + o.name + ": " + problem +
