@@ -24,14 +24,13 @@ QSqlQuery run(QSqlDatabase db, const QString& sql) {
 } // namespace
 
 QString withoutDefiner(const QString& definition) {
+    // Only a create statement's own: a body may say the word too.
     static const QRegularExpression definer(
-        R"(\bDEFINER\s*=\s*(`[^`]*`|'[^']*'|[^\s@]+)(\s*@\s*(`[^`]*`|'[^']*'|\S+))?\s*)",
+        R"(^(\s*CREATE\s+(?:ALGORITHM\s*=\s*\w+\s+)?)DEFINER\s*=\s*(?:`[^`]*`|'[^']*'|[^\s@]+))"
+        R"((?:\s*@\s*(?:`[^`]*`|'[^']*'|\S+))?\s+)",
         QRegularExpression::CaseInsensitiveOption);
-    // Only the head's: a body may say the word too.
     QString s = definition;
-    const QRegularExpressionMatch m = definer.match(s);
-    if (m.hasMatch() && m.capturedStart() < 16)
-        s.remove(m.capturedStart(), m.capturedLength());
+    s.replace(definer, "\\1");
     return s.trimmed();
 }
 

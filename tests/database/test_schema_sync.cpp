@@ -1,5 +1,6 @@
 #include "database/schema_plan.h"
 #include "database/schema_statements.h"
+#include "database/statement_check.h"
 #include "test_schema_fixture.h"
 
 #include <QDir>
@@ -804,4 +805,141 @@ TEST_F(SchemaFixture, DifferingViewIsReportedAndKeptAMissingOneCreated) {
     const auto rerun = sync(file);
     EXPECT_TRUE(rerun.statements.isEmpty());
     EXPECT_EQ(rerun.lines, QStringList{"Visão <v> difere da referência: mantido como está"});
+}
+
+TEST(ForeignKeyTexts, AreWrittenAndComparedAsTheServerDoes) {
+    const ForeignKey k{"membros", "fk", {"a", "b"}, "grupos", {"x", "y"}, "CASCADE", ""};
+    EXPECT_EQ(addForeignKeyStatement(k),
+              "alter table `membros` add CONSTRAINT `fk` FOREIGN KEY "
+              "(`a`,`b`) REFERENCES `grupos` (`x`,`y`) ON DELETE CASCADE");
+    EXPECT_EQ(k.clause("zv_ensaio_1_2", false),
+              "FOREIGN KEY (`a`,`b`) REFERENCES `zv_ensaio_1_2` (`x`,`y`) ON DELETE CASCADE");
+    EXPECT_EQ(orphanCountQuery(k, true),
+              "select count(*) from `membros` c where c.`a` is not null and c.`b` is not null and "
+              "not exists (select 1 from `grupos` p where p.`x` = c.`a` and p.`y` = c.`b`)");
+    EXPECT_EQ(orphanExampleQuery(k, false),
+              "select c.`a`,c.`b` from `membros` c where c.`a` is not null and c.`b` is not null "
+              "limit 1");
+    EXPECT_TRUE(
+        k.sameAs({" MEMBROS ", "outro", {"A", "b"}, "Grupos", {"x", "Y"}, "cascade", "RESTRICT"}));
+    EXPECT_FALSE(k.sameAs({"membros", "fk", {"b", "a"}, "grupos", {"y", "x"}, "CASCADE", ""}));
+    EXPECT_FALSE(k.sameAs({"membros", "fk", {"a", "b"}, "grupos", {"x", "y"}, "SET NULL", ""}));
+
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } types[] = {
+        {"int(10) unsigned", "INT(11) UNSIGNED", true},
+        {"varchar(20)", "varchar(64)", true},
+        {"bigint(20)", "int(11)", false},
+        {"int(11)", "int(11) unsigned", false},
+        {"char(3)", "varchar(3)", false},
+        {"decimal(10,2)", "decimal(12,2)", false},
+    };
+    for (const auto& t : types)
+        EXPECT_EQ(keyType(t.a) == keyType(t.b), t.same) << t.a << " / " << t.b;
+    for (const auto& [check, ok] : {std::pair{"json_valid(`doc`)", true},
+                                    {" JSON_VALID( `Doc` ) ", true},
+                                    {"json_valid(`outra`)", false},
+                                    {"`doc` > 0", false},
+                                    {"json_valid(`doc`) or sleep(5)", false}})
+        EXPECT_EQ(isJsonCheck(check, "doc"), ok) << check;
+}
+
+TEST(SchemaObjects, DefinitionsCompareWithoutDefinerAndOnlySafeHeadsPass) {
+    EXPECT_EQ(normalDefinition("CREATE DEFINER=`root`@`localhost` PROCEDURE `p`()\n  select  1"),
+              "CREATE PROCEDURE `p`() select 1");
+    EXPECT_EQ(normalDefinition("CREATE DEFINER=krv@'%' FUNCTION `f`() RETURNS int return 1"),
+              "CREATE FUNCTION `f`() RETURNS int return 1");
+    // Only the head's DEFINER goes; a body's own words stay.
+    EXPECT_EQ(withoutDefiner("set new.x = 'DEFINER=a@b'"), "set new.x = 'DEFINER=a@b'");
+    const SchemaObject trigger{"t_up",   "TRIGGER", "hosts",
+                               "BEFORE", "INSERT",  "set new.u=upper(new.n)"};
+    EXPECT_EQ(createObjectStatement(trigger),
+              "create trigger `t_up` before insert on `hosts` for each row set new.u=upper(new.n)");
+    const struct {
+        SchemaObject object;
+        const char* problem;
+    } cases[] = {
+        {trigger, ""},
+        {{"t", "TRIGGER", "hosts", "INSTEAD", "INSERT", "set @a = 1"}, "momento <INSTEAD>"},
+        {{"t", "TRIGGER", "a`b", "AFTER", "DELETE", "set @a = 1"}, "tabela <a`b>"},
+        {{"p", "PROCEDURE", {}, {}, {}, "CREATE PROCEDURE `p`(x int) select x"}, ""},
+        {{"p", "PROCEDURE", {}, {}, {}, "CREATE PROCEDURE `menu_zap`() delete from menu"},
+         "definição que não começa por <CREATE PROCEDURE `p`>"},
+        {{"p", "PROCEDURE", {}, {}, {}, "DROP TABLE menu"},
+         "definição que não começa por <CREATE PROCEDURE `p`>"},
+        {{"v", "VIEW", {}, {}, {}, "  "}, "definição vazia"},
+        {{"e", "EVENT", {}, {}, {}, "x"}, "tipo <EVENT>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(objectProblem(c.object), QString::fromUtf8(c.problem))
+            << c.object.name.toStdString();
+}
+
+// A key of the file that the server could not hold, or that would need a change it never
+// makes, refuses the file before the first change, whatever the data-change policy.
+TEST_F(SchemaFixture, ForeignKeyThatCannotHoldIsRefusedBeforeAnyChange) {
+    both({"create table grupos (id int primary key, cod varchar(5), n bigint) ",
+          "create table velha (id int primary key) engine=MyISAM",
+          "create table membros (id int primary key, grupo int, cod varchar(5) collate "
+          "utf8mb4_bin, key (grupo), key (cod))"});
+    reference.exec("create table nova (x int)");
+    const struct {
+        const char* what;
+        const char* row; // the estrangeiras row: table, name, column, parent, parent column, action
+        const char* refusal;
+    } cases[] = {
+        {"engine", "'membros','fk','grupo','velha','id',''",
+         "a tabela <velha> usa o motor <MyISAM>, e chaves estrangeiras pedem InnoDB nas duas "
+         "tabelas"},
+        {"type", "'membros','fk','grupo','grupos','n',''",
+         "o campo <membros.grupo> (<int(11)>) e o campo <grupos.n> (<bigint(20)>) têm tipos "
+         "diferentes"},
+        {"collation", "'membros','fk','cod','grupos','cod',''",
+         "(<utf8mb4_bin>) e o campo <grupos.cod> (<utf8mb4_general_ci>) têm collations diferentes"},
+        {"no unique index", "'membros','fk','cod','membros','cod',''",
+         "a tabela <membros> não tem índice único sobre <cod>"},
+        {"action", "'membros','fk','grupo','grupos','id','DROP TABLE'",
+         "ação inválido: <DROP TABLE>"},
+        {"missing column", "'membros','fk','nada','grupos','id',''",
+         "o campo <membros.nada> não existe"},
+    };
+    SafeUpdateOptions allow;
+    allow.policy = DataChangePolicy::Allow;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const UpdateFile file = build();
+        file.execute(QString("insert into estrangeiras ([table], constraint_name, column_name, "
+                             "ref_table, ref_column, on_delete, seq_in_key) values (%1, 1)")
+                         .arg(c.row));
+        try {
+            sync(file, allow);
+            ADD_FAILURE() << "the key went through";
+        } catch (const KrvError& e) {
+            EXPECT_TRUE(e.description().contains(QString::fromUtf8(c.refusal)))
+                << e.description().toStdString();
+        }
+        EXPECT_TRUE(live.column("show tables like 'nova'").isEmpty());
+    }
+}
+
+// A trigger the server would refuse (a column its table lacks) is refused in the rehearsal on
+// the table's copy, before the table's other changes are made live.
+TEST_F(SchemaFixture, TriggerTheServerRefusesIsRefusedInTheRehearsal) {
+    both({"create table hosts (id int primary key, name varchar(64))"});
+    reference.exec({"alter table hosts add column obs int",
+                    "create trigger h_up before insert on hosts for each row set new.obs = 1"});
+    const UpdateFile file = build();
+    file.execute("update objetos set definition = 'set new.nao_existe = 1'");
+    try {
+        sync(file);
+        ADD_FAILURE() << "the trigger went through";
+    } catch (const KrvError& e) {
+        EXPECT_TRUE(e.description().contains("o servidor recusou o comando <create trigger `h_up`"))
+            << e.description().toStdString();
+    }
+    EXPECT_EQ(columnRows(live, "hosts").size(), 2);
+    EXPECT_TRUE(live.column("show triggers").isEmpty());
 }
