@@ -93,8 +93,8 @@ void rehearse(Connection& conexao, QList<SyncStep>& plan) {
         const QString key = foldName(table);
         if (!shadows.contains(key)) {
             const QString shadow = shadowName(int(shadows.size()) + 1);
-            shadows.insert(key, shadow);
             conexao.Execute("create table " + quoteName(shadow) + " like " + quoteName(table));
+            shadows.insert(key, shadow);
         }
         return shadows.value(key);
     };
@@ -115,8 +115,14 @@ void rehearse(Connection& conexao, QList<SyncStep>& plan) {
                 (foldName(k.table) != foldName(table) && foldName(k.parent) != foldName(table)))
                 continue;
             keysCopied.insert(id);
-            const QString child = shadowOf(k.table), parent = shadowOf(k.parent);
-            conexao.Execute("alter table " + quoteName(child) + " add " + k.clause(parent, false));
+            try {
+                const QString child = shadowOf(k.table), parent = shadowOf(k.parent);
+                conexao.Execute("alter table " + quoteName(child) + " add " +
+                                k.clause(parent, false));
+            } catch (const KrvError&) {
+                // A key the copies cannot take (its parent gone, say) only makes the rehearsal
+                // less like the live run; the live run still has the server's word.
+            }
         }
     };
     int triggers = 0;

@@ -802,13 +802,16 @@ TEST_F(SchemaFixture, DifferingViewIsReportedAndKeptAMissingOneCreated) {
     both({"create table t (a int)"});
     live.exec("create view v as select a from t");
     reference.exec({"create view v as select a, a + 1 as b from t",
-                    "create view w as select a * 2 as d from t"});
+                    "create view w as select a * 2 as d from t",
+                    "create view a_de_w as select d from w"});
     const UpdateFile file = build();
     const auto trace = sync(file);
+    // A view comes after the view it selects from.
     EXPECT_EQ(trace.lines, QStringList({"Visão <v> difere da referência: mantido como está",
-                                        "Criando Visão <w>"}));
+                                        "Criando Visão <w>", "Criando Visão <a_de_w>"}));
     EXPECT_EQ(trace.statements,
-              QStringList{"create view `w` as select `t`.`a` * 2 AS `d` from `t`"});
+              QStringList({"create view `w` as select `t`.`a` * 2 AS `d` from `t`",
+                           "create view `a_de_w` as select `w`.`d` AS `d` from `w`"}));
     EXPECT_EQ(live.column("select column_name from information_schema.columns where table_schema "
                           "= database() and table_name = 'v'"),
               QStringList{"a"});

@@ -2,6 +2,7 @@
 
 #include "database/foreign_keys.h"
 #include "database/schema_objects.h"
+#include "database/schema_statements.h"
 #include "database/statement_check.h"
 #include "database/update_file.h"
 #include "platform/krv_error.h"
@@ -237,7 +238,24 @@ void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildO
                                               " não pode ser levado pelo arquivo de atualização.");
         objects << o;
     }
-    database::writeObjects(file, "objetos", objects);
+    // A view after the views it selects from: the update creates them in the file's order.
+    QList<database::SchemaObject> ordered;
+    while (!objects.isEmpty()) {
+        qsizetype next = 0;
+        for (qsizetype i = 0; i < objects.size(); ++i) {
+            bool waits = false;
+            for (const database::SchemaObject& other : objects)
+                waits = waits || (objects[i].kind == "VIEW" && other.kind == "VIEW" &&
+                                  other.name != objects[i].name &&
+                                  objects[i].definition.contains(database::quoteName(other.name)));
+            if (!waits) {
+                next = i;
+                break;
+            }
+        }
+        ordered << objects.takeAt(next);
+    }
+    database::writeObjects(file, "objetos", ordered);
 }
 
 void buildUpdateFile(const QString& path, QSqlDatabase reference, const BuildOptions& options) {
