@@ -13,6 +13,8 @@ target_sources(krv_core PRIVATE
   database/schema_sync.cpp
   database/schema_plan.cpp
   database/live_catalogue.cpp
+  database/foreign_keys.cpp
+  database/schema_objects.cpp
   database/value_check.cpp
   database/schema_session.cpp
   database/rehearsal.cpp
