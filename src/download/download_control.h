@@ -78,6 +78,11 @@ public:
     QString IfRange() const { return ifRange_; }
     void setIfRange(const QString& validator) { ifRange_ = validator; }
 
+    // The transfer's set-up (TransferOptions::download() unless changed): time-outs, proxy.
+    void setTransferOptions(platform::TransferOptions options) {
+        Inet1.setOptions(std::move(options));
+    }
+
     // The clock the rate and time left are computed from, in milliseconds. Monotonic by
     // default; a test may set its own (an empty function restores the default).
     static void setClock(std::function<std::int64_t()> clockMs);

@@ -10,5 +10,6 @@ target_sources(krv_platform PRIVATE
   platform/scratch_file.cpp
   platform/window_support.cpp
   platform/transfer.cpp
+  platform/transfer_fault.cpp
   platform/unattended_output.cpp
 )

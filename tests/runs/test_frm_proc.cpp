@@ -248,11 +248,7 @@ TEST_F(InternetRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
 // A part left by a download cut off part-way, fetched again on the next run.
 class PartialDownloads : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::InetTransfer::setTimeouts(5, 2);
-        QDir().mkpath(dir_.path() + "/update");
-    }
-    void TearDown() override { platform::InetTransfer::setTimeouts(20, 30); }
+    void SetUp() override { QDir().mkpath(dir_.path() + "/update"); }
 
     void serve(const std::string& etag, std::int64_t dropAfter = -1) {
         RawResponse r;
