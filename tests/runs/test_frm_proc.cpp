@@ -1,6 +1,5 @@
 // The Internet run window in-process: the session's work list shown in lstAux, files from the
 // reference update server on loopback, the program end turned into an exception.
-#include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
 #include "download/frm_download.h"
 #include "hook_tap.h"
@@ -13,6 +12,7 @@
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_proc.h"
 #include "runs/run_session.h"
+#include "served_folder.h"
 #include "session_recorder.h"
 
 #include <QDir>

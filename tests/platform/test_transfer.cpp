@@ -1,8 +1,8 @@
-#include "../navigation/served_folder.h"
 #include "download/download_control.h"
 #include "platform/transfer.h"
 #include "raw_http_server.h"
 #include "runs/fetch_update_file.h"
+#include "served_folder.h"
 #include "throwaway_ca.h"
 
 #include <gtest/gtest.h>
