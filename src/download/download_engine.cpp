@@ -1,7 +1,7 @@
 // The working methods of the download component: the request for information, the
 // transfers and the flags that steer them.
+#include "download/download_engine.h"
 #include "common/arredonda.h"
-#include "download/download_control.h"
 #include "download/target_file.h"
 #include "download/transfer_stats.h"
 #include "platform/dialogs.h"
@@ -69,27 +69,27 @@ constexpr int DiskFullError = 61;
 
 } // namespace
 
-void DownLoad::setClock(std::function<std::int64_t()> clockMs) {
+void DownloadEngine::setClock(std::function<std::int64_t()> clockMs) {
     clockSource() = std::move(clockMs);
 }
 
-struct DownLoad::LoopKind {
+struct DownloadEngine::LoopKind {
     QString status;
     std::int64_t offset; // bytes of the file present before the loop
 };
 
-void DownLoad::waitForHeaders() {
+void DownloadEngine::waitForHeaders() {
     while (Inet1.stillExecuting())
         platform::yield();
 }
 
-void DownLoad::idleWhilePaused() {
+void DownloadEngine::idleWhilePaused() {
     platform::yield();
     // A held transfer waits without keeping the processor busy.
     QThread::msleep(10);
 }
 
-bool DownLoad::CheckConnection() {
+bool DownloadEngine::CheckConnection() {
     const ConnectionFlags flags = currentConnection();
     if (flags.modem)
         emit ConnectionState("Connected Via Modem.");
@@ -100,13 +100,13 @@ bool DownLoad::CheckConnection() {
     return flags.online;
 }
 
-void DownLoad::notConnected() {
+void DownloadEngine::notConnected() {
     emit DLECode(5);
     emit DLError("No Connection Found!");
     emit StatusChange("Download aborted, no connection present!");
 }
 
-void DownLoad::noteFailure(DownloadFailure::Kind kind, const QString& detail) {
+void DownloadEngine::noteFailure(DownloadFailure::Kind kind, const QString& detail) {
     failure_ = {};
     failure_.kind = kind;
     failure_.detail = detail;
@@ -114,7 +114,7 @@ void DownLoad::noteFailure(DownloadFailure::Kind kind, const QString& detail) {
 
 // Any answer but the file itself: what was sent is an error page, a redirection or a part,
 // never the file, so nothing may be written from it.
-void DownLoad::failWithStatus(int status, const QString& statusLine) {
+void DownloadEngine::failWithStatus(int status, const QString& statusLine) {
     const QString reason = statusLine.section(' ', 2).trimmed();
     emit StatusChange(QString("Server Answered %1, Download Terminated!").arg(status));
     emit DLECode(status);
@@ -127,7 +127,7 @@ void DownLoad::failWithStatus(int status, const QString& statusLine) {
     Inet1.cancel();
 }
 
-void DownLoad::GetFileInformation() {
+void DownloadEngine::GetFileInformation() {
     failure_ = {};
     etag_.clear();
     lastModified_.clear();
@@ -226,7 +226,7 @@ void DownLoad::GetFileInformation() {
     }
 }
 
-bool DownLoad::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t chunkSize) {
+bool DownloadEngine::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t chunkSize) {
     QElapsedTimer sinceYield;
     sinceYield.start();
     for (;;) {
@@ -275,11 +275,11 @@ bool DownLoad::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t 
 }
 
 // A loop that ended on a dropped connection or before the announced size is no success.
-bool DownLoad::transferCutShort(std::int64_t bytesPresent) const {
+bool DownloadEngine::transferCutShort(std::int64_t bytesPresent) const {
     return Inet1.failed() || (fileSize_ > 0 && bytesPresent < fileSize_);
 }
 
-bool DownLoad::mayStart() {
+bool DownloadEngine::mayStart() {
     if (cancel_)
         return false;
     if (onlineCheck_ && !connected_) {
@@ -290,7 +290,7 @@ bool DownLoad::mayStart() {
     return true;
 }
 
-void DownLoad::Download() {
+void DownloadEngine::Download() {
     if (!mayStart())
         return;
     TargetFile file;
@@ -327,7 +327,7 @@ void DownLoad::Download() {
     }
 }
 
-void DownLoad::DLResume() {
+void DownloadEngine::DLResume() {
     if (!mayStart())
         return;
     failure_ = {};
@@ -393,8 +393,8 @@ void DownLoad::DLResume() {
 }
 
 // statusText: the status to raise; empty for one that names the cause.
-void DownLoad::abortOnError(TargetFile& file, const std::exception& error,
-                            const QString& statusText) {
+void DownloadEngine::abortOnError(TargetFile& file, const std::exception& error,
+                                  const QString& statusText) {
     const auto* krv = dynamic_cast<const KrvError*>(&error);
     QString cause;
     if (krv && krv->number() == DiskFullError) {
@@ -420,12 +420,12 @@ void DownLoad::abortOnError(TargetFile& file, const std::exception& error,
     emit DLECode(1);
 }
 
-void DownLoad::Cancel() {
+void DownloadEngine::Cancel() {
     cancel_ = true;
     emit StatusChange("Cancelling..");
 }
 
-void DownLoad::Pause(bool blnPause) {
+void DownloadEngine::Pause(bool blnPause) {
     pause_ = blnPause;
     if (!blnPause)
         emit StatusChange("Unpausing");

@@ -7,7 +7,6 @@ target_sources(krv_core PRIVATE
   navigation/historico.cpp
   navigation/frm_hist.cpp
   navigation/frm_dir.cpp
-  download/protocol.cpp
   navigation/frm_inicio.cpp
   navigation/frm_config.cpp
   navigation/modulos.cpp

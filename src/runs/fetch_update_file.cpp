@@ -84,7 +84,7 @@ void removePart(const QString& path) {
 
 // A part worth resuming: recorded for this address, this size and this version of the file,
 // and shorter than the file.
-bool resumable(const QString& path, const QString& url, const download::DownLoad& dl) {
+bool resumable(const QString& path, const QString& url, const download::DownloadEngine& dl) {
     const QFileInfo part(partFile(path));
     const auto record = readRecord(partRecord(path));
     const QString now = dl.ETag().isEmpty() ? dl.LastModified() : dl.ETag();
@@ -182,7 +182,7 @@ namespace {
 
 // What a fetch drives: the download component, and what its host heard of it.
 struct FetchHost {
-    download::DownLoad& dl;
+    download::DownloadEngine& dl;
     std::function<bool()> completed;             // DLComplete was raised
     std::function<std::int32_t()> lastErrorCode; // the last DLECode, 0 when none
     std::function<void(std::int64_t)> sizeKnown; // the size the server announced
@@ -196,7 +196,7 @@ struct Fetched {
 
 // Downloads url into the part beside path through host and judges the result.
 Fetched fetchThrough(FetchHost& host, const QString& url, const QString& path, qint64 listedSize) {
-    download::DownLoad& dl = host.dl;
+    download::DownloadEngine& dl = host.dl;
     // The file is written as a part beside its place and renamed there once whole, so that
     // a file cut off is never taken for the file, and the next run can go on from it.
     const QString part = partFile(path);
@@ -278,7 +278,8 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     w.Label1->setText(heading);
     w.showOwnedBy(owner);
     w.running = true;
-    FetchHost host{*w.Dl1, [&w] { return w.completed(); }, [&w] { return w.lastErrorCode(); },
+    FetchHost host{w.Dl1->engine(), [&w] { return w.completed(); },
+                   [&w] { return w.lastErrorCode(); },
                    [&w](std::int64_t size) { w.pb1->setMaximum(static_cast<int>(size)); }};
     const Fetched f = fetchThrough(host, url, path, listedSize);
     w.running = false;
@@ -291,12 +292,13 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
 FetchOutcome fetchQuietly(const QString& url, const QString& path, qint64 listedSize) {
     QElapsedTimer clock;
     clock.start();
-    // The component alone, never shown: nobody watches, nobody may stop it.
-    download::DownLoad dl;
+    // The engine alone, no widget: nobody watches, nobody may stop it.
+    download::DownloadEngine dl;
     bool completed = false;
     std::int32_t lastErrorCode = 0;
-    QObject::connect(&dl, &download::DownLoad::DLComplete, [&completed] { completed = true; });
-    QObject::connect(&dl, &download::DownLoad::DLECode,
+    QObject::connect(&dl, &download::DownloadEngine::DLComplete,
+                     [&completed] { completed = true; });
+    QObject::connect(&dl, &download::DownloadEngine::DLECode,
                      [&lastErrorCode](std::int32_t code) { lastErrorCode = code; });
     FetchHost host{dl, [&completed] { return completed; },
                    [&lastErrorCode] { return lastErrorCode; }, [](std::int64_t) {}};

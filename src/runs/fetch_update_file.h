@@ -1,7 +1,7 @@
 #pragma once
 // Fetching one file of an update through the download progress window, and judging whether
 // the whole file arrived: a failed, refused or partial download is never applied.
-#include "download/download_control.h"
+#include "download/download_engine.h"
 
 #include <QString>
 #include <QStringList>
