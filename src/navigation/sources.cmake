@@ -1,4 +1,4 @@
-target_sources(krv_core PRIVATE
+target_sources(krv_windows PRIVATE
   navigation/frm_sel.cpp
   navigation/command_line.cpp
   navigation/plan_command.cpp
