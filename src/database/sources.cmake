@@ -4,7 +4,6 @@ target_sources(krv_core PRIVATE
   database/abre_server.cpp
   database/menu_file.cpp
   database/menu_backup.cpp
-  runs/frm_atual_menu.cpp
   database/jet_import.cpp
   database/update_file.cpp
   database/statement_check.cpp
@@ -20,7 +19,6 @@ target_sources(krv_core PRIVATE
   database/rehearsal.cpp
   database/data_copy.cpp
   database/safe_update.cpp
-  runs/frm_atual_krv.cpp
 )
 # The client library itself, for the session options Qt's driver does not offer.
 pkg_check_modules(LIBMARIADB REQUIRED IMPORTED_TARGET libmariadb)

@@ -2,13 +2,13 @@
 // minimum versions, the manifest's fields), then end to end the real zelvor with the maker's
 // key, the reference update server on loopback and the real MariaDB: staged, halted,
 // withdrawn and minimum releases signed by the real krv-sign.
-#include "../common/pe_builder.h"
-#include "../navigation/served_folder.h"
 #include "common/release_manifest.h"
 #include "end_to_end.h"
 #include "make_zip.h"
+#include "pe_builder.h"
 #include "release_signer.h"
 #include "runs/holds.h"
+#include "served_folder.h"
 
 #include <QDir>
 #include <QJsonArray>
