@@ -129,6 +129,8 @@ std::optional<Manifest> parse(const QByteArray& json, QString* why) {
         seen.insert(e.name.toLower());
         m.files << e;
     }
+    if (!parseSteering(root, m.steering, why))
+        return std::nullopt;
     return m;
 }
 
@@ -141,10 +143,11 @@ QByteArray serialize(const Manifest& manifest) {
             o["version"] = e.version;
         files.append(o);
     }
-    const QJsonObject root{{"serial", manifest.serial},
-                           {"issued", isoUtc(manifest.issued)},
-                           {"expires", isoUtc(manifest.expires)},
-                           {"files", files}};
+    QJsonObject root{{"serial", manifest.serial},
+                     {"issued", isoUtc(manifest.issued)},
+                     {"expires", isoUtc(manifest.expires)},
+                     {"files", files}};
+    writeSteering(manifest.steering, root);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -3,6 +3,8 @@
 // (manifesto.json.sig). One signature binds every file's name, size, SHA-256 and version to
 // the release's serial and validity, so that a file the maker once signed cannot be replayed
 // under another name, in another release or after the release expired.
+#include "common/release_steering.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -32,6 +34,7 @@ struct Manifest {
     qint64 serial = 0;
     QDateTime issued, expires; // UTC
     QList<Entry> files;
+    Steering steering; // rollout, halt, withdrawn and minimum versions
 
     // The entry of a file, its name compared without regard to case (media come from systems
     // that ignore it); null when it is not listed.

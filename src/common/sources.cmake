@@ -6,4 +6,5 @@ target_sources(krv_common PRIVATE
   common/arredonda.cpp
   common/update_signature.cpp
   common/release_manifest.cpp
+  common/release_steering.cpp
 )

@@ -10,6 +10,8 @@ target_sources(krv_core PRIVATE
   runs/signed_files.cpp
   runs/archive_version.cpp
   runs/release_check.cpp
+  runs/installation_id.cpp
+  runs/release_steering.cpp
 )
 target_sources(krv_windows PRIVATE
   runs/frm_proc.cpp

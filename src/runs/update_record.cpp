@@ -88,6 +88,7 @@ struct State {
     QList<KeptEntry> kept;
     QJsonValue keptMenu; // null until the menu's rows are kept
     QList<VersionEntry> offered, held;
+    QMap<QString, QJsonArray> notes; // field -> entries (withdrawals, holds ended)
 };
 
 State& state() {
@@ -436,7 +437,7 @@ QJsonObject buildAt(bool running, int endCode) {
         outcome = "running";
     else if (!failed)
         outcome = session().values.Atualizou ? "updated" : "nothing to update";
-    return QJsonObject{
+    QJsonObject out{
         {"start", stamp(s.start)},
         {"end", stamp(QDateTime::currentDateTime())},
         {"user", session().values.UsuarioAtual},
@@ -462,6 +463,9 @@ QJsonObject buildAt(bool running, int endCode) {
         {"versions", versionsJson(s.offered)},
         {"held", versionsJson(s.held)},
     };
+    for (auto it = s.notes.begin(); it != s.notes.end(); ++it)
+        out[it.key()] = it.value();
+    return out;
 }
 
 } // namespace
@@ -514,6 +518,11 @@ void versionOffered(const QString& kind, const QString& name, const QString& ver
 void versionHeld(const QString& kind, const QString& name, const QString& version) {
     if (state().begun)
         state().held << VersionEntry{kind, name, version};
+}
+
+void note(const QString& field, const QJsonObject& entry) {
+    if (state().begun)
+        state().notes[field].append(entry);
 }
 
 QJsonObject build(int endCode) {

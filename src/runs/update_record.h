@@ -61,6 +61,10 @@ void menuKept(const QString& file, int rows);
 void versionOffered(const QString& kind, const QString& name, const QString& version);
 void versionHeld(const QString& kind, const QString& name, const QString& version);
 
+// An entry added to the record's list field: a withdrawn version put back or left ("withdrawn"),
+// a hold a minimum version ended ("holds_ended").
+void note(const QString& field, const QJsonObject& entry);
+
 // The record as it would be written for a program end with that code; for tests and for the
 // program end. Empty when begin() was not called.
 QJsonObject build(int endCode);
