@@ -49,7 +49,7 @@ void selfUpdate(runs::RunSession& run, const runs::WorkItem& assistant, QWidget*
     if (!QFileInfo(folder).isDir())
         QDir().mkpath(folder);
     const QString archive = assistant.baseName + offered + ".zip";
-    const QString path = winJoin(updatekrv::DirSis, "\\update\\" + archive);
+    const QString path = runs::updatePath(archive);
     // Movrin runs whatever the archive holds: it is started only for the assistant the maker
     // listed in this release, at that version, never an older one.
     try {

@@ -41,24 +41,6 @@ using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
 
-EntryKind entryKind(const QString& entry) {
-    const QString ext = entry.right(3).toLower();
-    if (ext == "zip")
-        return EntryKind::Archive;
-    if (ext == "mdb")
-        return EntryKind::Database;
-    if (ext == "krv")
-        return EntryKind::Menu;
-    return EntryKind::Other;
-}
-
-QStringList WorkList::files() const {
-    QStringList names;
-    for (const WorkItem& item : items)
-        names << item.file;
-    return names;
-}
-
 RunSession& session() {
     static RunSession instance;
     return instance;
@@ -69,6 +51,7 @@ void RunSession::reset() {
     work.clear();
     history.clear();
     assistant.reset();
+    installed = {};
     tlsFailure.clear();
     stepWindow_.clear();
     lastMessage_.clear();
@@ -265,6 +248,7 @@ bool RunSession::logIn(protocol::Inet& inet, const QString& user, const QString&
 RunSession::Check RunSession::check(const protocol::Inet& inet) {
     const protocol::ListAnswer answer = protocol::requestList(inet, protocol::versionListUrl());
     values.VersaoBD.clear();
+    installed = InstalledVersions::read();
     work.clear();
     history.clear();
     assistant.reset();
@@ -302,8 +286,8 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             item.kind = db ? WorkItem::Kind::Database : WorkItem::Kind::Menu;
             item.file = db ? "krv.mdb" : "mnusis_cs.krv";
             item.baseName.clear();
-            item.installed = db ? PegaAtBD() : PegaAtMNU();
-            if (item.installed == item.offered)
+            item.installed = db ? installed.databaseText() : installed.menuText();
+            if (!isDue(item.kind, item.installed, item.offered))
                 continue;
             if (!db && holds::leaveOut("menu", item.file, item.offered)) {
                 work.held << item;
@@ -328,7 +312,7 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             message({QString(), "No Version Info available!", Buttons::OK, Icon::None});
             item.installed.clear();
         }
-        if (!sortsBefore(item.installed, item.offered))
+        if (!isDue(WorkItem::Kind::Module, item.installed, item.offered))
             continue;
         if (holds::leaveOut(*code == 0 ? "assistant" : "module", item.baseName, item.offered)) {
             work.held << item;
@@ -362,7 +346,6 @@ std::optional<RunSession::Next> RunSession::fetch() {
     const QString window = stepWindow_ = "frmProc";
     const QString caller = "Programa: frmProc\r\nRotina: Processa";
     try {
-        bool database = false, menu = false;
         clearLeftovers(updatekrv::DirSis);
         status(window, "Criando pasta temporária");
         const QString folder = updatekrv::updateFolder();
@@ -378,11 +361,11 @@ std::optional<RunSession::Next> RunSession::fetch() {
             release::requireListed(entries);
         }
 
-        for (const QString& entry : entries) {
+        for (const WorkItem& item : work.items) {
             status(window, "Solicitando arquivo");
-            const QString path = platform::winJoin(updatekrv::DirSis, "\\update\\" + entry);
-            const QString url = protocol::fileUrl(entry);
-            const qint64 listed = release::listedSize(entry);
+            const QString path = updatePath(item.file);
+            const QString url = protocol::fileUrl(item.file);
+            const qint64 listed = release::listedSize(item.file);
             const FetchOutcome got = fetchFile
                                          ? fetchFile("Baixando atualização...", url, path, listed)
                                          : fetchQuietly(url, path, listed);
@@ -392,14 +375,14 @@ std::optional<RunSession::Next> RunSession::fetch() {
             }
             if (!got.whole)
                 throw KrvError(err::Download,
-                               "O arquivo " + entry + " não foi baixado: " + got.reason);
-            release::requireListedContent(entry, path, true);
-            if (entryKind(entry) == EntryKind::Database)
-                release::requireUpdateFileVersion(path, release::installedVersion(entry));
-            protocol::sendClientLog(values.UsuarioAtual, entry);
+                               "O arquivo " + item.file + " não foi baixado: " + got.reason);
+            release::requireListedContent(item.file, path, true);
+            if (item.kind == WorkItem::Kind::Database)
+                release::requireUpdateFileVersion(path, release::installedVersion(item.file));
+            protocol::sendClientLog(values.UsuarioAtual, item.file);
             values.Atualizou = true;
-            switch (entryKind(entry)) {
-            case EntryKind::Archive:
+            switch (item.kind) {
+            case WorkItem::Kind::Module:
                 // Signed updates unpack only once every file has passed its check, so a
                 // refused file later in the list leaves the suite as it was.
                 if (signaturesRequired()) {
@@ -409,13 +392,10 @@ std::optional<RunSession::Next> RunSession::fetch() {
                 status(window, "Descompactando arquivo");
                 Descompacta(path, "*.*", updatekrv::DirSis, 0);
                 break;
-            case EntryKind::Database:
-                database = true;
-                break;
-            case EntryKind::Menu:
-                menu = true;
-                break;
-            case EntryKind::Other:
+            case WorkItem::Kind::Database:
+            case WorkItem::Kind::Menu:
+            case WorkItem::Kind::Assistant:
+            case WorkItem::Kind::Other:
                 break;
             }
         }
@@ -428,11 +408,11 @@ std::optional<RunSession::Next> RunSession::fetch() {
                         release::moduleCheck(name, updatekrv::DirSis));
         }
         record::filesFetched();
-        if (database) {
+        if (work.has(WorkItem::Kind::Database)) {
             status(window, "Atualizar banco de dados");
             return Next::Database;
         }
-        if (menu) {
+        if (work.has(WorkItem::Kind::Menu)) {
             status(window, "Atualizar banco de dados");
             return Next::Menu;
         }
@@ -453,8 +433,8 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
     using namespace database;
     const QString window = stepWindow_ = "frmAtualKRV";
     try {
-        UpdateFile dbAtual = openUpdateFile(
-            platform::winJoin(updatekrv::DirSis, "\\update\\krv.mdb"), kUpdateFileConnect);
+        UpdateFile dbAtual =
+            openUpdateFile(updatePath(WorkItem::Kind::Database), kUpdateFileConnect);
         if (dbAtual.query("select * from numero").empty()) {
             // Style 80 combines two icon bits, which names no single icon: none is shown.
             const QString text = "Arquivo <krv.mdb> inválido!";
@@ -499,8 +479,7 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
         // Only now: a run that stopped earlier leaves the old version, so the next one repeats.
         Conexao().Execute(bookkeepingStatement(values.VersaoBD, Conexao().backslashEscapes()));
         line("Análise concluída!");
-        if (platform::ordinaryFileExists(
-                platform::winJoin(updatekrv::DirSis, "\\update\\mnusis_cs.krv")))
+        if (work.has(WorkItem::Kind::Menu))
             return Next::Menu;
         return Next::End;
     } catch (const std::exception& e) {
@@ -524,7 +503,7 @@ bool RunSession::reloadMenu() {
     const QString caller = "Programa: frmAtualMenu\r\nRotina: Processa";
     stepWindow_.clear();
     try {
-        MenuFileReader file(platform::winJoin(updatekrv::DirSis, "\\update\\mnusis_cs.krv"));
+        MenuFileReader file(updatePath(WorkItem::Kind::Menu));
         const int maximum = std::max(int(std::min<qint64>(file.size(), INT_MAX)), 1);
         progress({Progress::Phase::Start, 0, maximum, {}});
 
@@ -612,20 +591,6 @@ bool RunSession::chooseFolder(const QString& folder) {
 
 namespace {
 
-// The installed database version; empty when it cannot be read, which makes the update due.
-std::optional<QVariant> installedDatabaseVersion() {
-    try {
-        std::unique_ptr<database::Recordset> rs;
-        database::CriaRecordset(rs, true);
-        rs->Open("select ult_atualizacao from licensa", database::Conexao());
-        if (rs->eof())
-            return std::nullopt;
-        return rs->field(0);
-    } catch (const KrvError&) {
-        return std::nullopt;
-    }
-}
-
 void copyReplacing(const QString& from, const QString& to) {
     if (QFileInfo::exists(to) && !QFile::remove(to))
         throw KrvError(err::FileAccess, "Não foi possível substituir " + to + ".");
@@ -651,6 +616,7 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
     };
     try {
         clearLeftovers(updatekrv::DirSis);
+        installed = InstalledVersions::read();
         // Every file of the medium is checked before the first one is applied, so a refused
         // file leaves the suite as it was; the medium's files are never removed.
         work.clear();
@@ -680,12 +646,9 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
             release::requireListed(names);
             for (const QString& name : names)
                 release::requireListedContent(name, platform::winJoin(origin, "\\" + name), false);
-            if (!mdbName.isEmpty()) {
-                const auto installed = installedDatabaseVersion();
+            if (!mdbName.isEmpty())
                 release::requireUpdateFileVersion(platform::winJoin(origin, "\\" + mdbName),
-                                                  installed ? formatInstalledVersion(*installed)
-                                                            : QString());
-            }
+                                                  installed.databaseText());
             release::markApplied();
         }
         // The archives are applied whatever else the medium holds: recorded before the first.
@@ -717,7 +680,8 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                 return std::nullopt;
             }
             values.VersaoBD = numero.first().text("CodAtu");
-            if (databaseUpdateDue(values.VersaoBD, installedDatabaseVersion())) {
+            // A version that could not be read makes the update due.
+            if (isDue(WorkItem::Kind::Database, installed.databaseIfRead(), values.VersaoBD)) {
                 values.Atualizou = true;
                 record::filesFound(origin, withSignatures({mdbName}));
                 status(window, "Atualizando Banco de Dados");
@@ -726,7 +690,7 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                     QDir().mkpath(folder); // a failure shows in the copy below
                 file.close();
                 dropUncheckedMenuFile(folder, {});
-                copyReplacing(mdb, platform::winJoin(updatekrv::DirSis, "\\update\\krv.mdb"));
+                copyReplacing(mdb, updatePath(WorkItem::Kind::Database));
                 return Next::Database;
             }
         }

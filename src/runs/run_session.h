@@ -13,8 +13,10 @@
 // `waitsForPerson`.
 #include "platform/krv_error.h"
 #include "runs/fetch_update_file.h"
+#include "runs/installed_versions.h"
 #include "runs/run_outcome.h"
 #include "runs/version_check.h"
+#include "runs/work_list.h"
 
 #include <QList>
 #include <QString>
@@ -27,34 +29,6 @@ class Inet;
 }
 
 namespace krv::runs {
-
-// What a work-list entry is, by the last three characters of its name in lower case.
-enum class EntryKind { Archive, Database, Menu, Other };
-EntryKind entryKind(const QString& entry);
-
-// One piece of work: a module's archive, the database update file, the menu file, or the
-// assistant itself, with the versions offered and installed and its file name.
-struct WorkItem {
-    enum class Kind { Module, Database, Menu, Assistant };
-    Kind kind = Kind::Module;
-    QString file;     // the work-list name: "krvsis01.32.00.zip", "krv.mdb", "mnusis_cs.krv"
-    QString baseName; // a module's base name ("krvsis"); empty for the database and menu
-    QString offered, installed;
-    int code = 0;   // the version list's module code
-    QString status; // a directory run's module: the status text while it is unpacked
-};
-
-// The work of a run, in the order it is done.
-struct WorkList {
-    QList<WorkItem> items;
-    QList<WorkItem> held; // due but held back after a rollback: shown, never applied
-    QStringList files() const;
-    bool isEmpty() const { return items.isEmpty(); }
-    void clear() {
-        items.clear();
-        held.clear();
-    }
-};
 
 // The values of one run. (The suite's folders DirSis and DirSisExe stay in
 // common/updatekrv.h: the database floor opens the suite's database from them.)
@@ -73,6 +47,7 @@ public:
     WorkList work;
     QList<HistorySection> history;     // what the due work changes, for the terms
     std::optional<WorkItem> assistant; // a newer assistant the server offers
+    InstalledVersions installed;       // as the version check or the directory run read them
 
     // Whoever observes the run; not owned. Without one the run tells nobody and every
     // question gets its default answer.

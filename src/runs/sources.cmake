@@ -5,6 +5,8 @@ target_sources(krv_core PRIVATE
   runs/fetch_update_file.cpp
   runs/limpa_temporarios.cpp
   runs/run_session.cpp
+  runs/work_list.cpp
+  runs/installed_versions.cpp
   runs/version_check.cpp
   runs/window_observer.cpp
   runs/update_record.cpp

@@ -8,6 +8,7 @@
 #include "platform/process.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
+#include "runs/installed_versions.h"
 #include "runs/kept_files.h"
 #include "runs/mod_add_zip.h"
 #include "runs/run_session.h"
@@ -31,7 +32,7 @@ namespace {
 // What the suite looks like at one moment.
 struct Snapshot {
     QMap<QString, QString> modules; // file name -> version, files with version information
-    QVariant ultAtualizacao, atmenu;
+    InstalledVersions installed;
     QVariant menuRows;
     QMap<QString, QString> tables; // name -> show create table
 };
@@ -107,12 +108,8 @@ QVariant scalar(const QString& sql) {
 
 Snapshot take() {
     Snapshot s;
-    const QDir dir(updatekrv::DirSis);
-    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
-        if (auto info = readFixedFileInfo(f.filePath()))
-            s.modules[f.fileName()] = formatFileVersion(*info);
-    s.ultAtualizacao = scalar("select ult_atualizacao from licensa");
-    s.atmenu = scalar("select atmenu from licensa");
+    s.modules = moduleVersions(updatekrv::DirSis);
+    s.installed = InstalledVersions::read();
     s.menuRows = scalar("select count(*) from menu");
     try {
         database::Recordset names;
@@ -415,8 +412,10 @@ QJsonObject buildAt(bool running, int endCode) {
         if (after.tables.value(it.key()) != it.value())
             altered[it.key()] = it.value();
 
-    const bool dbChanged = !statements.isEmpty() || after.ultAtualizacao != s.before.ultAtualizacao;
-    const bool menuChanged = after.menuRows != s.before.menuRows || after.atmenu != s.before.atmenu;
+    const bool dbChanged =
+        !statements.isEmpty() || after.installed.database != s.before.installed.database;
+    const bool menuChanged =
+        after.menuRows != s.before.menuRows || after.installed.menu != s.before.installed.menu;
     QString reached = "start";
     if (!s.files.isEmpty() || !modules.isEmpty())
         reached = "files";
@@ -449,12 +448,13 @@ QJsonObject buildAt(bool running, int endCode) {
         {"reached", reached},
         {"files", filesJson(s)},
         {"modules", modules},
-        {"database", QJsonObject{{"ult_atualizacao",
-                                  beforeAfter(s.before.ultAtualizacao, after.ultAtualizacao)},
-                                 {"atmenu", beforeAfter(s.before.atmenu, after.atmenu)},
-                                 {"statements", statements},
-                                 {"data_copies", copies},
-                                 {"tables_before", altered}}},
+        {"database",
+         QJsonObject{{"ult_atualizacao",
+                      beforeAfter(s.before.installed.database, after.installed.database)},
+                     {"atmenu", beforeAfter(s.before.installed.menu, after.installed.menu)},
+                     {"statements", statements},
+                     {"data_copies", copies},
+                     {"tables_before", altered}}},
         {"menu_rows", beforeAfter(s.before.menuRows, after.menuRows)},
         {"manifest", s.manifest.isEmpty() ? QJsonValue() : QJsonValue(s.manifest)},
         {"kept_files", keptJson(s)},

@@ -23,8 +23,6 @@
 
 using namespace krv;
 using namespace krv::test;
-using runs::EntryKind;
-using runs::entryKind;
 
 namespace {
 void writeBytes(const QString& path, const QByteArray& bytes) {
@@ -34,14 +32,19 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
 }
 } // namespace
 
-TEST(WorkListEntry, KindIsTheLastThreeCharactersInAnyCase) {
-    EXPECT_EQ(entryKind("krvsis01.32.00.zip"), EntryKind::Archive);
-    EXPECT_EQ(entryKind("PACOTE.ZIP"), EntryKind::Archive);
-    EXPECT_EQ(entryKind("krv.mdb"), EntryKind::Database);
-    EXPECT_EQ(entryKind("mnusis_cs.krv"), EntryKind::Menu);
-    EXPECT_EQ(entryKind("leiame.txt"), EntryKind::Other);
-    EXPECT_EQ(entryKind("semzip"), EntryKind::Archive); // no dot needed: only the tail counts
-    EXPECT_EQ(entryKind("ip"), EntryKind::Other);
+TEST(WorkList, HasAKindOnlyWhenAnItemOfItIsDueAndNamesItsUpdateFolderFile) {
+    updatekrv::DirSis = "/suite";
+    runs::WorkList work;
+    work.items << workItem("PACOTE.ZIP") << workItem("mnusis_cs.krv");
+    work.held << workItem("krv.mdb"); // held back: never applied
+    EXPECT_TRUE(work.has(runs::WorkItem::Kind::Module));
+    EXPECT_TRUE(work.has(runs::WorkItem::Kind::Menu));
+    EXPECT_FALSE(work.has(runs::WorkItem::Kind::Database));
+    EXPECT_EQ(work.files(), QStringList({"PACOTE.ZIP", "mnusis_cs.krv"}));
+    EXPECT_EQ(runs::updatePath(runs::WorkItem::Kind::Database), "/suite/update/krv.mdb");
+    EXPECT_EQ(runs::updatePath(runs::WorkItem::Kind::Menu), "/suite/update/mnusis_cs.krv");
+    EXPECT_EQ(runs::updatePath("PACOTE.ZIP"), "/suite/update/PACOTE.ZIP");
+    updatekrv::reset();
 }
 
 TEST(DownloadOutcome, OnlyACompleteErrorFreeFileOfTheAnnouncedSizeIsWhole) {
@@ -89,11 +92,8 @@ protected:
     }
     // Runs Processa over the entries; the program's end code (-1 when it returned).
     int run(const QStringList& entries) {
-        for (const QString& entry : entries) {
-            runs::WorkItem item;
-            item.file = entry;
-            runs::session().work.items << item;
-        }
+        for (const QString& entry : entries)
+            runs::session().work.items << workItem(entry);
         try {
             w_.Processa();
         } catch (const platform::ProgramEnded& e) {
@@ -184,11 +184,8 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
         run.reset();
         updatekrv::DirSis = root_.path();
         run.values.UsuarioAtual = "ana";
-        for (const QString& entry : c.entries) {
-            runs::WorkItem item;
-            item.file = entry;
-            run.work.items << item;
-        }
+        for (const QString& entry : c.entries)
+            run.work.items << workItem(entry);
         SessionRecorder seen;
         run.observe(&seen);
         HookTap tap;
