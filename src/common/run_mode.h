@@ -1,12 +1,10 @@
 #pragma once
-// How this run of the program was started: by a person, or unattended from the command line.
+// How this run of the program was started: its command line.
 
 #include <QStringList>
 
 namespace krv::runmode {
 
-// Set once by the program's entry before the first window loads.
-inline bool unattended = false;
 // The program's own command-line arguments, without the program's name: an unattended
 // assistant that replaces itself starts its successor with them.
 inline QStringList arguments;

@@ -63,7 +63,6 @@ int main(int argc, char** argv) {
         std::fflush(nullptr);
         ::_exit(status);
     }
-    krv::runmode::unattended = options.unattended;
     krv::runmode::arguments = args;
 
     // The test hook's script side, handed over before the application starts the hook.

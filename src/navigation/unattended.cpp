@@ -138,7 +138,8 @@ void runSteps(runs::RunSession& run, const CommandLine& options) {
         case runs::RunSession::Check::Due:
             break;
         case runs::RunSession::Check::Assistant:
-            selfUpdate(run, *run.assistant, nullptr);
+            if (run.replaceAssistant())
+                handOver(run);
             over();
         case runs::RunSession::Check::NothingToDo:
         case runs::RunSession::Check::Failed:
@@ -174,6 +175,7 @@ void runUnattended(const CommandLine& options) {
     database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
                                                            : database::DataChangePolicy::Refuse;
     runs::RunSession& run = runs::session();
+    run.unattended = true;
     run.observe(&observer());
     platform::setEndHandler([](int code) {
         const int status = observer().status(code);

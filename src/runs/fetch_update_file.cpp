@@ -288,6 +288,13 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     return settle(f, path, clock);
 }
 
+WindowFetching::WindowFetching(Fetcher& fetcher, QWidget* owner) : fetcher_(fetcher) {
+    fetcher_ = [owner](const QString& heading, const QString& url, const QString& path,
+                       qint64 listedSize) {
+        return fetchUpdateFile(owner, heading, url, path, listedSize);
+    };
+}
+
 FetchOutcome fetchQuietly(const QString& url, const QString& path, qint64 listedSize) {
     QElapsedTimer clock;
     clock.start();

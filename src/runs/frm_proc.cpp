@@ -56,14 +56,7 @@ void frmProc::Processa() {
     showWorkList(run.work);
     observer_.showStatus = [this](const QString& text) { St(lblStatus, text); };
     Observing observing(&observer_);
-    run.fetchFile = [this](const QString& heading, const QString& url, const QString& path,
-                           qint64 listedSize) {
-        return fetchUpdateFile(this, heading, url, path, listedSize);
-    };
-    struct Quiet {
-        RunSession& run;
-        ~Quiet() { run.fetchFile = nullptr; }
-    } quiet{run};
+    const WindowFetching fetching(run.fetchFile, this);
     setCursor(Qt::WaitCursor);
     const std::optional<RunSession::Next> next = run.fetch();
     unsetCursor();

@@ -52,6 +52,7 @@ void RunSession::reset() {
     history.clear();
     assistant.reset();
     installed = {};
+    unattended = false;
     tlsFailure.clear();
     stepWindow_.clear();
     lastMessage_.clear();
@@ -340,6 +341,47 @@ void RunSession::refuseTerms() {
     end(ends(Outcome::TermsRefused));
 }
 
+// ---- the assistant's own update
+
+bool RunSession::replaceAssistant() {
+    const QString caller = "Programa: frmInicio\r\nRotina: Modulos";
+    const WorkItem& item = *assistant;
+    // An assistant that still sorts before what the server offers right after replacing
+    // itself would replace itself for ever, with nobody there to notice.
+    if (unattended && qEnvironmentVariableIsSet(kReplacedWith)) {
+        fail(caller,
+             KrvError(err::Download, "O assistente acabou de ser substituído pela versão " +
+                                         qEnvironmentVariable(kReplacedWith) +
+                                         ", mas o servidor ainda oferece a versão " + item.offered +
+                                         ". A atualização do assistente foi interrompida."));
+        return false;
+    }
+    const QString folder = updatekrv::updateFolder();
+    if (!QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    // Movrin runs whatever the archive holds: it is started only for the assistant the maker
+    // listed in this release, at that version, never an older one.
+    try {
+        release::offered(item.file, item.offered, item.installed);
+        if (signaturesRequired()) {
+            release::fromServer(folder);
+            release::requireListed({item.file});
+        }
+        if (!fetchVerified(fetchFile, item, "Atualizando Assistente...")) {
+            stopped();
+            return false;
+        }
+        release::markApplied();
+        kept::assistantBeforeHandOver(updatePath(item.file));
+    } catch (const KrvError& e) {
+        release::clearAfterFailure(folder);
+        fail(caller, e);
+        return false;
+    }
+    record::filesFetched();
+    return true;
+}
+
 // ---- fetch, verify, unpack
 
 std::optional<RunSession::Next> RunSession::fetch() {
@@ -363,22 +405,11 @@ std::optional<RunSession::Next> RunSession::fetch() {
 
         for (const WorkItem& item : work.items) {
             status(window, "Solicitando arquivo");
-            const QString path = updatePath(item.file);
-            const QString url = protocol::fileUrl(item.file);
-            const qint64 listed = release::listedSize(item.file);
-            const FetchOutcome got = fetchFile
-                                         ? fetchFile("Baixando atualização...", url, path, listed)
-                                         : fetchQuietly(url, path, listed);
-            if (got.cancelled) {
+            if (!fetchVerified(fetchFile, item, "Baixando atualização...")) {
                 stopped();
                 return std::nullopt;
             }
-            if (!got.whole)
-                throw KrvError(err::Download,
-                               "O arquivo " + item.file + " não foi baixado: " + got.reason);
-            release::requireListedContent(item.file, path, true);
-            if (item.kind == WorkItem::Kind::Database)
-                release::requireUpdateFileVersion(path, release::installedVersion(item.file));
+            const QString path = updatePath(item.file);
             protocol::sendClientLog(values.UsuarioAtual, item.file);
             values.Atualizou = true;
             switch (item.kind) {

@@ -12,7 +12,7 @@
 // there) and returns false or nothing; a step that stops where a person must act tells
 // `waitsForPerson`.
 #include "platform/krv_error.h"
-#include "runs/fetch_update_file.h"
+#include "runs/fetch_item.h"
 #include "runs/installed_versions.h"
 #include "runs/run_outcome.h"
 #include "runs/version_check.h"
@@ -54,11 +54,11 @@ public:
     void observe(SessionObserver* observer) { observer_ = observer; }
     SessionObserver* observer() const { return observer_; }
 
-    // How a file of the update is fetched (heading, url, path, listed size): by default
-    // without a window (runs/fetch_update_file's fetchQuietly); a window sets its own.
-    using Fetcher = std::function<FetchOutcome(const QString& heading, const QString& url,
-                                               const QString& path, qint64 listedSize)>;
+    // How the files of the update are fetched: without a window unless the window that
+    // shows the step sets one (WindowFetching).
     Fetcher fetchFile;
+    // Nobody watches the run (--unattended).
+    bool unattended = false;
 
     // Back to a fresh start (tests run several runs in one process).
     void reset();
@@ -78,6 +78,9 @@ public:
     Check check(const protocol::Inet& inet);
     // The terms were not accepted: the run ends with nothing changed.
     void refuseTerms();
+    // Fetches and checks the newer assistant's archive the check found, and keeps the one it
+    // replaces; true when Movrin may take over (navigation's hand-over), else the run ended.
+    bool replaceAssistant();
 
     enum class Next { Database, Menu, End };
     // Fetches, checks and logs every file of the work list and unpacks the archives.
@@ -127,6 +130,9 @@ RunSession& session();
 // cause follows.
 inline const QString kNoSecureConnection =
     "Não foi possível conectar com segurança ao servidor de atualização: ";
+
+// Set for the assistant an unattended self-update started: the version it was replaced with.
+inline const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
 
 // What a second assistant on the same suite says before it ends.
 QString anotherRunText(const QString& folder);

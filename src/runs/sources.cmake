@@ -6,6 +6,7 @@ target_sources(krv_core PRIVATE
   runs/limpa_temporarios.cpp
   runs/run_session.cpp
   runs/work_list.cpp
+  runs/fetch_item.cpp
   runs/installed_versions.cpp
   runs/version_check.cpp
   runs/window_observer.cpp
