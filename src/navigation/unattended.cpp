@@ -8,6 +8,7 @@
 #include "platform/settings.h"
 #include "platform/test_hook.h"
 #include "platform/unattended_output.h"
+#include "runs/run_end.h"
 #include "runs/run_session.h"
 
 #include <QCoreApplication>
@@ -92,14 +93,10 @@ platform::Answer UnattendedOutcome::message(const runs::Message& m) {
 
 void UnattendedOutcome::ended(const runs::RunEnd& end) {
     end_ = end;
-    const KrvError error(end.errorNumber, end.errorText, end.errorLine);
-    if (end.report == runs::RunEnd::Report::Fatal) {
-        showBox("Erro inesperado no sistema", fatalReportText(end.caller, error),
-                platform::Buttons::OK, platform::Icon::Critical, platform::Answer::OK);
-        OpenFile::closeAll();
-    } else if (end.report == runs::RunEnd::Report::Runtime) {
-        showBox({}, runs::runtimeReportText(error), platform::Buttons::OK, platform::Icon::Critical,
-                platform::Answer::OK);
+    if (const std::optional<runs::Message> report = runs::reportBox(end)) {
+        showBox(report->title, report->text, report->buttons, report->icon, report->defaultAnswer);
+        if (end.report == runs::RunEnd::Report::Fatal)
+            OpenFile::closeAll();
     }
 }
 
@@ -189,15 +186,7 @@ void runUnattended(const CommandLine& options) {
         runSteps(run, options);
     } catch (const std::exception& e) {
         // What escaped every step ends the run as the runtime's report would have.
-        runs::RunEnd failed;
-        failed.errorText = QString::fromLocal8Bit(e.what());
-        if (auto* k = dynamic_cast<const KrvError*>(&e)) {
-            failed.errorNumber = k->number();
-            failed.errorText = k->description();
-        }
-        failed.report = runs::RunEnd::Report::Runtime;
-        failed.programCode = 1;
-        run.end(failed);
+        run.failWith(e, runs::RunEnd::Report::Runtime);
     }
     over();
 }

@@ -23,6 +23,7 @@
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 #include "runs/release_check.h"
+#include "runs/run_end.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -53,6 +54,7 @@ void RunSession::reset() {
     assistant.reset();
     installed = {};
     unattended = false;
+    ownsUpdateFolder_ = true;
     tlsFailure.clear();
     stepWindow_.clear();
     lastMessage_.clear();
@@ -84,11 +86,8 @@ void RunSession::line(const QString& text) {
 
 void RunSession::end(const RunEnd& end) {
     ended_ = end;
-    const KrvError error(end.errorNumber, end.errorText, end.errorLine);
-    if (end.report == RunEnd::Report::Fatal)
-        lastMessage_ = fatalReportText(end.caller, error);
-    else if (end.report == RunEnd::Report::Runtime)
-        lastMessage_ = runtimeReportText(error);
+    if (const std::optional<Message> report = reportBox(end))
+        lastMessage_ = report->text;
     if (observer_)
         observer_->ended(end);
 }
@@ -99,15 +98,15 @@ void RunSession::waitForPerson(const RunEnd& end) {
 }
 
 void RunSession::fail(const QString& caller, const KrvError& error) {
-    RunEnd e;
-    e.outcome = Outcome::Failed;
-    e.errorNumber = error.number();
-    e.errorText = error.description();
-    e.errorLine = error.line();
-    e.report = RunEnd::Report::Fatal;
-    e.caller = caller.isEmpty() ? QString("Programa e rotina não especificados!") : caller;
-    e.programCode = 1;
-    end(e);
+    failWith(error, RunEnd::Report::Fatal, caller);
+}
+
+void RunSession::failWith(const std::exception& error, RunEnd::Report report, const QString& caller,
+                          int number) {
+    // What was fetched is recorded first; a failed run keeps only what a later one resumes.
+    if (ownsUpdateFolder_)
+        release::clearAfterFailure(updatekrv::updateFolder());
+    end(failureEnd(error, report, caller, number));
 }
 
 void RunSession::stopped() {
@@ -142,12 +141,6 @@ int portNumber(const QString& porta) {
 
 } // namespace
 
-QString runtimeReportText(const KrvError& error) {
-    return QString("Erro em tempo de execução '%1':\r\n\r\n%2")
-        .arg(error.number())
-        .arg(error.description());
-}
-
 QString anotherRunText(const QString& folder) {
     return "Outra atualização do sistema em " + folder +
            " já está em andamento. Aguarde o término dela e tente novamente.";
@@ -169,6 +162,8 @@ bool RunSession::start() {
                 Icon::Information));
     updatekrv::DirSis = platform::getSetting("DirSis", platform::programFolder());
     updatekrv::DirSisExe = platform::getSetting("DirSisExe", platform::programFolder());
+    // Until the lock is held the update folder may be another run's.
+    ownsUpdateFolder_ = false;
     if (database::AbreServer() == 1) {
         const QString text = "Não foi possível estabelecer conexão com o servidor!";
         message(box(text, Icon::Critical));
@@ -183,6 +178,7 @@ bool RunSession::start() {
         end(ends(Outcome::Locked, text));
         return false;
     }
+    ownsUpdateFolder_ = true;
     values.Atualizou = false;
     record::begin();
     return true;
@@ -373,9 +369,8 @@ bool RunSession::replaceAssistant() {
         }
         release::markApplied();
         kept::assistantBeforeHandOver(updatePath(item.file));
-    } catch (const KrvError& e) {
-        release::clearAfterFailure(folder);
-        fail(caller, e);
+    } catch (const std::exception& e) {
+        failWith(e, RunEnd::Report::Fatal, caller);
         return false;
     }
     record::filesFetched();
@@ -448,12 +443,8 @@ std::optional<RunSession::Next> RunSession::fetch() {
             return Next::Menu;
         }
         return Next::End;
-    } catch (const KrvError& e) {
-        release::clearAfterFailure(updatekrv::updateFolder());
-        fail(caller, e);
     } catch (const std::exception& e) {
-        release::clearAfterFailure(updatekrv::updateFolder());
-        fail(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
+        failWith(e, RunEnd::Report::Fatal, caller);
     }
     return std::nullopt;
 }
@@ -514,13 +505,7 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
             return Next::Menu;
         return Next::End;
     } catch (const std::exception& e) {
-        RunEnd failed = ends(Outcome::Failed, QString::fromLocal8Bit(e.what()), 1);
-        if (auto* k = dynamic_cast<const KrvError*>(&e)) {
-            failed.errorNumber = k->number();
-            failed.errorText = k->description();
-        }
-        failed.report = RunEnd::Report::Runtime;
-        end(failed);
+        failWith(e, RunEnd::Report::Runtime);
     }
     return std::nullopt;
 }
@@ -558,11 +543,8 @@ bool RunSession::reloadMenu() {
         conexao.Execute(menuVersionUpdate(values.VersaoMenu, conexao.backslashEscapes()));
         transaction.commit();
         record::menuReloaded();
-    } catch (const KrvError& e) {
-        fail(caller, e);
-        return false;
     } catch (const std::exception& e) {
-        fail(caller, KrvError(err::Database, QString::fromLocal8Bit(e.what())));
+        failWith(e, RunEnd::Report::Fatal, caller, err::Database);
         return false;
     }
     message(box("Arquivo atualizado com sucesso!", Icon::Information, "Concluído!"));
@@ -729,10 +711,8 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                                      : "Nenhuma atualização realizada!",
                     Icon::Information));
         end(ends(values.Atualizou ? Outcome::Updated : Outcome::NothingToDo));
-    } catch (const KrvError& e) {
-        fail(caller, e);
     } catch (const std::exception& e) {
-        fail(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
+        failWith(e, RunEnd::Report::Fatal, caller);
     }
     return std::nullopt;
 }

@@ -109,6 +109,10 @@ public:
     void waitForPerson(const RunEnd& end);
     // The run fails with the fatal error report of caller ("Programa: ...\r\nRotina: ...").
     void fail(const QString& caller, const KrvError& error);
+    // The run fails on error, reported as report says (runs/run_end.h); the update folder
+    // keeps only the parts of downloads a later run resumes.
+    void failWith(const std::exception& error, RunEnd::Report report, const QString& caller = {},
+                  int number = 0);
     // The update stopped at the user's request (a download cancelled).
     void stopped();
     // The text of the last message told (the update record keeps it).
@@ -120,6 +124,7 @@ private:
     SessionObserver* observer_ = nullptr;
     QString stepWindow_; // the window that shows the last step's status texts
     QString lastMessage_;
+    bool ownsUpdateFolder_ = true; // false while another run may hold the suite
     std::optional<RunEnd> ended_;
 };
 
@@ -136,9 +141,6 @@ inline const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
 
 // What a second assistant on the same suite says before it ends.
 QString anotherRunText(const QString& folder);
-
-// The runtime's standard report of an error nothing else reported (platform/application.h).
-QString runtimeReportText(const KrvError& error);
 
 // The first line of port.cfg in the program folder; nothing when it cannot be read.
 std::optional<QString> readPortFile();

@@ -7,6 +7,7 @@ target_sources(krv_core PRIVATE
   runs/run_session.cpp
   runs/work_list.cpp
   runs/fetch_item.cpp
+  runs/run_end.cpp
   runs/installed_versions.cpp
   runs/version_check.cpp
   runs/window_observer.cpp

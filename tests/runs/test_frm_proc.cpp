@@ -160,23 +160,30 @@ TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTh
 TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
     makeZip(served_.path() + "/atualsis/PACOTE.ZIP", {{"sub/modulo.dll", "conteudo"}});
     served_.write("atualsis/leiame.txt", "leia-me");
+    // Whole, but not an update file: the database update fails on it.
+    served_.write("atualsis/krv.mdb", QByteArray(3 * 1024 * 1024, 'x'));
     struct Case {
         const char* name;
         QStringList entries;
         std::optional<runs::RunSession::Next> next;
         runs::Outcome outcome;
-        int errorNumber;
+        runs::RunEnd::Report report;
     } cases[] = {
         {"two files",
          {"leiame.txt", "PACOTE.ZIP"},
          runs::RunSession::Next::End,
          runs::Outcome::Updated,
-         0},
+         runs::RunEnd::Report::Message},
         {"a file the server lacks",
          {"falta.zip"},
          std::nullopt,
          runs::Outcome::Failed,
-         err::Download},
+         runs::RunEnd::Report::Fatal},
+        {"an update file that is none",
+         {"krv.mdb"},
+         runs::RunSession::Next::Database,
+         runs::Outcome::Failed,
+         runs::RunEnd::Report::Runtime},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -193,10 +200,12 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
         EXPECT_EQ(next, c.next);
         if (next == runs::RunSession::Next::End)
             run.finish();
+        if (next == runs::RunSession::Next::Database)
+            EXPECT_EQ(run.updateDatabase(), std::nullopt);
         run.observe(nullptr);
         ASSERT_TRUE(seen.end.has_value());
         EXPECT_EQ(seen.end->outcome, c.outcome);
-        EXPECT_EQ(seen.end->errorNumber, c.errorNumber);
+        EXPECT_EQ(seen.end->report, c.report);
         for (const auto& l : tap.lines())
             EXPECT_NE(l.kind, "show") << trace(tap);
         EXPECT_TRUE(tap.messages().isEmpty()) << trace(tap); // no box: the observer was told
@@ -209,13 +218,20 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
             EXPECT_EQ(seen.messages, QStringList({"Aviso!: Atualização concluída com sucesso!"}));
             EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), "conteudo");
             EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update"));
-        } else {
-            EXPECT_EQ(seen.end->report, runs::RunEnd::Report::Fatal);
+        } else if (c.report == runs::RunEnd::Report::Fatal) {
+            EXPECT_EQ(seen.end->errorNumber, err::Download);
             EXPECT_EQ(seen.end->caller, "Programa: frmProc\r\nRotina: Processa");
             EXPECT_TRUE(seen.end->errorText.contains("falta.zip"))
                 << seen.end->errorText.toStdString();
             EXPECT_EQ(run.lastMessage().left(8), "ATENÇÃO!");
+        } else {
+            EXPECT_TRUE(run.lastMessage().startsWith("Erro em tempo de execução '"))
+                << run.lastMessage().toStdString();
         }
+        // A failed run keeps only the parts of downloads a later one resumes.
+        if (c.outcome == runs::Outcome::Failed)
+            EXPECT_TRUE(QDir(root_.path() + "/update").entryList(QDir::Files).isEmpty())
+                << QDir(root_.path() + "/update").entryList(QDir::Files).join(' ').toStdString();
     }
 }
 
