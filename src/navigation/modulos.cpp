@@ -41,19 +41,15 @@ void Modulos(frmInicio& w) {
     runs::WindowObserver observer;
     runs::Observing observing(&observer);
     runs::RunSession& run = runs::session();
-    switch (run.check(w.Inet1)) {
-    case runs::RunSession::Check::Failed:
-    case runs::RunSession::Check::NothingToDo:
-        return; // the observer ended the program
-    case runs::RunSession::Check::Assistant: {
+    runs::StepResult next = run.check(w.Inet1);
+    if (next == runs::StepResult::ReplaceAssistant) {
         const runs::WindowFetching fetching(run.fetchFile, &w);
-        if (run.replaceAssistant())
-            handOver(run);
-        return;
+        next = run.replaceAssistant();
     }
-    case runs::RunSession::Check::Due:
-        break;
-    }
+    if (next == runs::StepResult::HandOver)
+        handOver(run);
+    if (next != runs::StepResult::Terms)
+        return; // the observer ended the program
     auto& hist = form<frmHist>();
     form<runs::frmProc>().showWorkList(run.work);
     hist.RText->clear();

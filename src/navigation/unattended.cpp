@@ -114,47 +114,50 @@ int UnattendedOutcome::status(int endCode) const {
 
 namespace {
 
-// The session's steps in the order a person would take them, up to the run's end.
+// Each step's result mapped to the call that carries it out, as a person's clicks would, up
+// to the run's end; the order of the steps is the session's.
 void runSteps(runs::RunSession& run, const CommandLine& options) {
-    const bool directory = !options.directory.isEmpty();
-    using Next = runs::RunSession::Next;
-    if (!run.start())
-        over();
-
-    std::optional<Next> next;
-    if (directory) {
-        if (!run.chooseFolder(options.directory))
-            over();
-        next = run.applyFolder();
-    } else {
-        run.readPort();
-        protocol::Inet inet;
-        if (!run.logIn(inet, platform::getSetting("atuser"), platform::getSetting("atpwd"), true))
-            over();
-        switch (run.check(inet)) {
-        case runs::RunSession::Check::Due:
+    using runs::StepResult;
+    protocol::Inet inet;
+    StepResult next = run.start();
+    for (;;) {
+        switch (next) {
+        case StepResult::ChooseSource:
+            if (!options.directory.isEmpty()) {
+                next = run.chooseFolder(options.directory);
+            } else {
+                run.readPort();
+                next = run.logIn(inet, platform::getSetting("atuser"),
+                                 platform::getSetting("atpwd"), true);
+            }
             break;
-        case runs::RunSession::Check::Assistant:
-            if (run.replaceAssistant())
-                handOver(run);
-            over();
-        case runs::RunSession::Check::NothingToDo:
-        case runs::RunSession::Check::Failed:
-            over();
+        case StepResult::Check:
+            next = run.check(inet);
+            break;
+        case StepResult::Terms:
+            next = options.acceptTerms ? run.fetch() : run.refuseTerms();
+            break;
+        case StepResult::ReplaceAssistant:
+            next = run.replaceAssistant();
+            break;
+        case StepResult::HandOver:
+            handOver(run);
+        case StepResult::ApplyFolder:
+            next = run.applyFolder();
+            break;
+        case StepResult::UpdateDatabase:
+            next = run.updateDatabase();
+            break;
+        case StepResult::ReloadMenu:
+            next = run.reloadMenu();
+            break;
+        case StepResult::Finish:
+            next = run.finish();
+            break;
+        case StepResult::Ended:
+        case StepResult::WaitsForPerson:
+            return;
         }
-        if (!options.acceptTerms) {
-            run.refuseTerms();
-            over();
-        }
-        next = run.fetch();
-    }
-    if (next == Next::Database)
-        next = run.updateDatabase();
-    if (next == Next::Menu) {
-        if (run.reloadMenu())
-            run.finish();
-    } else if (next == Next::End) {
-        run.finish();
     }
 }
 

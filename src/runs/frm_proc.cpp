@@ -4,9 +4,8 @@
 #include "platform/forms.h"
 #include "platform/window_support.h"
 #include "runs/fetch_update_file.h"
-#include "runs/frm_atual_krv.h"
-#include "runs/frm_atual_menu.h"
 #include "runs/mod_add_zip.h"
+#include "runs/next_window.h"
 
 #include <QCloseEvent>
 #include <QScopedValueRollback>
@@ -58,24 +57,9 @@ void frmProc::Processa() {
     Observing observing(&observer_);
     const WindowFetching fetching(run.fetchFile, this);
     setCursor(Qt::WaitCursor);
-    const std::optional<RunSession::Next> next = run.fetch();
+    const StepResult next = run.fetch();
     unsetCursor();
-    if (!next)
-        return;
-    switch (*next) {
-    case RunSession::Next::Database: {
-        auto& w = form<runs::frmAtualKRV>();
-        setOwner(&w, this);
-        w.show();
-        return;
-    }
-    case RunSession::Next::Menu:
-        form<runs::frmAtualMenu>().show();
-        return;
-    case RunSession::Next::End:
-        run.finish();
-        return;
-    }
+    showNext(next, this);
 }
 
 } // namespace krv::runs

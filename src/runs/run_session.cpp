@@ -156,7 +156,7 @@ void serverUnreadable(RunSession& session, const QString& what, const QString& r
 
 // ---- start
 
-bool RunSession::start() {
+StepResult RunSession::start() {
     message(box("Atenção!\r\nAntes de continuar com este processo, certifique-se de ter uma cópia "
                 "de segurança (backup) dos arquivos do sistema.",
                 Icon::Information));
@@ -168,7 +168,7 @@ bool RunSession::start() {
         const QString text = "Não foi possível estabelecer conexão com o servidor!";
         message(box(text, Icon::Critical));
         end(ends(Outcome::Failed, text));
-        return false;
+        return StepResult::Ended;
     }
     // Taken before anything changes (the connection's repair of Config.BD before it is
     // atomic and gives the same file each time); held until the process ends.
@@ -176,12 +176,12 @@ bool RunSession::start() {
         const QString text = anotherRunText(updatekrv::DirSis);
         message(box(text, Icon::Exclamation));
         end(ends(Outcome::Locked, text));
-        return false;
+        return StepResult::Ended;
     }
     ownsUpdateFolder_ = true;
     values.Atualizou = false;
     record::begin();
-    return true;
+    return StepResult::ChooseSource;
 }
 
 // ---- Internet: login, version check, terms
@@ -205,8 +205,8 @@ bool requestLogin(const protocol::Inet& inet, const QString& user, const QString
     return protocol::isWellFormed(answer.body);
 }
 
-bool RunSession::logIn(protocol::Inet& inet, const QString& user, const QString& password,
-                       bool remember) {
+StepResult RunSession::logIn(protocol::Inet& inet, const QString& user, const QString& password,
+                             bool remember) {
     const QString porta = values.Porta;
     if (!porta.isEmpty()) {
         const int port = portNumber(porta);
@@ -215,7 +215,7 @@ bool RunSession::logIn(protocol::Inet& inet, const QString& user, const QString&
                                  ") não é válida. Informe um número de 1 a 65535 em \"Config.\".";
             message(box(text, Icon::Exclamation));
             waitForPerson(ends(Outcome::Failed, text));
-            return false;
+            return StepResult::WaitsForPerson;
         }
         inet.RemotePort = port;
     }
@@ -225,24 +225,24 @@ bool RunSession::logIn(protocol::Inet& inet, const QString& user, const QString&
         const QString text = kNoSecureConnection + tlsFailure + ".";
         message(box(text, Icon::Critical));
         waitForPerson(ends(Outcome::Failed, text));
-        return false;
+        return StepResult::WaitsForPerson;
     }
     if (!ok) {
         const QString text = "Ocorreu um erro ao consultar o servidor, verifique se o usuário e a "
                              "senha estão corretos e tente novamente!";
         message(box(text, Icon::Critical));
         waitForPerson(ends(Outcome::LoginRefused, text));
-        return false;
+        return StepResult::WaitsForPerson;
     }
     if (remember) {
         platform::saveSetting("atuser", user);
         platform::saveSetting("atpwd", password);
     }
     values.UsuarioAtual = user;
-    return true;
+    return StepResult::Check;
 }
 
-RunSession::Check RunSession::check(const protocol::Inet& inet) {
+StepResult RunSession::check(const protocol::Inet& inet) {
     const protocol::ListAnswer answer = protocol::requestList(inet, protocol::versionListUrl());
     values.VersaoBD.clear();
     installed = InstalledVersions::read();
@@ -252,7 +252,7 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
     // A list that could not be read is no proof that nothing is due.
     if (!answer.ok) {
         serverUnreadable(*this, "a lista de versões", answer.failure);
-        return Check::Failed;
+        return StepResult::Ended;
     }
     auto due = [&](WorkItem item) {
         QString failure;
@@ -293,7 +293,7 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             (db ? values.VersaoBD : values.VersaoMenu) = item.offered;
             release::offered(item.file, item.offered, item.installed);
             if (!due(item))
-                return Check::Failed;
+                return StepResult::Ended;
             continue;
         }
         item.file = workListArchive(item.baseName, item.offered);
@@ -318,28 +318,29 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
         if (*code == 0) {
             item.kind = WorkItem::Kind::Assistant;
             assistant = item;
-            return Check::Assistant;
+            return StepResult::ReplaceAssistant;
         }
         release::offered(item.file, item.offered, item.installed);
         if (!due(item))
-            return Check::Failed;
+            return StepResult::Ended;
     }
     // Decided on the work list: items due with an empty history still show the terms.
     if (work.isEmpty()) {
         message(box("Seu sistema não necessita de nenhuma atualização!", Icon::Information));
         end(ends(Outcome::NothingToDo));
-        return Check::NothingToDo;
+        return StepResult::Ended;
     }
-    return Check::Due;
+    return StepResult::Terms;
 }
 
-void RunSession::refuseTerms() {
+StepResult RunSession::refuseTerms() {
     end(ends(Outcome::TermsRefused));
+    return StepResult::Ended;
 }
 
 // ---- the assistant's own update
 
-bool RunSession::replaceAssistant() {
+StepResult RunSession::replaceAssistant() {
     const QString caller = "Programa: frmInicio\r\nRotina: Modulos";
     const WorkItem& item = *assistant;
     // An assistant that still sorts before what the server offers right after replacing
@@ -350,7 +351,7 @@ bool RunSession::replaceAssistant() {
                                          qEnvironmentVariable(kReplacedWith) +
                                          ", mas o servidor ainda oferece a versão " + item.offered +
                                          ". A atualização do assistente foi interrompida."));
-        return false;
+        return StepResult::Ended;
     }
     const QString folder = updatekrv::updateFolder();
     if (!QFileInfo(folder).isDir())
@@ -365,21 +366,21 @@ bool RunSession::replaceAssistant() {
         }
         if (!fetchVerified(fetchFile, item, "Atualizando Assistente...")) {
             stopped();
-            return false;
+            return StepResult::Ended;
         }
         release::markApplied();
         kept::assistantBeforeHandOver(updatePath(item.file));
     } catch (const std::exception& e) {
         failWith(e, RunEnd::Report::Fatal, caller);
-        return false;
+        return StepResult::Ended;
     }
     record::filesFetched();
-    return true;
+    return StepResult::HandOver;
 }
 
 // ---- fetch, verify, unpack
 
-std::optional<RunSession::Next> RunSession::fetch() {
+StepResult RunSession::fetch() {
     const QString window = stepWindow_ = "frmProc";
     const QString caller = "Programa: frmProc\r\nRotina: Processa";
     try {
@@ -402,7 +403,7 @@ std::optional<RunSession::Next> RunSession::fetch() {
             status(window, "Solicitando arquivo");
             if (!fetchVerified(fetchFile, item, "Baixando atualização...")) {
                 stopped();
-                return std::nullopt;
+                return StepResult::Ended;
             }
             const QString path = updatePath(item.file);
             protocol::sendClientLog(values.UsuarioAtual, item.file);
@@ -436,22 +437,22 @@ std::optional<RunSession::Next> RunSession::fetch() {
         record::filesFetched();
         if (work.has(WorkItem::Kind::Database)) {
             status(window, "Atualizar banco de dados");
-            return Next::Database;
+            return StepResult::UpdateDatabase;
         }
         if (work.has(WorkItem::Kind::Menu)) {
             status(window, "Atualizar banco de dados");
-            return Next::Menu;
+            return StepResult::ReloadMenu;
         }
-        return Next::End;
+        return StepResult::Finish;
     } catch (const std::exception& e) {
         failWith(e, RunEnd::Report::Fatal, caller);
     }
-    return std::nullopt;
+    return StepResult::Ended;
 }
 
 // ---- the database update
 
-std::optional<RunSession::Next> RunSession::updateDatabase() {
+StepResult RunSession::updateDatabase() {
     using namespace database;
     const QString window = stepWindow_ = "frmAtualKRV";
     try {
@@ -462,7 +463,7 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
             const QString text = "Arquivo <krv.mdb> inválido!";
             message(box(text, Icon::None));
             end(ends(Outcome::Failed, text));
-            return std::nullopt;
+            return StepResult::Ended;
         }
 
         // Copies a killed run left would otherwise stay in the suite's database for good.
@@ -502,19 +503,19 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
         Conexao().Execute(bookkeepingStatement(values.VersaoBD, Conexao().backslashEscapes()));
         line("Análise concluída!");
         if (work.has(WorkItem::Kind::Menu))
-            return Next::Menu;
-        return Next::End;
+            return StepResult::ReloadMenu;
+        return StepResult::Finish;
     } catch (const std::exception& e) {
         failWith(e, RunEnd::Report::Runtime);
     }
-    return std::nullopt;
+    return StepResult::Ended;
 }
 
 // ---- the menu reload
 
 namespace {} // namespace
 
-bool RunSession::reloadMenu() {
+StepResult RunSession::reloadMenu() {
     using namespace database;
     const QString caller = "Programa: frmAtualMenu\r\nRotina: Processa";
     stepWindow_.clear();
@@ -545,10 +546,10 @@ bool RunSession::reloadMenu() {
         record::menuReloaded();
     } catch (const std::exception& e) {
         failWith(e, RunEnd::Report::Fatal, caller, err::Database);
-        return false;
+        return StepResult::Ended;
     }
     message(box("Arquivo atualizado com sucesso!", Icon::Information, "Concluído!"));
-    return true;
+    return StepResult::Finish;
 }
 
 // ---- the end of a run
@@ -573,11 +574,11 @@ void removeUpdateFolder(const QString& folder) {
 
 } // namespace
 
-void RunSession::finish() {
-    finish(stepWindow_);
+StepResult RunSession::finish() {
+    return finish(stepWindow_);
 }
 
-void RunSession::finish(const QString& statusWindow) {
+StepResult RunSession::finish(const QString& statusWindow) {
     if (!statusWindow.isEmpty())
         status(statusWindow, "Removendo temporários");
     platform::yield();
@@ -587,19 +588,20 @@ void RunSession::finish(const QString& statusWindow) {
                                  : "Nenhuma atualização realizada!",
                 Icon::Information));
     end(ends(values.Atualizou ? Outcome::Updated : Outcome::NothingToDo));
+    return StepResult::Ended;
 }
 
 // ---- the directory run
 
-bool RunSession::chooseFolder(const QString& folder) {
+StepResult RunSession::chooseFolder(const QString& folder) {
     if (!holdsUpdateFiles(folder)) {
         const QString text = "Arquivos de atualização não encontrados no diretório informado!";
         message(box(text, Icon::Information));
         waitForPerson(ends(Outcome::Failed, text));
-        return false;
+        return StepResult::WaitsForPerson;
     }
     values.DirOrigem = folder;
-    return true;
+    return StepResult::ApplyFolder;
 }
 
 namespace {
@@ -615,7 +617,7 @@ void copyReplacing(const QString& from, const QString& to) {
 
 } // namespace
 
-std::optional<RunSession::Next> RunSession::applyFolder() {
+StepResult RunSession::applyFolder() {
     const QString window = stepWindow_ = "frmProcDir";
     const QString caller = "Programa: frmProcDir\r\nRotina: Processa";
     const QString origin = values.DirOrigem;
@@ -690,7 +692,7 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                 const QString text = "Arquivo <krv.mdb> inválido!";
                 message(box(text, Icon::Critical));
                 end(ends(Outcome::Failed, text));
-                return std::nullopt;
+                return StepResult::Ended;
             }
             values.VersaoBD = numero.first().text("CodAtu");
             // A version that could not be read makes the update due.
@@ -704,7 +706,7 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                 file.close();
                 dropUncheckedMenuFile(folder, {});
                 copyReplacing(mdb, updatePath(WorkItem::Kind::Database));
-                return Next::Database;
+                return StepResult::UpdateDatabase;
             }
         }
         message(box(values.Atualizou ? "Atualização concluída com sucesso!"
@@ -714,7 +716,7 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
     } catch (const std::exception& e) {
         failWith(e, RunEnd::Report::Fatal, caller);
     }
-    return std::nullopt;
+    return StepResult::Ended;
 }
 
 } // namespace krv::runs

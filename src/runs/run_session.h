@@ -5,16 +5,17 @@
 // told, and `--unattended` drives it directly.
 //
 //   Internet:  start -> logIn -> check -> (terms) -> fetch -> [updateDatabase] -> [reloadMenu]
-//              -> finish
+//              -> finish;  check -> replaceAssistant -> (hand-over to Movrin)
 //   directory: start -> chooseFolder -> applyFolder -> [updateDatabase] -> finish
 //
-// A step that ends the run tells the observer `ended` (a window observer ends the program
-// there) and returns false or nothing; a step that stops where a person must act tells
-// `waitsForPerson`.
+// Every step returns the step that follows (runs/step_result.h). A step that ends the run
+// tells the observer `ended` (a window observer ends the program there) and returns Ended; a
+// step that stops where a person must act tells `waitsForPerson` and returns WaitsForPerson.
 #include "platform/krv_error.h"
 #include "runs/fetch_item.h"
 #include "runs/installed_versions.h"
 #include "runs/run_outcome.h"
+#include "runs/step_result.h"
 #include "runs/version_check.h"
 #include "runs/work_list.h"
 
@@ -65,40 +66,39 @@ public:
 
     // ---- the steps
     // The backup warning, the suite's folders and database, the run lock, the update record.
-    bool start();
+    StepResult start();
     // Reads port.cfg into Porta.
     void readPort();
     // Logs user in through inet (its port from Porta); remember stores the login.
-    bool logIn(protocol::Inet& inet, const QString& user, const QString& password, bool remember);
+    StepResult logIn(protocol::Inet& inet, const QString& user, const QString& password,
+                     bool remember);
     // Why the last login could not reach the server securely; empty when it could.
     QString tlsFailure;
 
-    enum class Check { Due, NothingToDo, Assistant, Failed };
     // The version list: the work list, the history of the due work, or a newer assistant.
-    Check check(const protocol::Inet& inet);
+    StepResult check(const protocol::Inet& inet);
     // The terms were not accepted: the run ends with nothing changed.
-    void refuseTerms();
+    StepResult refuseTerms();
     // Fetches and checks the newer assistant's archive the check found, and keeps the one it
-    // replaces; true when Movrin may take over (navigation's hand-over), else the run ended.
-    bool replaceAssistant();
+    // replaces; HandOver when Movrin may take over (navigation's hand-over).
+    StepResult replaceAssistant();
 
-    enum class Next { Database, Menu, End };
     // Fetches, checks and logs every file of the work list and unpacks the archives.
-    std::optional<Next> fetch();
+    StepResult fetch();
     // The database update from the update folder's krv.mdb.
-    std::optional<Next> updateDatabase();
+    StepResult updateDatabase();
     // The menu reload from the update folder's mnusis_cs.krv.
-    bool reloadMenu();
+    StepResult reloadMenu();
     // The end of every run: the update folder removed, the outcome told. "Removendo
     // temporários" is told as a status of the window of the step before (none after the menu
     // reload, whose window has no status line), or of statusWindow (none when empty).
-    void finish();
-    void finish(const QString& statusWindow);
+    StepResult finish();
+    StepResult finish(const QString& statusWindow);
 
-    // The folder of a directory run; false when it holds no update files.
-    bool chooseFolder(const QString& folder);
+    // The folder of a directory run; WaitsForPerson when it holds no update files.
+    StepResult chooseFolder(const QString& folder);
     // Unpacks the folder's archives and brings its update file into the update folder.
-    std::optional<Next> applyFolder();
+    StepResult applyFolder();
 
     // ---- reports
     void status(const QString& window, const QString& text);

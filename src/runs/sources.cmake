@@ -1,5 +1,6 @@
 target_sources(krv_core PRIVATE
   runs/frm_proc.cpp
+  runs/next_window.cpp
   runs/frm_atual_krv.cpp
   runs/frm_atual_menu.cpp
   runs/fetch_update_file.cpp

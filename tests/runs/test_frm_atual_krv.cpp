@@ -444,7 +444,7 @@ TEST_F(AtualKRVWindow, TheSessionAsksItsObserverAboutAChangeOfStoredValues) {
         for (const auto& l : tap.lines())
             EXPECT_NE(l.kind, "show");
         if (answer == platform::Answer::No) {
-            EXPECT_EQ(next, std::nullopt);
+            EXPECT_EQ(next, runs::StepResult::Ended);
             ASSERT_TRUE(seen.end.has_value());
             EXPECT_EQ(seen.end->outcome, Outcome::Failed);
             EXPECT_EQ(seen.end->report, RunEnd::Report::Runtime);
@@ -452,7 +452,7 @@ TEST_F(AtualKRVWindow, TheSessionAsksItsObserverAboutAChangeOfStoredValues) {
             EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghij");
             EXPECT_EQ(ultAtualizacao(), "000131");
         } else {
-            EXPECT_EQ(next, RunSession::Next::End);
+            EXPECT_EQ(next, runs::StepResult::Finish);
             EXPECT_FALSE(seen.end.has_value());
             EXPECT_EQ(seen.lines.value(seen.lines.size() - 1), "Análise concluída!");
             EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");

@@ -165,23 +165,23 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
     struct Case {
         const char* name;
         QStringList entries;
-        std::optional<runs::RunSession::Next> next;
+        runs::StepResult next;
         runs::Outcome outcome;
         runs::RunEnd::Report report;
     } cases[] = {
         {"two files",
          {"leiame.txt", "PACOTE.ZIP"},
-         runs::RunSession::Next::End,
+         runs::StepResult::Finish,
          runs::Outcome::Updated,
          runs::RunEnd::Report::Message},
         {"a file the server lacks",
          {"falta.zip"},
-         std::nullopt,
+         runs::StepResult::Ended,
          runs::Outcome::Failed,
          runs::RunEnd::Report::Fatal},
         {"an update file that is none",
          {"krv.mdb"},
-         runs::RunSession::Next::Database,
+         runs::StepResult::UpdateDatabase,
          runs::Outcome::Failed,
          runs::RunEnd::Report::Runtime},
     };
@@ -198,10 +198,10 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
         HookTap tap;
         const auto next = run.fetch();
         EXPECT_EQ(next, c.next);
-        if (next == runs::RunSession::Next::End)
+        if (next == runs::StepResult::Finish)
             run.finish();
-        if (next == runs::RunSession::Next::Database)
-            EXPECT_EQ(run.updateDatabase(), std::nullopt);
+        if (next == runs::StepResult::UpdateDatabase)
+            EXPECT_EQ(run.updateDatabase(), runs::StepResult::Ended);
         run.observe(nullptr);
         ASSERT_TRUE(seen.end.has_value());
         EXPECT_EQ(seen.end->outcome, c.outcome);

@@ -197,10 +197,11 @@ TEST_F(DirectoryRun, TheSessionAppliesAFolderWithoutAWindow) {
         updatekrv::DirSis = suite.folder();
         SessionRecorder seen;
         run.observe(&seen);
-        const bool chosen = run.chooseFolder(c.folder);
+        const bool chosen = run.chooseFolder(c.folder) == runs::StepResult::ApplyFolder;
         EXPECT_EQ(chosen, c.chosen);
         if (chosen) {
-            EXPECT_EQ(run.applyFolder(), std::nullopt); // ended: nothing for the database
+            // ended: nothing for the database
+            EXPECT_EQ(run.applyFolder(), runs::StepResult::Ended);
         }
         run.observe(nullptr);
         ASSERT_TRUE(seen.end.has_value());
