@@ -57,11 +57,6 @@ QSet<QString> copyLosses(Connection& conexao, const QList<SyncStep>& plan,
 
 } // namespace
 
-DataChangePolicy& dataChangePolicy() {
-    static DataChangePolicy policy = DataChangePolicy::Ask;
-    return policy;
-}
-
 QString lossRefusal(const QList<ColumnLoss>& losses) {
     QStringList parts;
     for (const ColumnLoss& loss : losses)

@@ -172,9 +172,9 @@ void runUnattended(const CommandLine& options) {
     if (!directory && user.isEmpty())
         endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
     // Nobody can be asked: a change of stored values is refused unless allowed beforehand.
-    database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
-                                                           : database::DataChangePolicy::Refuse;
     runs::RunSession& run = runs::session();
+    run.dataChange = options.allowDataChange ? database::DataChangePolicy::Allow
+                                             : database::DataChangePolicy::Refuse;
     run.unattended = true;
     run.observe(&observer());
     platform::setEndHandler([](int code) {

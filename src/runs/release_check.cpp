@@ -118,6 +118,10 @@ void clearAfterFailure(const QString& folder) {
     QDir().rmdir(folder);
 }
 
+void reset() {
+    state() = State{};
+}
+
 const manifest::Manifest* current() {
     return state().manifest ? &*state().manifest : nullptr;
 }

@@ -54,7 +54,10 @@ void RunSession::reset() {
     assistant.reset();
     installed = {};
     unattended = false;
+    dataChange = database::DataChangePolicy::Ask;
     ownsUpdateFolder_ = true;
+    record::reset();
+    release::reset();
     tlsFailure.clear();
     stepWindow_.clear();
     lastMessage_.clear();
@@ -485,7 +488,7 @@ StepResult RunSession::updateDatabase() {
         view.line = [&](const QString& text) { line(text); };
         view.executed = &record::statement;
         SafeUpdateOptions options;
-        options.policy = dataChangePolicy();
+        options.policy = dataChange;
         options.ask = [&](const QList<ColumnLoss>& losses) {
             return message({"Atenção!", lossQuestion(losses), Buttons::YesNo, Icon::Question,
                             Answer::No}) == Answer::Yes;

@@ -11,6 +11,7 @@
 // Every step returns the step that follows (runs/step_result.h). A step that ends the run
 // tells the observer `ended` (a window observer ends the program there) and returns Ended; a
 // step that stops where a person must act tells `waitsForPerson` and returns WaitsForPerson.
+#include "database/safe_update.h"
 #include "platform/krv_error.h"
 #include "runs/fetch_item.h"
 #include "runs/installed_versions.h"
@@ -60,6 +61,9 @@ public:
     Fetcher fetchFile;
     // Nobody watches the run (--unattended).
     bool unattended = false;
+    // A change that alters stored values: asked with somebody at the screen; unattended runs
+    // refuse it, or allow it with --allow-data-change.
+    database::DataChangePolicy dataChange = database::DataChangePolicy::Ask;
 
     // Back to a fresh start (tests run several runs in one process).
     void reset();

@@ -246,6 +246,10 @@ void checkpoint(const QString& milestone = {}) {
 
 } // namespace
 
+void reset() {
+    state() = State{};
+}
+
 void begin() {
     State& s = state();
     if (s.begun)
@@ -257,8 +261,15 @@ void begin() {
     markInterrupted(updatekrv::DirSis);
     checkpoint();
     setBeforeReplacing(&kept::beforeReplacing);
+    // Once a process, whichever run (after a reset) is the one that ends it.
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
     platform::atProgramEnd([](int code) {
         try {
+            if (!state().begun)
+                return;
             // A run that failed while fetching: what it fetched so far stays in the folder.
             if (code != 0 && !state().filesHashed)
                 hashUpdateFolder(state());

@@ -16,6 +16,9 @@ namespace krv::runs::record {
 // the writing of the record at the program's end.
 void begin();
 
+// Forgets this process's run (tests run several runs in one process).
+void reset();
+
 // A statement about to be executed on the suite's database, and the end of those statements.
 void statement(const QString& sql);
 void statementsDone();

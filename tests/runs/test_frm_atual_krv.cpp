@@ -319,9 +319,9 @@ protected:
         Conexao().Open(1, suite.db().connectionString());
         if (lenient)
             Conexao().Execute("set session sql_mode = ''");
-        dataChangePolicy() = policy;
+        session().dataChange = policy;
         const int code = run();
-        dataChangePolicy() = DataChangePolicy::Ask;
+        session().dataChange = DataChangePolicy::Ask;
         return code;
     }
     QStringList copies() {

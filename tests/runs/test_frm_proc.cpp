@@ -200,8 +200,9 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
         EXPECT_EQ(next, c.next);
         if (next == runs::StepResult::Finish)
             run.finish();
-        if (next == runs::StepResult::UpdateDatabase)
+        if (next == runs::StepResult::UpdateDatabase) {
             EXPECT_EQ(run.updateDatabase(), runs::StepResult::Ended);
+        }
         run.observe(nullptr);
         ASSERT_TRUE(seen.end.has_value());
         EXPECT_EQ(seen.end->outcome, c.outcome);
@@ -229,9 +230,10 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
                 << run.lastMessage().toStdString();
         }
         // A failed run keeps only the parts of downloads a later one resumes.
-        if (c.outcome == runs::Outcome::Failed)
+        if (c.outcome == runs::Outcome::Failed) {
             EXPECT_TRUE(QDir(root_.path() + "/update").entryList(QDir::Files).isEmpty())
                 << QDir(root_.path() + "/update").entryList(QDir::Files).join(' ').toStdString();
+        }
     }
 }
 
