@@ -34,6 +34,22 @@ QStringList updateLogLines(const QString& suiteFolder) {
         .split('\n', Qt::SkipEmptyParts);
 }
 
+void expectHandedOver(const RunResult& r, const QString& suiteFolder, const QString& archive) {
+    const auto started = r.of("run");
+    ASSERT_EQ(started.size(), 1) << r.transcriptText().toStdString();
+    EXPECT_EQ(started[0].fields, QStringList({suiteFolder + "/movrin", "-/update/" + archive}));
+}
+
+QString installAssistant(const QString& folder) {
+    const QString zelvor = folder + "/zelvor";
+    for (const auto& [from, to] :
+         {std::pair{zelvorBinary(), zelvor}, {movrinBinary(), folder + "/movrin"}}) {
+        EXPECT_TRUE(QFile::copy(from, to)) << to.toStdString();
+        QFile::setPermissions(to, QFile::permissions(from));
+    }
+    return zelvor;
+}
+
 QString directoryScript(const QString& folder) {
     return "click frmSel.SSCommand2\ntype frmDir.txtDir " + folder + "\nclick frmDir.cmdOK\n";
 }
