@@ -183,7 +183,12 @@ StepResult RunSession::start() {
     }
     ownsUpdateFolder_ = true;
     values.Atualizou = false;
-    record::begin();
+    record::begin([this] {
+        return record::RunFacts{values.UsuarioAtual,
+                                !values.DirOrigem.isEmpty() ? values.DirOrigem
+                                                            : protocol::baseUrl(),
+                                values.Atualizou, lastMessage_};
+    });
     return StepResult::ChooseSource;
 }
 

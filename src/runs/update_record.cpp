@@ -11,7 +11,6 @@
 #include "runs/installed_versions.h"
 #include "runs/kept_files.h"
 #include "runs/mod_add_zip.h"
-#include "runs/run_session.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -89,6 +88,7 @@ struct State {
     QList<KeptEntry> kept;
     QJsonValue keptMenu; // null until the menu's rows are kept
     QList<VersionEntry> offered, held;
+    std::function<RunFacts()> facts;
 };
 
 State& state() {
@@ -250,11 +250,12 @@ void reset() {
     state() = State{};
 }
 
-void begin() {
+void begin(std::function<RunFacts()> facts) {
     State& s = state();
     if (s.begun)
         return;
     s.begun = true;
+    s.facts = std::move(facts);
     s.start = QDateTime::currentDateTime();
     s.clock.start();
     s.before = take();
@@ -439,23 +440,21 @@ QJsonObject buildAt(bool running, int endCode) {
     if (!failed)
         reached = "end";
 
-    const QString source =
-        !session().values.DirOrigem.isEmpty() ? session().values.DirOrigem : protocol::baseUrl();
+    const RunFacts facts = s.facts ? s.facts() : RunFacts{};
     QString outcome = "failed";
     if (running)
         outcome = "running";
     else if (!failed)
-        outcome = session().values.Atualizou ? "updated" : "nothing to update";
+        outcome = facts.updated ? "updated" : "nothing to update";
     return QJsonObject{
         {"start", stamp(s.start)},
         {"end", stamp(QDateTime::currentDateTime())},
-        {"user", session().values.UsuarioAtual},
-        {"source", source},
+        {"user", facts.user},
+        {"source", facts.source},
         {"outcome", outcome},
         {"exit_code", running ? QJsonValue() : QJsonValue(endCode)},
         {"pid", qint64(::getpid())},
-        {"message",
-         !session().lastMessage().isEmpty() ? session().lastMessage() : platform::lastMessage()},
+        {"message", !facts.message.isEmpty() ? facts.message : platform::lastMessage()},
         {"reached", reached},
         {"files", filesJson(s)},
         {"modules", modules},
