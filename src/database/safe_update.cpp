@@ -90,11 +90,6 @@ void addForeignKey(Connection& conexao, const SyncStep& step, const LockWait& wa
 
 } // namespace
 
-DataChangePolicy& dataChangePolicy() {
-    static DataChangePolicy policy = DataChangePolicy::Ask;
-    return policy;
-}
-
 QString lossRefusal(const QList<ColumnLoss>& losses) {
     QStringList parts;
     for (const ColumnLoss& loss : losses)

@@ -16,9 +16,6 @@ class UpdateFile;
 
 // What to do when a change would alter stored values.
 enum class DataChangePolicy { Ask, Refuse, Allow };
-// The run's policy: Ask with somebody at the screen; unattended runs set Refuse, or Allow with
-// --allow-data-change.
-DataChangePolicy& dataChangePolicy();
 
 struct SafeUpdateOptions {
     // Asked (with Ask) whether the listed changes are taken knowingly.

@@ -132,7 +132,7 @@ bool frmDir::holdsUpdateFiles(const QString& folder) {
 void frmDir::cmdOK_Click() {
     runs::WindowObserver observer;
     runs::Observing observing(&observer);
-    if (!runs::session().chooseFolder(Dir1->path()))
+    if (runs::session().chooseFolder(Dir1->path()) != runs::StepResult::ApplyFolder)
         return;
     QWidget* owner = parentWidget();
     // The run window must outlive the chooser and the start window.

@@ -59,8 +59,8 @@ void frmInicio::cmdContinua_Click() {
     runs::Observing observing(&observer);
     // No second login and no edits while the server is asked; the window still repaints.
     setEnabled(false);
-    const bool ok =
-        runs::session().logIn(Inet1, txtUsuario->text(), txtSenha->text(), chkGravar->isChecked());
+    const bool ok = runs::session().logIn(Inet1, txtUsuario->text(), txtSenha->text(),
+                                          chkGravar->isChecked()) == runs::StepResult::Check;
     setEnabled(true);
     tlsFailure = runs::session().tlsFailure;
     if (ok)

@@ -63,7 +63,6 @@ int main(int argc, char** argv) {
         std::fflush(nullptr);
         ::_exit(status);
     }
-    krv::runmode::unattended = options.unattended;
     krv::runmode::now = options.now;
     krv::runmode::arguments = args;
 

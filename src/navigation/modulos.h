@@ -13,11 +13,9 @@ class frmInicio;
 
 void Modulos(frmInicio& w);
 
-// The assistant's own update: fetches and checks the assistant's archive the session's check
-// found, then hands over to Movrin (unattended: this process becomes Movrin). owner: the window
-// that owns the download window; none: the download runs without one. Returns only when the
-// run ended (a failure told to the session's observer).
-void selfUpdate(runs::RunSession& run, const runs::WorkItem& assistant, QWidget* owner);
+// The assistant's archive fetched (RunSession::replaceAssistant), Movrin takes over and this
+// program ends (unattended: this process becomes Movrin).
+[[noreturn]] void handOver(runs::RunSession& run);
 
 // The version check's decisions live with the session.
 using runs::moduleCode;

@@ -8,6 +8,7 @@
 #include "platform/settings.h"
 #include "platform/test_hook.h"
 #include "platform/unattended_output.h"
+#include "runs/run_end.h"
 #include "runs/run_session.h"
 
 #include <QCoreApplication>
@@ -92,14 +93,10 @@ platform::Answer UnattendedOutcome::message(const runs::Message& m) {
 
 void UnattendedOutcome::ended(const runs::RunEnd& end) {
     end_ = end;
-    const KrvError error(end.errorNumber, end.errorText, end.errorLine);
-    if (end.report == runs::RunEnd::Report::Fatal) {
-        showBox("Erro inesperado no sistema", fatalReportText(end.caller, error),
-                platform::Buttons::OK, platform::Icon::Critical, platform::Answer::OK);
-        OpenFile::closeAll();
-    } else if (end.report == runs::RunEnd::Report::Runtime) {
-        showBox({}, runs::runtimeReportText(error), platform::Buttons::OK, platform::Icon::Critical,
-                platform::Answer::OK);
+    if (const std::optional<runs::Message> report = runs::reportBox(end)) {
+        showBox(report->title, report->text, report->buttons, report->icon, report->defaultAnswer);
+        if (end.report == runs::RunEnd::Report::Fatal)
+            OpenFile::closeAll();
     }
 }
 
@@ -117,46 +114,50 @@ int UnattendedOutcome::status(int endCode) const {
 
 namespace {
 
-// The session's steps in the order a person would take them, up to the run's end.
+// Each step's result mapped to the call that carries it out, as a person's clicks would, up
+// to the run's end; the order of the steps is the session's.
 void runSteps(runs::RunSession& run, const CommandLine& options) {
-    const bool directory = !options.directory.isEmpty();
-    using Next = runs::RunSession::Next;
-    if (!run.start())
-        over();
-
-    std::optional<Next> next;
-    if (directory) {
-        if (!run.chooseFolder(options.directory))
-            over();
-        next = run.applyFolder();
-    } else {
-        run.readPort();
-        protocol::Inet inet;
-        if (!run.logIn(inet, platform::getSetting("atuser"), platform::getSetting("atpwd"), true))
-            over();
-        switch (run.check(inet)) {
-        case runs::RunSession::Check::Due:
+    using runs::StepResult;
+    protocol::Inet inet;
+    StepResult next = run.start();
+    for (;;) {
+        switch (next) {
+        case StepResult::ChooseSource:
+            if (!options.directory.isEmpty()) {
+                next = run.chooseFolder(options.directory);
+            } else {
+                run.readPort();
+                next = run.logIn(inet, platform::getSetting("atuser"),
+                                 platform::getSetting("atpwd"), true);
+            }
             break;
-        case runs::RunSession::Check::Assistant:
-            selfUpdate(run, *run.assistant, nullptr);
-            over();
-        case runs::RunSession::Check::NothingToDo:
-        case runs::RunSession::Check::Failed:
-            over();
+        case StepResult::Check:
+            next = run.check(inet);
+            break;
+        case StepResult::Terms:
+            next = options.acceptTerms ? run.fetch() : run.refuseTerms();
+            break;
+        case StepResult::ReplaceAssistant:
+            next = run.replaceAssistant();
+            break;
+        case StepResult::HandOver:
+            handOver(run);
+        case StepResult::ApplyFolder:
+            next = run.applyFolder();
+            break;
+        case StepResult::UpdateDatabase:
+            next = run.updateDatabase();
+            break;
+        case StepResult::ReloadMenu:
+            next = run.reloadMenu();
+            break;
+        case StepResult::Finish:
+            next = run.finish();
+            break;
+        case StepResult::Ended:
+        case StepResult::WaitsForPerson:
+            return;
         }
-        if (!options.acceptTerms) {
-            run.refuseTerms();
-            over();
-        }
-        next = run.fetch();
-    }
-    if (next == Next::Database)
-        next = run.updateDatabase();
-    if (next == Next::Menu) {
-        if (run.reloadMenu())
-            run.finish();
-    } else if (next == Next::End) {
-        run.finish();
     }
 }
 
@@ -171,9 +172,10 @@ void runUnattended(const CommandLine& options) {
     if (!directory && user.isEmpty())
         endBeforeStart(exitcode::loginRefused, kNoStoredLogin);
     // Nobody can be asked: a change of stored values is refused unless allowed beforehand.
-    database::dataChangePolicy() = options.allowDataChange ? database::DataChangePolicy::Allow
-                                                           : database::DataChangePolicy::Refuse;
     runs::RunSession& run = runs::session();
+    run.dataChange = options.allowDataChange ? database::DataChangePolicy::Allow
+                                             : database::DataChangePolicy::Refuse;
+    run.unattended = true;
     run.observe(&observer());
     platform::setEndHandler([](int code) {
         const int status = observer().status(code);
@@ -187,15 +189,7 @@ void runUnattended(const CommandLine& options) {
         runSteps(run, options);
     } catch (const std::exception& e) {
         // What escaped every step ends the run as the runtime's report would have.
-        runs::RunEnd failed;
-        failed.errorText = QString::fromLocal8Bit(e.what());
-        if (auto* k = dynamic_cast<const KrvError*>(&e)) {
-            failed.errorNumber = k->number();
-            failed.errorText = k->description();
-        }
-        failed.report = runs::RunEnd::Report::Runtime;
-        failed.programCode = 1;
-        run.end(failed);
+        run.failWith(e, runs::RunEnd::Report::Runtime);
     }
     over();
 }

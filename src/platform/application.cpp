@@ -56,19 +56,12 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 }
 
 void reportUnexpected(const std::exception& error) {
-    int number = 0;
-    QString description = QString::fromLocal8Bit(error.what());
-    if (auto* k = dynamic_cast<const KrvError*>(&error)) {
-        number = k->number();
-        description = k->description();
-    }
-    msgBox(QString("Erro em tempo de execução '%1':\r\n\r\n%2").arg(number).arg(description),
-           Buttons::OK, Icon::Critical, QString());
+    msgBox(runtimeErrorText(asKrvError(error)), Buttons::OK, Icon::Critical, QString());
     endProgram(1);
 }
 
 void reportUnexpected() {
-    msgBox("Erro em tempo de execução '0':\r\n\r\nErro desconhecido", Buttons::OK, Icon::Critical,
+    msgBox(runtimeErrorText(KrvError(0, "Erro desconhecido")), Buttons::OK, Icon::Critical,
            QString());
     endProgram(1);
 }

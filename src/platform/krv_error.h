@@ -22,6 +22,20 @@ private:
     int line_;
 };
 
+// error as the program's error: a KrvError as it is, anything else with number and its text.
+inline KrvError asKrvError(const std::exception& error, int number = 0) {
+    if (auto* k = dynamic_cast<const KrvError*>(&error))
+        return *k;
+    return KrvError(number, QString::fromLocal8Bit(error.what()));
+}
+
+// The text of the runtime's standard report of error (platform/application.h shows it).
+inline QString runtimeErrorText(const KrvError& error) {
+    return QString("Erro em tempo de execução '%1':\r\n\r\n%2")
+        .arg(error.number())
+        .arg(error.description());
+}
+
 // Error numbers of our own, in the range the original runtime left to applications.
 namespace err {
 inline constexpr int NotConnected = 3704; // operation on a connection that is not open

@@ -39,19 +39,4 @@ bool holdsUpdateFiles(const QString& folder) {
     return false;
 }
 
-QString formatInstalledVersion(const QVariant& installed) {
-    const QString t = installed.toString().trimmed();
-    bool ok = false;
-    const double value = t.toDouble(&ok);
-    if (!ok || t.isEmpty())
-        return installed.toString();
-    return text::formatZeros(std::llround(value), 6);
-}
-
-bool databaseUpdateDue(const QString& versaoBD, const std::optional<QVariant>& installed) {
-    if (!installed || installed->isNull())
-        return true;
-    return versaoBD != formatInstalledVersion(*installed);
-}
-
 } // namespace krv::runs

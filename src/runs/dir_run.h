@@ -25,13 +25,4 @@ QString firstMatch(const QString& folder, const QString& mask);
 // ignored (media are often prepared on systems that ignore it).
 bool holdsUpdateFiles(const QString& folder);
 
-// The installed database version as the comparison sees it: a number formatted "000000",
-// any other text as it is.
-QString formatInstalledVersion(const QVariant& installed);
-
-// The update is due when versaoBD differs from the installed version formatted "000000".
-// installed is empty when it could not be read (no row, a failing query, a null value):
-// the update is then attempted.
-bool databaseUpdateDue(const QString& versaoBD, const std::optional<QVariant>& installed);
-
 } // namespace krv::runs

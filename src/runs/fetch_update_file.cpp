@@ -256,6 +256,13 @@ FetchOutcome fetchThrough(FetchHost& host, const QString& url, const QString& pa
     return settle(f, path, clock);
 }
 
+WindowFetching::WindowFetching(Fetcher& fetcher, QWidget* owner) : fetcher_(fetcher) {
+    fetcher_ = [owner](const QString& heading, const QString& url, const QString& path,
+                       qint64 listedSize) {
+        return fetchUpdateFile(owner, heading, url, path, listedSize);
+    };
+}
+
 FetchOutcome fetchQuietly(const QString& url, const QString& path, qint64 listedSize) {
     // The engine alone, no widget: nobody watches, nobody may stop it.
     download::DownloadEngine dl;

@@ -25,6 +25,24 @@ struct FetchOutcome {
     qint64 received = 0, elapsedNs = 0;
 };
 
+// How a file is downloaded (heading, url, path, listed size): through a progress window set
+// by the window that shows the step, or without one (empty: fetchQuietly).
+using Fetcher = std::function<FetchOutcome(const QString& heading, const QString& url,
+                                           const QString& path, qint64 listedSize)>;
+
+// While it lives, fetcher fetches through fetchUpdateFile with a progress window owned by
+// owner; afterwards again without a window.
+class WindowFetching {
+public:
+    WindowFetching(Fetcher& fetcher, QWidget* owner);
+    ~WindowFetching() { fetcher_ = nullptr; }
+    WindowFetching(const WindowFetching&) = delete;
+    WindowFetching& operator=(const WindowFetching&) = delete;
+
+private:
+    Fetcher& fetcher_;
+};
+
 // Why a download failed, as the user reads it (Portuguese).
 QString describeFailure(const download::DownloadFailure& failure, std::int32_t errorCode);
 

@@ -4,7 +4,7 @@
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/window_support.h"
-#include "runs/frm_atual_menu.h"
+#include "runs/next_window.h"
 #include "runs/run_session.h"
 #include "runs/window_observer.h"
 
@@ -165,12 +165,9 @@ void frmAtualKRV::Atualiza() {
     };
     Observing observing(&observer);
     RunSession& run = session();
-    const std::optional<RunSession::Next> next = run.updateDatabase();
+    const StepResult next = run.updateDatabase();
     running_ = false;
-    if (next == RunSession::Next::Menu)
-        platform::form<frmAtualMenu>().show();
-    else if (next == RunSession::Next::End)
-        run.finish();
+    showNext(next, this);
 }
 
 } // namespace krv::runs

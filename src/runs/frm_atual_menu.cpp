@@ -2,6 +2,7 @@
 
 #include "platform/program.h"
 #include "platform/window_support.h"
+#include "runs/next_window.h"
 #include "runs/run_session.h"
 #include "runs/window_observer.h"
 
@@ -61,9 +62,7 @@ void frmAtualMenu::Processa() {
         }
     };
     Observing observing(&observer);
-    RunSession& run = session();
-    if (run.reloadMenu())
-        run.finish();
+    showNext(session().reloadMenu(), this);
     // A failure ended the program through the observer.
     endProgram(1);
 }

@@ -4,9 +4,8 @@
 #include "platform/forms.h"
 #include "platform/window_support.h"
 #include "runs/fetch_update_file.h"
-#include "runs/frm_atual_krv.h"
-#include "runs/frm_atual_menu.h"
 #include "runs/mod_add_zip.h"
+#include "runs/next_window.h"
 #include "runs/txt_zip.h"
 
 #include <QCloseEvent>
@@ -57,33 +56,11 @@ void frmProc::Processa() {
     showWorkList(run.work);
     observer_.showStatus = [this](const QString& text) { St(lblStatus, text); };
     Observing observing(&observer_);
-    run.fetchFile = [this](const QString& heading, const QString& url, const QString& path,
-                           qint64 listedSize) {
-        return fetchUpdateFile(this, heading, url, path, listedSize);
-    };
-    struct Quiet {
-        RunSession& run;
-        ~Quiet() { run.fetchFile = nullptr; }
-    } quiet{run};
+    const WindowFetching fetching(run.fetchFile, this);
     setCursor(Qt::WaitCursor);
-    const std::optional<RunSession::Next> next = run.fetch();
+    const StepResult next = run.fetch();
     unsetCursor();
-    if (!next)
-        return;
-    switch (*next) {
-    case RunSession::Next::Database: {
-        auto& w = form<runs::frmAtualKRV>();
-        setOwner(&w, this);
-        w.show();
-        return;
-    }
-    case RunSession::Next::Menu:
-        form<runs::frmAtualMenu>().show();
-        return;
-    case RunSession::Next::End:
-        run.finish();
-        return;
-    }
+    showNext(next, this);
 }
 
 } // namespace krv::runs

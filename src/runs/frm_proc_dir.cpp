@@ -2,8 +2,8 @@
 
 #include "platform/forms.h"
 #include "platform/window_support.h"
-#include "runs/frm_atual_krv.h"
 #include "runs/mod_add_zip.h"
+#include "runs/next_window.h"
 #include "runs/run_session.h"
 #include "runs/txt_zip.h"
 #include "runs/window_observer.h"
@@ -36,11 +36,7 @@ void frmProcDir::Processa() {
     observer.showStatus = [this](const QString& text) { St(lblStatus, text); };
     Observing observing(&observer);
     setCursor(Qt::WaitCursor);
-    if (session().applyFolder() == RunSession::Next::Database) {
-        auto& next = form<runs::frmAtualKRV>();
-        setOwner(&next, this);
-        next.show();
-    }
+    showNext(session().applyFolder(), this);
 }
 
 } // namespace krv::runs

@@ -10,6 +10,7 @@
 #include "platform/transfer.h"
 #include "runs/archive_version.h"
 #include "runs/dir_run.h"
+#include "runs/installed_versions.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -55,16 +56,6 @@ void discardFetched() {
     discardFetched();
     throw KrvError(ReleaseRefused,
                    "A atualização foi recusada: " + reason + ". Nenhuma alteração foi aplicada.");
-}
-
-// Version texts compare as numbers when both are numbers (database and menu), else as text,
-// character code by character code, as the version check does.
-bool olderThan(const QString& a, const QString& b) {
-    bool aNumber = false, bNumber = false;
-    const qulonglong x = a.toULongLong(&aNumber), y = b.toULongLong(&bNumber);
-    if (aNumber && bNumber)
-        return x < y;
-    return QString::compare(a, b, Qt::CaseSensitive) < 0;
 }
 
 QString serialFile(const QString& suiteFolder) {
@@ -130,6 +121,10 @@ void clearAfterFailure(const QString& folder) {
             QFile::remove(f.filePath());
     }
     QDir().rmdir(folder);
+}
+
+void reset() {
+    state() = State{};
 }
 
 const manifest::Manifest* current() {
@@ -278,7 +273,7 @@ StagedCheck moduleCheck(const QString& archiveName, const QString& destination) 
         if (found.isEmpty())
             return;
         const auto installed = readFixedFileInfo(destination + '/' + member);
-        if (installed && olderThan(found, formatFileVersion(*installed)))
+        if (installed && isOlder(found, formatFileVersion(*installed)))
             refuse("o arquivo " + archiveName + " traria " + member + " na versão " + found +
                    ", mais antiga que a instalada (" + formatFileVersion(*installed) + ")");
     };
@@ -294,7 +289,7 @@ void requireAssistantVersion(const QString& archiveName, const QString& path,
         refuse("o assistente do arquivo " + archiveName + " tem a versão " +
                (found.isEmpty() ? QString("(nenhuma)") : found) +
                ", mas o manifesto da versão lista a versão " + listed);
-    if (!found.isEmpty() && !installed.isEmpty() && olderThan(found, installed))
+    if (!found.isEmpty() && !installed.isEmpty() && isOlder(found, installed))
         refuse("o arquivo " + archiveName + " traria o assistente na versão " + found +
                ", mais antiga que a instalada (" + installed + ")");
 }
@@ -321,7 +316,7 @@ void requireUpdateFileVersion(const QString& path, const QString& installed) {
 void requireNotOlder(const QString& entry, const QString& offered, const QString& installed) {
     if (!current() || offered.isEmpty() || installed.isEmpty())
         return;
-    if (olderThan(offered, installed))
+    if (isOlder(offered, installed))
         refuse("o arquivo " + entry + " traria a versão " + offered +
                ", mais antiga que a instalada (" + installed + ")");
 }

@@ -19,6 +19,9 @@ inline constexpr int ReleaseRefused = 35771;
 void offered(const QString& entry, const QString& version, const QString& installed = {});
 QString installedVersion(const QString& entry);
 
+// Forgets this run's release (tests run several runs in one process).
+void reset();
+
 // The release this run applies; null until one of the two below accepted one.
 const manifest::Manifest* current();
 

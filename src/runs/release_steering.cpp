@@ -79,7 +79,7 @@ bool takeRelease(RunSession& run) {
                                    d.from.toLocalTime().toString("dd/MM/yyyy 'às' HH:mm")
                              : QString("ainda não há data para esta instalação recebê-la");
     const QString text = release + " está sendo distribuída em etapas: " + when + ".";
-    if (runmode::unattended) {
+    if (run.unattended) {
         run.status("zelvor", text + " Para recebê-la agora: zelvor --unattended --now");
     } else if (run.message({"Aviso!", text + "\r\n\r\nDeseja recebê-la agora?", Buttons::YesNo,
                             Icon::Question, Answer::No}) == Answer::Yes) {

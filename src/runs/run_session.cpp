@@ -24,6 +24,7 @@
 #include "runs/mod_add_zip.h"
 #include "runs/release_check.h"
 #include "runs/release_steering.h"
+#include "runs/run_end.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -42,24 +43,6 @@ using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
 
-EntryKind entryKind(const QString& entry) {
-    const QString ext = entry.right(3).toLower();
-    if (ext == "zip")
-        return EntryKind::Archive;
-    if (ext == "mdb")
-        return EntryKind::Database;
-    if (ext == "krv")
-        return EntryKind::Menu;
-    return EntryKind::Other;
-}
-
-QStringList WorkList::files() const {
-    QStringList names;
-    for (const WorkItem& item : items)
-        names << item.file;
-    return names;
-}
-
 RunSession& session() {
     static RunSession instance;
     return instance;
@@ -70,6 +53,12 @@ void RunSession::reset() {
     work.clear();
     history.clear();
     assistant.reset();
+    installed = {};
+    unattended = false;
+    dataChange = database::DataChangePolicy::Ask;
+    ownsUpdateFolder_ = true;
+    record::reset();
+    release::reset();
     tlsFailure.clear();
     stepWindow_.clear();
     lastMessage_.clear();
@@ -101,11 +90,8 @@ void RunSession::line(const QString& text) {
 
 void RunSession::end(const RunEnd& end) {
     ended_ = end;
-    const KrvError error(end.errorNumber, end.errorText, end.errorLine);
-    if (end.report == RunEnd::Report::Fatal)
-        lastMessage_ = fatalReportText(end.caller, error);
-    else if (end.report == RunEnd::Report::Runtime)
-        lastMessage_ = runtimeReportText(error);
+    if (const std::optional<Message> report = reportBox(end))
+        lastMessage_ = report->text;
     if (observer_)
         observer_->ended(end);
 }
@@ -116,15 +102,15 @@ void RunSession::waitForPerson(const RunEnd& end) {
 }
 
 void RunSession::fail(const QString& caller, const KrvError& error) {
-    RunEnd e;
-    e.outcome = Outcome::Failed;
-    e.errorNumber = error.number();
-    e.errorText = error.description();
-    e.errorLine = error.line();
-    e.report = RunEnd::Report::Fatal;
-    e.caller = caller.isEmpty() ? QString("Programa e rotina não especificados!") : caller;
-    e.programCode = 1;
-    end(e);
+    failWith(error, RunEnd::Report::Fatal, caller);
+}
+
+void RunSession::failWith(const std::exception& error, RunEnd::Report report, const QString& caller,
+                          int number) {
+    // What was fetched is recorded first; a failed run keeps only what a later one resumes.
+    if (ownsUpdateFolder_)
+        release::clearAfterFailure(updatekrv::updateFolder());
+    end(failureEnd(error, report, caller, number));
 }
 
 void RunSession::stopped() {
@@ -177,12 +163,6 @@ bool steerRelease(RunSession& run, const QList<protocol::Record>& records) {
 
 } // namespace
 
-QString runtimeReportText(const KrvError& error) {
-    return QString("Erro em tempo de execução '%1':\r\n\r\n%2")
-        .arg(error.number())
-        .arg(error.description());
-}
-
 QString anotherRunText(const QString& folder) {
     return "Outra atualização do sistema em " + folder +
            " já está em andamento. Aguarde o término dela e tente novamente.";
@@ -198,17 +178,19 @@ void serverUnreadable(RunSession& session, const QString& what, const QString& r
 
 // ---- start
 
-bool RunSession::start() {
+StepResult RunSession::start() {
     message(box("Atenção!\r\nAntes de continuar com este processo, certifique-se de ter uma cópia "
                 "de segurança (backup) dos arquivos do sistema.",
                 Icon::Information));
     updatekrv::DirSis = platform::getSetting("DirSis", platform::programFolder());
     updatekrv::DirSisExe = platform::getSetting("DirSisExe", platform::programFolder());
+    // Until the lock is held the update folder may be another run's.
+    ownsUpdateFolder_ = false;
     if (database::AbreServer() == 1) {
         const QString text = "Não foi possível estabelecer conexão com o servidor!";
         message(box(text, Icon::Critical));
         end(ends(Outcome::Failed, text));
-        return false;
+        return StepResult::Ended;
     }
     // Taken before anything changes (the connection's repair of Config.BD before it is
     // atomic and gives the same file each time); held until the process ends.
@@ -216,11 +198,17 @@ bool RunSession::start() {
         const QString text = anotherRunText(updatekrv::DirSis);
         message(box(text, Icon::Exclamation));
         end(ends(Outcome::Locked, text));
-        return false;
+        return StepResult::Ended;
     }
+    ownsUpdateFolder_ = true;
     values.Atualizou = false;
-    record::begin();
-    return true;
+    record::begin([this] {
+        return record::RunFacts{values.UsuarioAtual,
+                                !values.DirOrigem.isEmpty() ? values.DirOrigem
+                                                            : protocol::baseUrl(),
+                                values.Atualizou, lastMessage_};
+    });
+    return StepResult::ChooseSource;
 }
 
 // ---- Internet: login, version check, terms
@@ -244,8 +232,8 @@ bool requestLogin(const protocol::Inet& inet, const QString& user, const QString
     return protocol::isWellFormed(answer.body);
 }
 
-bool RunSession::logIn(protocol::Inet& inet, const QString& user, const QString& password,
-                       bool remember) {
+StepResult RunSession::logIn(protocol::Inet& inet, const QString& user, const QString& password,
+                             bool remember) {
     const QString porta = values.Porta;
     if (!porta.isEmpty()) {
         const int port = portNumber(porta);
@@ -254,7 +242,7 @@ bool RunSession::logIn(protocol::Inet& inet, const QString& user, const QString&
                                  ") não é válida. Informe um número de 1 a 65535 em \"Config.\".";
             message(box(text, Icon::Exclamation));
             waitForPerson(ends(Outcome::Failed, text));
-            return false;
+            return StepResult::WaitsForPerson;
         }
         inet.RemotePort = port;
     }
@@ -264,37 +252,38 @@ bool RunSession::logIn(protocol::Inet& inet, const QString& user, const QString&
         const QString text = kNoSecureConnection + tlsFailure + ".";
         message(box(text, Icon::Critical));
         waitForPerson(ends(Outcome::Failed, text));
-        return false;
+        return StepResult::WaitsForPerson;
     }
     if (!ok) {
         const QString text = "Ocorreu um erro ao consultar o servidor, verifique se o usuário e a "
                              "senha estão corretos e tente novamente!";
         message(box(text, Icon::Critical));
         waitForPerson(ends(Outcome::LoginRefused, text));
-        return false;
+        return StepResult::WaitsForPerson;
     }
     if (remember) {
         platform::saveSetting("atuser", user);
         platform::saveSetting("atpwd", password);
     }
     values.UsuarioAtual = user;
-    return true;
+    return StepResult::Check;
 }
 
-RunSession::Check RunSession::check(const protocol::Inet& inet) {
+StepResult RunSession::check(const protocol::Inet& inet) {
     const protocol::ListAnswer answer = protocol::requestList(inet, protocol::versionListUrl());
     values.VersaoBD.clear();
+    installed = InstalledVersions::read();
     work.clear();
     history.clear();
     assistant.reset();
     // A list that could not be read is no proof that nothing is due.
     if (!answer.ok) {
         serverUnreadable(*this, "a lista de versões", answer.failure);
-        return Check::Failed;
+        return StepResult::Ended;
     }
     // With a key, the maker's manifest steers the release before the work list is made.
     if (signaturesRequired() && !steerRelease(*this, answer.records))
-        return Check::Failed;
+        return StepResult::Ended;
     auto due = [&](WorkItem item) {
         QString failure;
         const std::optional<HistorySection> section =
@@ -324,8 +313,8 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             item.kind = db ? WorkItem::Kind::Database : WorkItem::Kind::Menu;
             item.file = db ? "krv.mdb" : "mnusis_cs.krv";
             item.baseName.clear();
-            item.installed = db ? PegaAtBD() : PegaAtMNU();
-            if (item.installed == item.offered)
+            item.installed = db ? installed.databaseText() : installed.menuText();
+            if (!isDue(item.kind, item.installed, item.offered))
                 continue;
             if (!db && holds::leaveOut("menu", item.file, item.offered, item.installed)) {
                 work.held << item;
@@ -334,7 +323,7 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             (db ? values.VersaoBD : values.VersaoMenu) = item.offered;
             release::offered(item.file, item.offered, item.installed);
             if (!due(item))
-                return Check::Failed;
+                return StepResult::Ended;
             continue;
         }
         item.file = workListArchive(item.baseName, item.offered);
@@ -350,7 +339,7 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             message({QString(), "No Version Info available!", Buttons::OK, Icon::None});
             item.installed.clear();
         }
-        if (!sortsBefore(item.installed, item.offered))
+        if (!isDue(WorkItem::Kind::Module, item.installed, item.offered))
             continue;
         if (holds::leaveOut(*code == 0 ? "assistant" : "module", item.baseName, item.offered,
                             item.installed)) {
@@ -360,11 +349,11 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
         if (*code == 0) {
             item.kind = WorkItem::Kind::Assistant;
             assistant = item;
-            return steering::takeRelease(*this) ? Check::Assistant : Check::NothingToDo;
+            return steering::takeRelease(*this) ? StepResult::ReplaceAssistant : StepResult::Ended;
         }
         release::offered(item.file, item.offered, item.installed);
         if (!due(item))
-            return Check::Failed;
+            return StepResult::Ended;
     }
     // Decided on the work list: items due with an empty history still show the terms.
     if (work.isEmpty()) {
@@ -373,22 +362,62 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
                             : "Seu sistema não necessita de nenhuma atualização!",
                     Icon::Information));
         end(ends(putBack ? Outcome::Updated : Outcome::NothingToDo));
-        return Check::NothingToDo;
+        return StepResult::Ended;
     }
-    return steering::takeRelease(*this) ? Check::Due : Check::NothingToDo;
+    return steering::takeRelease(*this) ? StepResult::Terms : StepResult::Ended;
 }
 
-void RunSession::refuseTerms() {
+StepResult RunSession::refuseTerms() {
     end(ends(Outcome::TermsRefused));
+    return StepResult::Ended;
+}
+
+// ---- the assistant's own update
+
+StepResult RunSession::replaceAssistant() {
+    const QString caller = "Programa: frmInicio\r\nRotina: Modulos";
+    const WorkItem& item = *assistant;
+    // An assistant that still sorts before what the server offers right after replacing
+    // itself would replace itself for ever, with nobody there to notice.
+    if (unattended && qEnvironmentVariableIsSet(kReplacedWith)) {
+        fail(caller,
+             KrvError(err::Download, "O assistente acabou de ser substituído pela versão " +
+                                         qEnvironmentVariable(kReplacedWith) +
+                                         ", mas o servidor ainda oferece a versão " + item.offered +
+                                         ". A atualização do assistente foi interrompida."));
+        return StepResult::Ended;
+    }
+    const QString folder = updatekrv::updateFolder();
+    if (!QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    // Movrin runs whatever the archive holds: it is started only for the assistant the maker
+    // listed in this release, at that version, never an older one.
+    try {
+        release::offered(item.file, item.offered, item.installed);
+        if (signaturesRequired()) {
+            release::fromServer(folder);
+            release::requireListed({item.file});
+        }
+        if (!fetchVerified(fetchFile, item, "Atualizando Assistente...")) {
+            stopped();
+            return StepResult::Ended;
+        }
+        release::markApplied();
+        kept::assistantBeforeHandOver(updatePath(item.file));
+    } catch (const std::exception& e) {
+        failWith(e, RunEnd::Report::Fatal, caller);
+        return StepResult::Ended;
+    }
+    record::filesFetched();
+    return StepResult::HandOver;
 }
 
 // ---- fetch, verify, unpack
 
-std::optional<RunSession::Next> RunSession::fetch() {
+StepResult RunSession::fetch() {
     const QString window = stepWindow_ = "frmProc";
     const QString caller = "Programa: frmProc\r\nRotina: Processa";
     try {
-        bool database = false, menu = false;
         clearLeftovers(updatekrv::DirSis);
         status(window, "Criando pasta temporária");
         const QString folder = updatekrv::updateFolder();
@@ -404,28 +433,17 @@ std::optional<RunSession::Next> RunSession::fetch() {
             release::requireListed(entries);
         }
 
-        for (const QString& entry : entries) {
+        for (const WorkItem& item : work.items) {
             status(window, "Solicitando arquivo");
-            const QString path = platform::winJoin(updatekrv::DirSis, "\\update\\" + entry);
-            const QString url = protocol::fileUrl(entry);
-            const qint64 listed = release::listedSize(entry);
-            const FetchOutcome got = fetchFile
-                                         ? fetchFile("Baixando atualização...", url, path, listed)
-                                         : fetchQuietly(url, path, listed);
-            if (got.cancelled) {
+            if (!fetchVerified(fetchFile, item, "Baixando atualização...")) {
                 stopped();
-                return std::nullopt;
+                return StepResult::Ended;
             }
-            if (!got.whole)
-                throw KrvError(err::Download,
-                               "O arquivo " + entry + " não foi baixado: " + got.reason);
-            release::requireListedContent(entry, path, true);
-            if (entryKind(entry) == EntryKind::Database)
-                release::requireUpdateFileVersion(path, release::installedVersion(entry));
-            protocol::sendClientLog(values.UsuarioAtual, entry);
+            const QString path = updatePath(item.file);
+            protocol::sendClientLog(values.UsuarioAtual, item.file);
             values.Atualizou = true;
-            switch (entryKind(entry)) {
-            case EntryKind::Archive:
+            switch (item.kind) {
+            case WorkItem::Kind::Module:
                 // Signed updates unpack only once every file has passed its check, so a
                 // refused file later in the list leaves the suite as it was.
                 if (signaturesRequired()) {
@@ -435,13 +453,10 @@ std::optional<RunSession::Next> RunSession::fetch() {
                 status(window, "Descompactando arquivo");
                 Descompacta(path, "*.*", updatekrv::DirSis, 0);
                 break;
-            case EntryKind::Database:
-                database = true;
-                break;
-            case EntryKind::Menu:
-                menu = true;
-                break;
-            case EntryKind::Other:
+            case WorkItem::Kind::Database:
+            case WorkItem::Kind::Menu:
+            case WorkItem::Kind::Assistant:
+            case WorkItem::Kind::Other:
                 break;
             }
         }
@@ -454,39 +469,35 @@ std::optional<RunSession::Next> RunSession::fetch() {
                         release::moduleCheck(name, updatekrv::DirSis));
         }
         record::filesFetched();
-        if (database) {
+        if (work.has(WorkItem::Kind::Database)) {
             status(window, "Atualizar banco de dados");
-            return Next::Database;
+            return StepResult::UpdateDatabase;
         }
-        if (menu) {
+        if (work.has(WorkItem::Kind::Menu)) {
             status(window, "Atualizar banco de dados");
-            return Next::Menu;
+            return StepResult::ReloadMenu;
         }
-        return Next::End;
-    } catch (const KrvError& e) {
-        release::clearAfterFailure(updatekrv::updateFolder());
-        fail(caller, e);
+        return StepResult::Finish;
     } catch (const std::exception& e) {
-        release::clearAfterFailure(updatekrv::updateFolder());
-        fail(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
+        failWith(e, RunEnd::Report::Fatal, caller);
     }
-    return std::nullopt;
+    return StepResult::Ended;
 }
 
 // ---- the database update
 
-std::optional<RunSession::Next> RunSession::updateDatabase() {
+StepResult RunSession::updateDatabase() {
     using namespace database;
     const QString window = stepWindow_ = "frmAtualKRV";
     try {
-        UpdateFile dbAtual = openUpdateFile(
-            platform::winJoin(updatekrv::DirSis, "\\update\\krv.mdb"), kUpdateFileConnect);
+        UpdateFile dbAtual =
+            openUpdateFile(updatePath(WorkItem::Kind::Database), kUpdateFileConnect);
         if (dbAtual.query("select * from numero").empty()) {
             // Style 80 combines two icon bits, which names no single icon: none is shown.
             const QString text = "Arquivo <krv.mdb> inválido!";
             message(box(text, Icon::None));
             end(ends(Outcome::Failed, text));
-            return std::nullopt;
+            return StepResult::Ended;
         }
 
         // Copies a killed run left would otherwise stay in the suite's database for good.
@@ -508,7 +519,7 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
         view.line = [&](const QString& text) { line(text); };
         view.executed = &record::statement;
         SafeUpdateOptions options;
-        options.policy = dataChangePolicy();
+        options.policy = dataChange;
         options.ask = [&](const QList<ColumnLoss>& losses) {
             return message({"Atenção!", lossQuestion(losses), Buttons::YesNo, Icon::Question,
                             Answer::No}) == Answer::Yes;
@@ -525,32 +536,25 @@ std::optional<RunSession::Next> RunSession::updateDatabase() {
         // Only now: a run that stopped earlier leaves the old version, so the next one repeats.
         Conexao().Execute(bookkeepingStatement(values.VersaoBD, Conexao().backslashEscapes()));
         line("Análise concluída!");
-        if (platform::ordinaryFileExists(
-                platform::winJoin(updatekrv::DirSis, "\\update\\mnusis_cs.krv")))
-            return Next::Menu;
-        return Next::End;
+        if (work.has(WorkItem::Kind::Menu))
+            return StepResult::ReloadMenu;
+        return StepResult::Finish;
     } catch (const std::exception& e) {
-        RunEnd failed = ends(Outcome::Failed, QString::fromLocal8Bit(e.what()), 1);
-        if (auto* k = dynamic_cast<const KrvError*>(&e)) {
-            failed.errorNumber = k->number();
-            failed.errorText = k->description();
-        }
-        failed.report = RunEnd::Report::Runtime;
-        end(failed);
+        failWith(e, RunEnd::Report::Runtime);
     }
-    return std::nullopt;
+    return StepResult::Ended;
 }
 
 // ---- the menu reload
 
 namespace {} // namespace
 
-bool RunSession::reloadMenu() {
+StepResult RunSession::reloadMenu() {
     using namespace database;
     const QString caller = "Programa: frmAtualMenu\r\nRotina: Processa";
     stepWindow_.clear();
     try {
-        MenuFileReader file(platform::winJoin(updatekrv::DirSis, "\\update\\mnusis_cs.krv"));
+        MenuFileReader file(updatePath(WorkItem::Kind::Menu));
         const int maximum = std::max(int(std::min<qint64>(file.size(), INT_MAX)), 1);
         progress({Progress::Phase::Start, 0, maximum, {}});
 
@@ -574,15 +578,12 @@ bool RunSession::reloadMenu() {
         conexao.Execute(menuVersionUpdate(values.VersaoMenu, conexao.backslashEscapes()));
         transaction.commit();
         record::menuReloaded();
-    } catch (const KrvError& e) {
-        fail(caller, e);
-        return false;
     } catch (const std::exception& e) {
-        fail(caller, KrvError(err::Database, QString::fromLocal8Bit(e.what())));
-        return false;
+        failWith(e, RunEnd::Report::Fatal, caller, err::Database);
+        return StepResult::Ended;
     }
     message(box("Arquivo atualizado com sucesso!", Icon::Information, "Concluído!"));
-    return true;
+    return StepResult::Finish;
 }
 
 // ---- the end of a run
@@ -607,11 +608,11 @@ void removeUpdateFolder(const QString& folder) {
 
 } // namespace
 
-void RunSession::finish() {
-    finish(stepWindow_);
+StepResult RunSession::finish() {
+    return finish(stepWindow_);
 }
 
-void RunSession::finish(const QString& statusWindow) {
+StepResult RunSession::finish(const QString& statusWindow) {
     if (!statusWindow.isEmpty())
         status(statusWindow, "Removendo temporários");
     platform::yield();
@@ -621,36 +622,23 @@ void RunSession::finish(const QString& statusWindow) {
                                  : "Nenhuma atualização realizada!",
                 Icon::Information));
     end(ends(values.Atualizou ? Outcome::Updated : Outcome::NothingToDo));
+    return StepResult::Ended;
 }
 
 // ---- the directory run
 
-bool RunSession::chooseFolder(const QString& folder) {
+StepResult RunSession::chooseFolder(const QString& folder) {
     if (!holdsUpdateFiles(folder)) {
         const QString text = "Arquivos de atualização não encontrados no diretório informado!";
         message(box(text, Icon::Information));
         waitForPerson(ends(Outcome::Failed, text));
-        return false;
+        return StepResult::WaitsForPerson;
     }
     values.DirOrigem = folder;
-    return true;
+    return StepResult::ApplyFolder;
 }
 
 namespace {
-
-// The installed database version; empty when it cannot be read, which makes the update due.
-std::optional<QVariant> installedDatabaseVersion() {
-    try {
-        std::unique_ptr<database::Recordset> rs;
-        database::CriaRecordset(rs, true);
-        rs->Open("select ult_atualizacao from licensa", database::Conexao());
-        if (rs->eof())
-            return std::nullopt;
-        return rs->field(0);
-    } catch (const KrvError&) {
-        return std::nullopt;
-    }
-}
 
 void copyReplacing(const QString& from, const QString& to) {
     if (QFileInfo::exists(to) && !QFile::remove(to))
@@ -663,7 +651,7 @@ void copyReplacing(const QString& from, const QString& to) {
 
 } // namespace
 
-std::optional<RunSession::Next> RunSession::applyFolder() {
+StepResult RunSession::applyFolder() {
     const QString window = stepWindow_ = "frmProcDir";
     const QString caller = "Programa: frmProcDir\r\nRotina: Processa";
     const QString origin = values.DirOrigem;
@@ -677,6 +665,7 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
     };
     try {
         clearLeftovers(updatekrv::DirSis);
+        installed = InstalledVersions::read();
         // Every file of the medium is checked before the first one is applied, so a refused
         // file leaves the suite as it was; the medium's files are never removed.
         work.clear();
@@ -706,12 +695,9 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
             release::requireListed(names);
             for (const QString& name : names)
                 release::requireListedContent(name, platform::winJoin(origin, "\\" + name), false);
-            if (!mdbName.isEmpty()) {
-                const auto installed = installedDatabaseVersion();
+            if (!mdbName.isEmpty())
                 release::requireUpdateFileVersion(platform::winJoin(origin, "\\" + mdbName),
-                                                  installed ? formatInstalledVersion(*installed)
-                                                            : QString());
-            }
+                                                  installed.databaseText());
             release::markApplied();
         }
         // The archives are applied whatever else the medium holds: recorded before the first.
@@ -740,10 +726,11 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                 const QString text = "Arquivo <krv.mdb> inválido!";
                 message(box(text, Icon::Critical));
                 end(ends(Outcome::Failed, text));
-                return std::nullopt;
+                return StepResult::Ended;
             }
             values.VersaoBD = numero.first().text("CodAtu");
-            if (databaseUpdateDue(values.VersaoBD, installedDatabaseVersion())) {
+            // A version that could not be read makes the update due.
+            if (isDue(WorkItem::Kind::Database, installed.databaseIfRead(), values.VersaoBD)) {
                 values.Atualizou = true;
                 record::filesFound(origin, withSignatures({mdbName}));
                 status(window, "Atualizando Banco de Dados");
@@ -752,20 +739,18 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                     QDir().mkpath(folder); // a failure shows in the copy below
                 file.close();
                 dropUncheckedMenuFile(folder, {});
-                copyReplacing(mdb, platform::winJoin(updatekrv::DirSis, "\\update\\krv.mdb"));
-                return Next::Database;
+                copyReplacing(mdb, updatePath(WorkItem::Kind::Database));
+                return StepResult::UpdateDatabase;
             }
         }
         message(box(values.Atualizou ? "Atualização concluída com sucesso!"
                                      : "Nenhuma atualização realizada!",
                     Icon::Information));
         end(ends(values.Atualizou ? Outcome::Updated : Outcome::NothingToDo));
-    } catch (const KrvError& e) {
-        fail(caller, e);
     } catch (const std::exception& e) {
-        fail(caller, KrvError(0, QString::fromLocal8Bit(e.what())));
+        failWith(e, RunEnd::Report::Fatal, caller);
     }
-    return std::nullopt;
+    return StepResult::Ended;
 }
 
 } // namespace krv::runs

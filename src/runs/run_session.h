@@ -5,16 +5,20 @@
 // told, and `--unattended` drives it directly.
 //
 //   Internet:  start -> logIn -> check -> (terms) -> fetch -> [updateDatabase] -> [reloadMenu]
-//              -> finish
+//              -> finish;  check -> replaceAssistant -> (hand-over to Movrin)
 //   directory: start -> chooseFolder -> applyFolder -> [updateDatabase] -> finish
 //
-// A step that ends the run tells the observer `ended` (a window observer ends the program
-// there) and returns false or nothing; a step that stops where a person must act tells
-// `waitsForPerson`.
+// Every step returns the step that follows (runs/step_result.h). A step that ends the run
+// tells the observer `ended` (a window observer ends the program there) and returns Ended; a
+// step that stops where a person must act tells `waitsForPerson` and returns WaitsForPerson.
+#include "database/safe_update.h"
 #include "platform/krv_error.h"
-#include "runs/fetch_update_file.h"
+#include "runs/fetch_item.h"
+#include "runs/installed_versions.h"
 #include "runs/run_outcome.h"
+#include "runs/step_result.h"
 #include "runs/version_check.h"
+#include "runs/work_list.h"
 
 #include <QList>
 #include <QString>
@@ -27,34 +31,6 @@ class Inet;
 }
 
 namespace krv::runs {
-
-// What a work-list entry is, by the last three characters of its name in lower case.
-enum class EntryKind { Archive, Database, Menu, Other };
-EntryKind entryKind(const QString& entry);
-
-// One piece of work: a module's archive, the database update file, the menu file, or the
-// assistant itself, with the versions offered and installed and its file name.
-struct WorkItem {
-    enum class Kind { Module, Database, Menu, Assistant };
-    Kind kind = Kind::Module;
-    QString file;     // the work-list name: "krvsis01.32.00.zip", "krv.mdb", "mnusis_cs.krv"
-    QString baseName; // a module's base name ("krvsis"); empty for the database and menu
-    QString offered, installed;
-    int code = 0;   // the version list's module code
-    QString status; // a directory run's module: the status text while it is unpacked
-};
-
-// The work of a run, in the order it is done.
-struct WorkList {
-    QList<WorkItem> items;
-    QList<WorkItem> held; // due but held back after a rollback: shown, never applied
-    QStringList files() const;
-    bool isEmpty() const { return items.isEmpty(); }
-    void clear() {
-        items.clear();
-        held.clear();
-    }
-};
 
 // The values of one run. (The suite's folders DirSis and DirSisExe stay in
 // common/updatekrv.h: the database floor opens the suite's database from them.)
@@ -73,54 +49,60 @@ public:
     WorkList work;
     QList<HistorySection> history;     // what the due work changes, for the terms
     std::optional<WorkItem> assistant; // a newer assistant the server offers
+    InstalledVersions installed;       // as the version check or the directory run read them
 
     // Whoever observes the run; not owned. Without one the run tells nobody and every
     // question gets its default answer.
     void observe(SessionObserver* observer) { observer_ = observer; }
     SessionObserver* observer() const { return observer_; }
 
-    // How a file of the update is fetched (heading, url, path, listed size): by default
-    // without a window (runs/fetch_update_file's fetchQuietly); a window sets its own.
-    using Fetcher = std::function<FetchOutcome(const QString& heading, const QString& url,
-                                               const QString& path, qint64 listedSize)>;
+    // How the files of the update are fetched: without a window unless the window that
+    // shows the step sets one (WindowFetching).
     Fetcher fetchFile;
+    // Nobody watches the run (--unattended).
+    bool unattended = false;
+    // A change that alters stored values: asked with somebody at the screen; unattended runs
+    // refuse it, or allow it with --allow-data-change.
+    database::DataChangePolicy dataChange = database::DataChangePolicy::Ask;
 
     // Back to a fresh start (tests run several runs in one process).
     void reset();
 
     // ---- the steps
     // The backup warning, the suite's folders and database, the run lock, the update record.
-    bool start();
+    StepResult start();
     // Reads port.cfg into Porta.
     void readPort();
     // Logs user in through inet (its port from Porta); remember stores the login.
-    bool logIn(protocol::Inet& inet, const QString& user, const QString& password, bool remember);
+    StepResult logIn(protocol::Inet& inet, const QString& user, const QString& password,
+                     bool remember);
     // Why the last login could not reach the server securely; empty when it could.
     QString tlsFailure;
 
-    enum class Check { Due, NothingToDo, Assistant, Failed };
     // The version list: the work list, the history of the due work, or a newer assistant.
-    Check check(const protocol::Inet& inet);
+    StepResult check(const protocol::Inet& inet);
     // The terms were not accepted: the run ends with nothing changed.
-    void refuseTerms();
+    StepResult refuseTerms();
+    // Fetches and checks the newer assistant's archive the check found, and keeps the one it
+    // replaces; HandOver when Movrin may take over (navigation's hand-over).
+    StepResult replaceAssistant();
 
-    enum class Next { Database, Menu, End };
     // Fetches, checks and logs every file of the work list and unpacks the archives.
-    std::optional<Next> fetch();
+    StepResult fetch();
     // The database update from the update folder's krv.mdb.
-    std::optional<Next> updateDatabase();
+    StepResult updateDatabase();
     // The menu reload from the update folder's mnusis_cs.krv.
-    bool reloadMenu();
+    StepResult reloadMenu();
     // The end of every run: the update folder removed, the outcome told. "Removendo
     // temporários" is told as a status of the window of the step before (none after the menu
     // reload, whose window has no status line), or of statusWindow (none when empty).
-    void finish();
-    void finish(const QString& statusWindow);
+    StepResult finish();
+    StepResult finish(const QString& statusWindow);
 
-    // The folder of a directory run; false when it holds no update files.
-    bool chooseFolder(const QString& folder);
+    // The folder of a directory run; WaitsForPerson when it holds no update files.
+    StepResult chooseFolder(const QString& folder);
     // Unpacks the folder's archives and brings its update file into the update folder.
-    std::optional<Next> applyFolder();
+    StepResult applyFolder();
 
     // ---- reports
     void status(const QString& window, const QString& text);
@@ -131,6 +113,10 @@ public:
     void waitForPerson(const RunEnd& end);
     // The run fails with the fatal error report of caller ("Programa: ...\r\nRotina: ...").
     void fail(const QString& caller, const KrvError& error);
+    // The run fails on error, reported as report says (runs/run_end.h); the update folder
+    // keeps only the parts of downloads a later run resumes.
+    void failWith(const std::exception& error, RunEnd::Report report, const QString& caller = {},
+                  int number = 0);
     // The update stopped at the user's request (a download cancelled).
     void stopped();
     // The text of the last message told (the update record keeps it).
@@ -142,6 +128,7 @@ private:
     SessionObserver* observer_ = nullptr;
     QString stepWindow_; // the window that shows the last step's status texts
     QString lastMessage_;
+    bool ownsUpdateFolder_ = true; // false while another run may hold the suite
     std::optional<RunEnd> ended_;
 };
 
@@ -153,11 +140,11 @@ RunSession& session();
 inline const QString kNoSecureConnection =
     "Não foi possível conectar com segurança ao servidor de atualização: ";
 
+// Set for the assistant an unattended self-update started: the version it was replaced with.
+inline const char* const kReplacedWith = "ZELVOR_REPLACED_WITH";
+
 // What a second assistant on the same suite says before it ends.
 QString anotherRunText(const QString& folder);
-
-// The runtime's standard report of an error nothing else reported (platform/application.h).
-QString runtimeReportText(const KrvError& error);
 
 // The first line of port.cfg in the program folder; nothing when it cannot be read.
 std::optional<QString> readPortFile();

@@ -1,6 +1,10 @@
 target_sources(krv_core PRIVATE
   runs/fetch_update_file.cpp
   runs/run_session.cpp
+  runs/work_list.cpp
+  runs/fetch_item.cpp
+  runs/run_end.cpp
+  runs/installed_versions.cpp
   runs/version_check.cpp
   runs/update_record.cpp
   runs/kept_files.cpp
@@ -17,6 +21,7 @@ target_sources(krv_windows PRIVATE
   runs/frm_proc.cpp
   runs/frm_atual_krv.cpp
   runs/frm_atual_menu.cpp
+  runs/next_window.cpp
   runs/fetch_window.cpp
   runs/limpa_temporarios.cpp
   runs/window_observer.cpp

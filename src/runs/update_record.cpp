@@ -8,9 +8,9 @@
 #include "platform/process.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
+#include "runs/installed_versions.h"
 #include "runs/kept_files.h"
 #include "runs/mod_add_zip.h"
-#include "runs/run_session.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -31,7 +31,7 @@ namespace {
 // What the suite looks like at one moment.
 struct Snapshot {
     QMap<QString, QString> modules; // file name -> version, files with version information
-    QVariant ultAtualizacao, atmenu;
+    InstalledVersions installed;
     QVariant menuRows;
     QMap<QString, QString> tables; // name -> show create table
 };
@@ -89,6 +89,7 @@ struct State {
     QJsonValue keptMenu; // null until the menu's rows are kept
     QList<VersionEntry> offered, held;
     QMap<QString, QJsonArray> notes; // field -> entries (withdrawals, holds ended)
+    std::function<RunFacts()> facts;
 };
 
 State& state() {
@@ -108,12 +109,8 @@ QVariant scalar(const QString& sql) {
 
 Snapshot take() {
     Snapshot s;
-    const QDir dir(updatekrv::DirSis);
-    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
-        if (auto info = readFixedFileInfo(f.filePath()))
-            s.modules[f.fileName()] = formatFileVersion(*info);
-    s.ultAtualizacao = scalar("select ult_atualizacao from licensa");
-    s.atmenu = scalar("select atmenu from licensa");
+    s.modules = moduleVersions(updatekrv::DirSis);
+    s.installed = InstalledVersions::read();
     s.menuRows = scalar("select count(*) from menu");
     try {
         database::Recordset names;
@@ -250,19 +247,31 @@ void checkpoint(const QString& milestone = {}) {
 
 } // namespace
 
-void begin() {
+void reset() {
+    state() = State{};
+}
+
+void begin(std::function<RunFacts()> facts) {
     State& s = state();
     if (s.begun)
         return;
     s.begun = true;
+    s.facts = std::move(facts);
     s.start = QDateTime::currentDateTime();
     s.clock.start();
     s.before = take();
     markInterrupted(updatekrv::DirSis);
     checkpoint();
     setBeforeReplacing(&kept::beforeReplacing);
+    // Once a process, whichever run (after a reset) is the one that ends it.
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
     platform::atProgramEnd([](int code) {
         try {
+            if (!state().begun)
+                return;
             // A run that failed while fetching: what it fetched so far stays in the folder.
             if (code != 0 && !state().filesHashed)
                 hashUpdateFolder(state());
@@ -416,8 +425,10 @@ QJsonObject buildAt(bool running, int endCode) {
         if (after.tables.value(it.key()) != it.value())
             altered[it.key()] = it.value();
 
-    const bool dbChanged = !statements.isEmpty() || after.ultAtualizacao != s.before.ultAtualizacao;
-    const bool menuChanged = after.menuRows != s.before.menuRows || after.atmenu != s.before.atmenu;
+    const bool dbChanged =
+        !statements.isEmpty() || after.installed.database != s.before.installed.database;
+    const bool menuChanged =
+        after.menuRows != s.before.menuRows || after.installed.menu != s.before.installed.menu;
     QString reached = "start";
     if (!s.files.isEmpty() || !modules.isEmpty())
         reached = "files";
@@ -430,32 +441,31 @@ QJsonObject buildAt(bool running, int endCode) {
     if (!failed)
         reached = "end";
 
-    const QString source =
-        !session().values.DirOrigem.isEmpty() ? session().values.DirOrigem : protocol::baseUrl();
+    const RunFacts facts = s.facts ? s.facts() : RunFacts{};
     QString outcome = "failed";
     if (running)
         outcome = "running";
     else if (!failed)
-        outcome = session().values.Atualizou ? "updated" : "nothing to update";
+        outcome = facts.updated ? "updated" : "nothing to update";
     QJsonObject out{
         {"start", stamp(s.start)},
         {"end", stamp(QDateTime::currentDateTime())},
-        {"user", session().values.UsuarioAtual},
-        {"source", source},
+        {"user", facts.user},
+        {"source", facts.source},
         {"outcome", outcome},
         {"exit_code", running ? QJsonValue() : QJsonValue(endCode)},
         {"pid", qint64(::getpid())},
-        {"message",
-         !session().lastMessage().isEmpty() ? session().lastMessage() : platform::lastMessage()},
+        {"message", !facts.message.isEmpty() ? facts.message : platform::lastMessage()},
         {"reached", reached},
         {"files", filesJson(s)},
         {"modules", modules},
-        {"database", QJsonObject{{"ult_atualizacao",
-                                  beforeAfter(s.before.ultAtualizacao, after.ultAtualizacao)},
-                                 {"atmenu", beforeAfter(s.before.atmenu, after.atmenu)},
-                                 {"statements", statements},
-                                 {"data_copies", copies},
-                                 {"tables_before", altered}}},
+        {"database",
+         QJsonObject{{"ult_atualizacao",
+                      beforeAfter(s.before.installed.database, after.installed.database)},
+                     {"atmenu", beforeAfter(s.before.installed.menu, after.installed.menu)},
+                     {"statements", statements},
+                     {"data_copies", copies},
+                     {"tables_before", altered}}},
         {"menu_rows", beforeAfter(s.before.menuRows, after.menuRows)},
         {"manifest", s.manifest.isEmpty() ? QJsonValue() : QJsonValue(s.manifest)},
         {"kept_files", keptJson(s)},

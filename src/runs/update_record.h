@@ -8,13 +8,25 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace krv::runs::record {
 
+// What the run says of itself whenever its record is built.
+struct RunFacts {
+    QString user;         // logged in to the update server
+    QString source;       // the update server's address, or the directory run's folder
+    bool updated = false; // the run applied something
+    QString message;      // the last message told; empty: the last box shown
+};
+
 // Takes the state before anything changes; the suite's database must be open. Marks the
 // records of earlier runs cut off as interrupted, writes this run's first one and registers
-// the writing of the record at the program's end.
-void begin();
+// the writing of the record at the program's end. facts: asked each time the record is built.
+void begin(std::function<RunFacts()> facts);
+
+// Forgets this process's run (tests run several runs in one process).
+void reset();
 
 // A statement about to be executed on the suite's database, and the end of those statements.
 void statement(const QString& sql);

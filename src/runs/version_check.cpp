@@ -1,59 +1,18 @@
 #include "runs/version_check.h"
 
-#include "common/file_version.h"
-#include "common/text.h"
-#include "database/connection.h"
 #include "download/protocol.h"
-#include "platform/paths.h"
-#include "platform/program.h"
 
-#include <QFileInfo>
 #include <cmath>
 #include <limits>
-#include <memory>
 
 namespace krv::runs {
 
-namespace {
-
-// The first row's value of the one column of sql, as "000000"; empty on any failure.
-QString installedNumber(const QString& sql, const QString& column) {
-    QString result;
-    std::unique_ptr<database::Recordset> rs;
-    try {
-        database::CriaRecordset(rs, true);
-        rs->Open(sql, database::Conexao());
-        if (!rs->eof()) {
-            const QVariant v = rs->field(column);
-            const QString t = v.toString().trimmed();
-            bool ok = false;
-            const double n = t.toDouble(&ok);
-            if (v.isNull())
-                result.clear();
-            else if (ok)
-                result = text::formatZeros(std::llround(n), 6);
-            else
-                result = v.toString();
-        }
-    } catch (const std::exception&) {
-        result.clear();
-    }
-    database::CriaRecordset(rs, false);
-    return result;
-}
-
-} // namespace
-
 QString PegaAtBD() {
-    return installedNumber("select ult_atualizacao from licensa", "ult_atualizacao");
+    return InstalledVersions::read().databaseText();
 }
 
 QString PegaAtMNU() {
-    return installedNumber("select atmenu from licensa", "atmenu");
-}
-
-bool sortsBefore(const QString& installed, const QString& offered) {
-    return QString::compare(installed, offered, Qt::CaseSensitive) < 0;
+    return InstalledVersions::read().menuText();
 }
 
 std::optional<int> moduleCode(const QString& text) {
@@ -72,23 +31,6 @@ QString workListArchive(const QString& baseName, const QString& offered) {
     if (baseName.isEmpty() || name.contains('/') || name.contains('\\') || name.contains(QChar(0)))
         return {};
     return name;
-}
-
-QString programModule(const QString& baseName) {
-    const QString folder = platform::programFolder() + "/";
-    const QString path = platform::moduleFile(folder, baseName);
-    if (!platform::ordinaryFileExists(path))
-        return {};
-    return path;
-}
-
-std::optional<QString> installedModuleVersion(const QString& path) {
-    if (!platform::ordinaryFileExists(path))
-        return QString();
-    const auto info = readFixedFileInfo(path);
-    if (!info)
-        return std::nullopt;
-    return formatFileVersion(*info);
 }
 
 std::optional<HistorySection> fetchHistory(const protocol::Inet& inet, int code,

@@ -1,6 +1,8 @@
 #pragma once
 // The decisions of the version check that need no window: installed versions, how versions
 // compare, the module codes and archive names of the version list, and one module's history.
+#include "runs/installed_versions.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,10 +19,6 @@ namespace krv::runs {
 QString PegaAtBD();
 QString PegaAtMNU();
 
-// Versions compare as text, character code by character code: "01.100.00" sorts before
-// "01.31.00", and a prefix sorts first.
-bool sortsBefore(const QString& installed, const QString& offered);
-
 // A version-list module code as a whole number (rounded to the nearest, halves to even);
 // nothing when the text is not a number that fits 32 bits.
 std::optional<int> moduleCode(const QString& text);
@@ -28,13 +26,6 @@ std::optional<int> moduleCode(const QString& text);
 // The work-list name of a module's archive: base name + version + ".zip"; empty when the
 // server's texts would make it anything but a plain file name of the update folder.
 QString workListArchive(const QString& baseName, const QString& offered);
-
-// A program of the program folder by its base name; empty when it is not there.
-QString programModule(const QString& baseName);
-// The version of an installed program, "" when it has none of our version records; nothing
-// when the file carries no version information at all (the run says so, as VersaoArquivo's
-// box did, and takes it as "").
-std::optional<QString> installedModuleVersion(const QString& path);
 
 // One module's change history: its code and the records (fields 0, 1 and 2 of each).
 struct HistorySection {

@@ -1,9 +1,9 @@
 #include "runs/window_observer.h"
 
 #include "common/erro_fatal.h"
-#include "platform/application.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
+#include "runs/run_end.h"
 #include "runs/run_session.h"
 
 namespace krv::runs {
@@ -30,13 +30,11 @@ void WindowObserver::line(const QString& text) {
 }
 
 void WindowObserver::ended(const RunEnd& end) {
-    const KrvError error(end.errorNumber, end.errorText, end.errorLine);
-    if (end.report == RunEnd::Report::Fatal) {
-        QString caller = end.caller;
-        ErroFatal(caller, error);
+    if (const std::optional<Message> report = reportBox(end)) {
+        message(*report);
+        if (end.report == RunEnd::Report::Fatal)
+            OpenFile::closeAll();
     }
-    if (end.report == RunEnd::Report::Runtime)
-        platform::reportUnexpected(error);
     platform::endProgram(end.programCode);
 }
 

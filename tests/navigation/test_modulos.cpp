@@ -16,6 +16,18 @@ TEST(VersionComparison, IsByCharacterCodeNotByNumber) {
     EXPECT_FALSE(sortsBefore("01.32.00", "01.31.00"));
     EXPECT_TRUE(sortsBefore("01.31", "01.31.00")); // a prefix sorts first
     EXPECT_TRUE(sortsBefore("", "00.00.00"));      // no version read: anything is newer
+    // Modules are due when they sort before; the database and menu on any difference.
+    using Kind = runs::WorkItem::Kind;
+    EXPECT_FALSE(runs::isDue(Kind::Module, QString("01.31.00"), "01.100.00"));
+    EXPECT_TRUE(runs::isDue(Kind::Assistant, QString("01.31.00"), "01.32.00"));
+    EXPECT_TRUE(runs::isDue(Kind::Menu, QString("000005"), "000004"));
+    EXPECT_FALSE(runs::isDue(Kind::Menu, QString("000005"), "000005"));
+    EXPECT_TRUE(runs::isDue(Kind::Database, QString(), "000131"));
+    // A downgrade: numbers as numbers, anything else as text.
+    EXPECT_TRUE(runs::isOlder("131", "0132"));
+    EXPECT_FALSE(runs::isOlder("0132", "131"));
+    EXPECT_TRUE(runs::isOlder("01.31.00", "01.32.00"));
+    EXPECT_TRUE(runs::isOlder("01.100.00", "01.31.00")); // as text, not as numbers
 }
 
 TEST(ModuleCode, NumbersRoundAndAnythingElseIsSkipped) {

@@ -1,7 +1,7 @@
 // The self-update end to end: the installed zelvor (version 01.31.00 from its own record)
 // learns of a newer assistant on the reference server, downloads it, starts movrin and ends;
 // movrin replaces the executable and starts the new one, which leaves a marker.
-#include "common/release_manifest.h"
+#include "end_to_end.h"
 #include "make_zip.h"
 #include "served_folder.h"
 #include "suite_install.h"
@@ -41,13 +41,7 @@ TEST(SelfUpdate, ZelvorHandsOverToMovrinWhichStartsTheNewAssistant) {
         SCOPED_TRACE(c.name);
         SuiteInstall install;
         ASSERT_TRUE(install.db().ok());
-        const QString zelvor = install.folder() + "/zelvor";
-        const QString movrin = install.folder() + "/movrin";
-        for (const auto& [from, to] :
-             {std::pair{zelvorBinary(), zelvor}, {movrinBinary(), movrin}}) {
-            ASSERT_TRUE(QFile::copy(from, to));
-            QFile::setPermissions(to, QFile::permissions(from));
-        }
+        const QString zelvor = installAssistant(install.folder());
         const QByteArray oldAssistant = readFile(zelvor);
         QTemporaryDir markerDir;
         const QString marker = markerDir.filePath("started.txt");
@@ -79,11 +73,8 @@ TEST(SelfUpdate, ZelvorHandsOverToMovrinWhichStartsTheNewAssistant) {
         EXPECT_EQ(r.exitCode, c.exitCode) << r.output.toStdString();
         EXPECT_TRUE(r.output.contains(c.output)) << r.output.toStdString();
         if (c.args.isEmpty()) {
-            ASSERT_EQ(r.of("run").size(), 1) << r.transcriptText().toStdString();
-            EXPECT_EQ(r.of("run")[0].fields,
-                      QStringList({movrin, "-/update/zelvor01.32.00.zip",
-                                   krv::manifest::fileSha256(served.path() +
-                                                             "/atualsis/zelvor01.32.00.zip")}));
+            expectHandedOver(r, install.folder(), "zelvor01.32.00.zip",
+                             served.path() + "/atualsis/zelvor01.32.00.zip");
             // Movrin waits for its first tick before it replaces the old executable.
             for (int i = 0; i < 300 && !QFile::exists(marker); ++i)
                 QThread::msleep(50);

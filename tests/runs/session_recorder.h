@@ -2,6 +2,7 @@
 // An observer of the run session for tests: records what the run reports, answers every
 // message with its default, and ends nothing.
 #include "runs/run_outcome.h"
+#include "runs/work_list.h"
 
 #include <QStringList>
 #include <optional>
@@ -30,5 +31,20 @@ public:
         waiting = true;
     }
 };
+
+// A work item as the version check makes it for a file of these tests: the database update file,
+// the menu file, a module's archive (".zip" in any case), or a file only fetched and logged.
+inline runs::WorkItem workItem(const QString& file) {
+    using Kind = runs::WorkItem::Kind;
+    runs::WorkItem item;
+    item.file = file;
+    if (file == "krv.mdb")
+        item.kind = Kind::Database;
+    else if (file == "mnusis_cs.krv")
+        item.kind = Kind::Menu;
+    else if (!file.endsWith(".zip", Qt::CaseInsensitive))
+        item.kind = Kind::Other;
+    return item;
+}
 
 } // namespace krv::test

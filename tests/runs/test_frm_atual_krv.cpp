@@ -51,6 +51,12 @@ protected:
         options.codAtu = "000150";
         tools::buildUpdateFile(suite.updateFolder() + "/krv.mdb", reference.db(), options);
     }
+    // The next run: fresh windows, and the update file fetched again (a failed run keeps none).
+    void nextRun() {
+        fresh();
+        QDir().mkpath(suite.updateFolder());
+        buildUpdateFile();
+    }
     UpdateFile updateFile() { return openUpdateFile(suite.updateFolder() + "/krv.mdb"); }
 
     // Shows the window and activates it; the exit code, or -1 when the program did not end.
@@ -147,7 +153,7 @@ TEST_F(AtualKRVWindow, FailureIsReportedAndLeavesTheVersionForARerun) {
     // Refused in the rehearsal: not even the table before it was created.
     EXPECT_TRUE(suite.db().column("show tables like 'a1'").isEmpty());
 
-    fresh();
+    nextRun();
     updateFile().execute("update campos set type = 'int(11)' where [table] = 'b2'");
     test::HookTap rerun;
     EXPECT_EQ(run(), 0);
@@ -160,6 +166,14 @@ TEST_F(AtualKRVWindow, MenuFileHandsOverToTheMenuReload) {
     QFile menu(suite.updateFolder() + "/mnusis_cs.krv");
     ASSERT_TRUE(menu.open(QIODevice::WriteOnly));
     menu.close();
+    // The work list decides, not a menu file an earlier run left in the folder.
+    test::HookTap stale;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(stale.messages(), QStringList({"Nenhuma atualização realizada!"}));
+    nextRun();
+    ASSERT_TRUE(menu.open(QIODevice::WriteOnly));
+    menu.close();
+    runs::session().work.items << test::workItem("mnusis_cs.krv");
     test::HookTap tap;
     EXPECT_EQ(run(), -1); // the menu reload ends the run, not this window
     EXPECT_EQ(ultAtualizacao(), "000150");
@@ -289,19 +303,31 @@ protected:
         }
         return all;
     }
+    // The update file as shipped: every run fetches it again (a failed run keeps none).
+    void ship() {
+        QFile f(suite.updateFolder() + "/krv.mdb");
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        shipped_ = f.readAll();
+    }
     int runIn(bool lenient, DataChangePolicy policy) {
         fresh();
+        QDir().mkpath(suite.updateFolder());
+        QFile f(suite.updateFolder() + "/krv.mdb");
+        if (f.open(QIODevice::WriteOnly))
+            f.write(shipped_);
+        f.close();
         Conexao().Open(1, suite.db().connectionString());
         if (lenient)
             Conexao().Execute("set session sql_mode = ''");
-        dataChangePolicy() = policy;
+        session().dataChange = policy;
         const int code = run();
-        dataChangePolicy() = DataChangePolicy::Ask;
+        session().dataChange = DataChangePolicy::Ask;
         return code;
     }
     QStringList copies() {
         return QDir(suite.folder() + "/atualizacoes").entryList({"dados-*.csv"}, QDir::Files);
     }
+    QByteArray shipped_;
 };
 
 TEST_P(StoredValuesRun, AreKeptOrTheUpdateIsRefusedWhole) {
@@ -311,6 +337,7 @@ TEST_P(StoredValuesRun, AreKeptOrTheUpdateIsRefusedWhole) {
     buildUpdateFile();
     for (const QString& change : QString::fromUtf8(c.fileChange).split('\n', Qt::SkipEmptyParts))
         updateFile().execute(change);
+    ship();
     const QStringList before = everything();
 
     test::HookTap tap;
@@ -377,7 +404,7 @@ TEST_F(AtualKRVWindow, AChangeOfStoredValuesIsAskedAndNoIsTheDefault) {
         << question.join('|').toStdString();
     EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghij");
 
-    fresh();
+    nextRun();
     krv::test::queue("msgbox Yes\n");
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");
@@ -400,6 +427,8 @@ TEST_F(AtualKRVWindow, TheSessionAsksItsObserverAboutAChangeOfStoredValues) {
     };
     for (const platform::Answer answer : {platform::Answer::No, platform::Answer::Yes}) {
         SCOPED_TRACE(platform::toString(answer).toStdString());
+        if (answer == platform::Answer::Yes)
+            nextRun();
         Saying seen;
         seen.answer = answer;
         RunSession& run = session();
@@ -415,7 +444,7 @@ TEST_F(AtualKRVWindow, TheSessionAsksItsObserverAboutAChangeOfStoredValues) {
         for (const auto& l : tap.lines())
             EXPECT_NE(l.kind, "show");
         if (answer == platform::Answer::No) {
-            EXPECT_EQ(next, std::nullopt);
+            EXPECT_EQ(next, runs::StepResult::Ended);
             ASSERT_TRUE(seen.end.has_value());
             EXPECT_EQ(seen.end->outcome, Outcome::Failed);
             EXPECT_EQ(seen.end->report, RunEnd::Report::Runtime);
@@ -423,7 +452,7 @@ TEST_F(AtualKRVWindow, TheSessionAsksItsObserverAboutAChangeOfStoredValues) {
             EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghij");
             EXPECT_EQ(ultAtualizacao(), "000131");
         } else {
-            EXPECT_EQ(next, RunSession::Next::End);
+            EXPECT_EQ(next, runs::StepResult::Finish);
             EXPECT_FALSE(seen.end.has_value());
             EXPECT_EQ(seen.lines.value(seen.lines.size() - 1), "Análise concluída!");
             EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcd");
@@ -485,7 +514,7 @@ TEST_F(AtualKRVWindow, ATableHeldElsewhereEndsTheRunWithinTheWaitAndHoldsNobodyL
 
     // Once the other connection is done, the next run goes through.
     hold.exec("commit");
-    fresh();
+    nextRun();
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(ultAtualizacao(), "000150");
     hold = QSqlQuery();

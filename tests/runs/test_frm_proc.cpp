@@ -24,8 +24,6 @@
 
 using namespace krv;
 using namespace krv::test;
-using runs::EntryKind;
-using runs::entryKind;
 
 namespace {
 void writeBytes(const QString& path, const QByteArray& bytes) {
@@ -35,14 +33,19 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
 }
 } // namespace
 
-TEST(WorkListEntry, KindIsTheLastThreeCharactersInAnyCase) {
-    EXPECT_EQ(entryKind("krvsis01.32.00.zip"), EntryKind::Archive);
-    EXPECT_EQ(entryKind("PACOTE.ZIP"), EntryKind::Archive);
-    EXPECT_EQ(entryKind("krv.mdb"), EntryKind::Database);
-    EXPECT_EQ(entryKind("mnusis_cs.krv"), EntryKind::Menu);
-    EXPECT_EQ(entryKind("leiame.txt"), EntryKind::Other);
-    EXPECT_EQ(entryKind("semzip"), EntryKind::Archive); // no dot needed: only the tail counts
-    EXPECT_EQ(entryKind("ip"), EntryKind::Other);
+TEST(WorkList, HasAKindOnlyWhenAnItemOfItIsDueAndNamesItsUpdateFolderFile) {
+    updatekrv::DirSis = "/suite";
+    runs::WorkList work;
+    work.items << workItem("PACOTE.ZIP") << workItem("mnusis_cs.krv");
+    work.held << workItem("krv.mdb"); // held back: never applied
+    EXPECT_TRUE(work.has(runs::WorkItem::Kind::Module));
+    EXPECT_TRUE(work.has(runs::WorkItem::Kind::Menu));
+    EXPECT_FALSE(work.has(runs::WorkItem::Kind::Database));
+    EXPECT_EQ(work.files(), QStringList({"PACOTE.ZIP", "mnusis_cs.krv"}));
+    EXPECT_EQ(runs::updatePath(runs::WorkItem::Kind::Database), "/suite/update/krv.mdb");
+    EXPECT_EQ(runs::updatePath(runs::WorkItem::Kind::Menu), "/suite/update/mnusis_cs.krv");
+    EXPECT_EQ(runs::updatePath("PACOTE.ZIP"), "/suite/update/PACOTE.ZIP");
+    updatekrv::reset();
 }
 
 TEST(DownloadOutcome, OnlyACompleteErrorFreeFileOfTheAnnouncedSizeIsWhole) {
@@ -90,11 +93,8 @@ protected:
     }
     // Runs Processa over the entries; the program's end code (-1 when it returned).
     int run(const QStringList& entries) {
-        for (const QString& entry : entries) {
-            runs::WorkItem item;
-            item.file = entry;
-            runs::session().work.items << item;
-        }
+        for (const QString& entry : entries)
+            runs::session().work.items << workItem(entry);
         try {
             w_.Processa();
         } catch (const platform::ProgramEnded& e) {
@@ -161,23 +161,30 @@ TEST_F(InternetRunWindow, EveryEntryIsFetchedLoggedAndArchivesUnpackedWhateverTh
 TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
     makeZip(served_.path() + "/atualsis/PACOTE.ZIP", {{"sub/modulo.dll", "conteudo"}});
     served_.write("atualsis/leiame.txt", "leia-me");
+    // Whole, but not an update file: the database update fails on it.
+    served_.write("atualsis/krv.mdb", QByteArray(3 * 1024 * 1024, 'x'));
     struct Case {
         const char* name;
         QStringList entries;
-        std::optional<runs::RunSession::Next> next;
+        runs::StepResult next;
         runs::Outcome outcome;
-        int errorNumber;
+        runs::RunEnd::Report report;
     } cases[] = {
         {"two files",
          {"leiame.txt", "PACOTE.ZIP"},
-         runs::RunSession::Next::End,
+         runs::StepResult::Finish,
          runs::Outcome::Updated,
-         0},
+         runs::RunEnd::Report::Message},
         {"a file the server lacks",
          {"falta.zip"},
-         std::nullopt,
+         runs::StepResult::Ended,
          runs::Outcome::Failed,
-         err::Download},
+         runs::RunEnd::Report::Fatal},
+        {"an update file that is none",
+         {"krv.mdb"},
+         runs::StepResult::UpdateDatabase,
+         runs::Outcome::Failed,
+         runs::RunEnd::Report::Runtime},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -185,22 +192,22 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
         run.reset();
         updatekrv::DirSis = root_.path();
         run.values.UsuarioAtual = "ana";
-        for (const QString& entry : c.entries) {
-            runs::WorkItem item;
-            item.file = entry;
-            run.work.items << item;
-        }
+        for (const QString& entry : c.entries)
+            run.work.items << workItem(entry);
         SessionRecorder seen;
         run.observe(&seen);
         HookTap tap;
         const auto next = run.fetch();
         EXPECT_EQ(next, c.next);
-        if (next == runs::RunSession::Next::End)
+        if (next == runs::StepResult::Finish)
             run.finish();
+        if (next == runs::StepResult::UpdateDatabase) {
+            EXPECT_EQ(run.updateDatabase(), runs::StepResult::Ended);
+        }
         run.observe(nullptr);
         ASSERT_TRUE(seen.end.has_value());
         EXPECT_EQ(seen.end->outcome, c.outcome);
-        EXPECT_EQ(seen.end->errorNumber, c.errorNumber);
+        EXPECT_EQ(seen.end->report, c.report);
         for (const auto& l : tap.lines())
             EXPECT_NE(l.kind, "show") << trace(tap);
         EXPECT_TRUE(tap.messages().isEmpty()) << trace(tap); // no box: the observer was told
@@ -213,12 +220,20 @@ TEST_F(InternetRunWindow, TheSessionRunsTheWorkListWithoutAWindow) {
             EXPECT_EQ(seen.messages, QStringList({"Aviso!: Atualização concluída com sucesso!"}));
             EXPECT_EQ(readFile(root_.path() + "/modulo.dll"), "conteudo");
             EXPECT_FALSE(QFileInfo::exists(root_.path() + "/update"));
-        } else {
-            EXPECT_EQ(seen.end->report, runs::RunEnd::Report::Fatal);
+        } else if (c.report == runs::RunEnd::Report::Fatal) {
+            EXPECT_EQ(seen.end->errorNumber, err::Download);
             EXPECT_EQ(seen.end->caller, "Programa: frmProc\r\nRotina: Processa");
             EXPECT_TRUE(seen.end->errorText.contains("falta.zip"))
                 << seen.end->errorText.toStdString();
             EXPECT_EQ(run.lastMessage().left(8), "ATENÇÃO!");
+        } else {
+            EXPECT_TRUE(run.lastMessage().startsWith("Erro em tempo de execução '"))
+                << run.lastMessage().toStdString();
+        }
+        // A failed run keeps only the parts of downloads a later one resumes.
+        if (c.outcome == runs::Outcome::Failed) {
+            EXPECT_TRUE(QDir(root_.path() + "/update").entryList(QDir::Files).isEmpty())
+                << QDir(root_.path() + "/update").entryList(QDir::Files).join(' ').toStdString();
         }
     }
 }

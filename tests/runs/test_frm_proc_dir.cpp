@@ -56,16 +56,19 @@ TEST(DirectoryRunModules, FirstOrdinaryFileByNameMatchingTheMask) {
 }
 
 TEST(DirectoryRunDatabaseCheck, InstalledVersionIsPaddedToSixDigitsThenComparedAsText) {
-    using runs::databaseUpdateDue;
-    EXPECT_FALSE(databaseUpdateDue("000132", QVariant("132")));
-    EXPECT_TRUE(databaseUpdateDue("132", QVariant("132")));
-    EXPECT_FALSE(databaseUpdateDue("000131", QVariant("000131")));
-    EXPECT_FALSE(databaseUpdateDue("000131", QVariant(131)));
-    EXPECT_FALSE(databaseUpdateDue("1234567", QVariant("1234567")));
-    EXPECT_TRUE(databaseUpdateDue("000132", QVariant("000131")));
-    // Unreadable or null: the update is attempted.
-    EXPECT_TRUE(databaseUpdateDue("000131", std::nullopt));
-    EXPECT_TRUE(databaseUpdateDue("000131", QVariant()));
+    const auto due = [](const QString& versaoBD, const QVariant& installed) {
+        return runs::isDue(runs::WorkItem::Kind::Database,
+                           runs::InstalledVersions{installed, {}}.databaseIfRead(), versaoBD);
+    };
+    EXPECT_FALSE(due("000132", QVariant("132")));
+    EXPECT_TRUE(due("132", QVariant("132")));
+    EXPECT_FALSE(due("000131", QVariant("000131")));
+    EXPECT_FALSE(due("000131", QVariant(131)));
+    EXPECT_FALSE(due("1234567", QVariant("1234567")));
+    EXPECT_TRUE(due("000132", QVariant("000131")));
+    // Unreadable or null: the update is attempted, even one without a code of its own.
+    EXPECT_TRUE(due("000131", QVariant()));
+    EXPECT_TRUE(due("", QVariant()));
     EXPECT_EQ(runs::formatInstalledVersion(QVariant("abc")), "abc");
 }
 
@@ -194,10 +197,11 @@ TEST_F(DirectoryRun, TheSessionAppliesAFolderWithoutAWindow) {
         updatekrv::DirSis = suite.folder();
         SessionRecorder seen;
         run.observe(&seen);
-        const bool chosen = run.chooseFolder(c.folder);
+        const bool chosen = run.chooseFolder(c.folder) == runs::StepResult::ApplyFolder;
         EXPECT_EQ(chosen, c.chosen);
         if (chosen) {
-            EXPECT_EQ(run.applyFolder(), std::nullopt); // ended: nothing for the database
+            // ended: nothing for the database
+            EXPECT_EQ(run.applyFolder(), runs::StepResult::Ended);
         }
         run.observe(nullptr);
         ASSERT_TRUE(seen.end.has_value());

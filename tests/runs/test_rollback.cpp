@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "database/connection.h"
 #include "database/menu_backup.h"
+#include "end_to_end.h"
 #include "make_zip.h"
 #include "runs/holds.h"
 #include "runs/kept_files.h"
@@ -396,12 +397,7 @@ TEST_F(UpdateRollback, UndoesFilesAndMenuRefusesWhatItCannotAndHoldsTheUndoneVer
 TEST(UpdateRollbackAssistant, TheAssistantMovrinReplacedIsPutBackAndHeld) {
     SuiteInstall install;
     ASSERT_TRUE(install.db().ok());
-    const QString zelvor = install.folder() + "/zelvor";
-    for (const auto& [from, to] :
-         {std::pair{zelvorBinary(), zelvor}, {movrinBinary(), install.folder() + "/movrin"}}) {
-        ASSERT_TRUE(QFile::copy(from, to));
-        QFile::setPermissions(to, QFile::permissions(from));
-    }
+    const QString zelvor = installAssistant(install.folder());
     const QByteArray oldAssistant = readFile(zelvor);
     ServedFolder served;
     served.write("usuarios.txt", "ana\tsegredo\n");

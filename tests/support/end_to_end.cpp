@@ -1,5 +1,7 @@
 #include "end_to_end.h"
 
+#include "common/release_manifest.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -32,6 +34,24 @@ QList<QJsonObject> updateRecords(const QString& suiteFolder) {
 QStringList updateLogLines(const QString& suiteFolder) {
     return QString::fromUtf8(contentOf(suiteFolder + "/atualizacoes/atualizacoes.log"))
         .split('\n', Qt::SkipEmptyParts);
+}
+
+void expectHandedOver(const RunResult& r, const QString& suiteFolder, const QString& archive,
+                      const QString& servedCopy) {
+    const auto started = r.of("run");
+    ASSERT_EQ(started.size(), 1) << r.transcriptText().toStdString();
+    EXPECT_EQ(started[0].fields, QStringList({suiteFolder + "/movrin", "-/update/" + archive,
+                                              krv::manifest::fileSha256(servedCopy)}));
+}
+
+QString installAssistant(const QString& folder) {
+    const QString zelvor = folder + "/zelvor";
+    for (const auto& [from, to] :
+         {std::pair{zelvorBinary(), zelvor}, {movrinBinary(), folder + "/movrin"}}) {
+        EXPECT_TRUE(QFile::copy(from, to)) << to.toStdString();
+        QFile::setPermissions(to, QFile::permissions(from));
+    }
+    return zelvor;
 }
 
 QString directoryScript(const QString& folder) {

@@ -16,6 +16,15 @@ QList<QJsonObject> updateRecords(const QString& suiteFolder);
 // The lines of the suite's update log.
 QStringList updateLogLines(const QString& suiteFolder);
 
+// The run handed the assistant's archive to Movrin: it started one process, the suite's
+// movrin with "-/update/" + archive and the SHA-256 of servedCopy (the archive as served), as
+// an interactive run does.
+void expectHandedOver(const RunResult& r, const QString& suiteFolder, const QString& archive,
+                      const QString& servedCopy);
+// The built zelvor and movrin copied into folder, as installed beside the suite, so that the
+// assistant Movrin replaces is a copy; returns the copy of zelvor.
+QString installAssistant(const QString& folder);
+
 // The clicks of a person who picks "Diretório", types folder and confirms it.
 QString directoryScript(const QString& folder);
 

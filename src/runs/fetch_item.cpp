@@ -1,0 +1,27 @@
+#include "runs/fetch_item.h"
+
+#include "download/protocol.h"
+#include "platform/krv_error.h"
+#include "runs/release_check.h"
+
+namespace krv::runs {
+
+bool fetchVerified(const Fetcher& fetcher, const WorkItem& item, const QString& heading) {
+    const QString path = updatePath(item.file);
+    const QString url = protocol::fileUrl(item.file);
+    const qint64 listed = release::listedSize(item.file);
+    const FetchOutcome got =
+        fetcher ? fetcher(heading, url, path, listed) : fetchQuietly(url, path, listed);
+    if (got.cancelled)
+        return false;
+    if (!got.whole)
+        throw KrvError(err::Download, "O arquivo " + item.file + " não foi baixado: " + got.reason);
+    release::requireListedContent(item.file, path, true);
+    if (item.kind == WorkItem::Kind::Database)
+        release::requireUpdateFileVersion(path, release::installedVersion(item.file));
+    else if (item.kind == WorkItem::Kind::Assistant)
+        release::requireAssistantVersion(item.file, path, item.installed);
+    return true;
+}
+
+} // namespace krv::runs
