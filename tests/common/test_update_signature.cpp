@@ -316,6 +316,19 @@ TEST(ManifestReader, RefusesEveryMalformedManifest) {
     };
     const QByteArray file =
         "{\"name\":\"krv.mdb\",\"size\":10,\"sha256\":\"" + hash + "\",\"kind\":\"database\"}";
+    // An archive with its members, and a delta for archive (its closing bracket and the root's
+    // "deltas" field: files are the last field doc writes).
+    const QByteArray hash2(64, 'b');
+    const QByteArray module = file + ",{\"name\":\"control01.32.00.zip\",\"size\":9,\"sha256\":\"" +
+                              hash +
+                              "\",\"kind\":\"module\",\"members\":[{\"name\":\"control.exe\"," +
+                              "\"size\":20,\"sha256\":\"" + hash2 + "\"}]}";
+    const auto delta = [&](const QByteArray& archive) {
+        return "\"deltas\":[{\"name\":\"control01.31.00-01.32.00.delta\",\"archive\":" + archive +
+               ",\"size\":5,\"sha256\":\"" + hash + "\",\"algorithm\":\"zstd-patch\"," +
+               "\"window\":1048576,\"from_version\":\"01.31.00\",\"sources\":[{\"name\":" +
+               "\"control.exe\",\"size\":19,\"sha256\":\"" + hash2 + "\"}]}";
+    };
     const struct {
         const char* name;
         QByteArray json;
@@ -341,16 +354,33 @@ TEST(ManifestReader, RefusesEveryMalformedManifest) {
          false},
         {"larger than a manifest may be", doc("7", file) + QByteArray(krv::manifest::MaxBytes, ' '),
          false},
+        {"fields a newer maker added, ignored",
+         doc("7", QByteArray(file).replace("}", ",\"rollout\":{\"stage\":1}}")), true},
+        {"an archive with its members", doc("7", module + "]," + delta("\"control01.32.00.zip\"")),
+         true},
+        {"a member with a short hash", doc("7", QByteArray(module).replace(hash2, hash2.left(60))),
+         false},
+        {"a delta for an archive not listed",
+         doc("7", module + "]," + delta("\"krvsis01.32.00.zip\"")), false},
+        {"a delta without a window",
+         doc("7",
+             module + "]," +
+                 QByteArray(delta("\"control01.32.00.zip\"")).replace("\"window\":1048576,", "")),
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QString why;
         const auto m = krv::manifest::parse(c.json, &why);
         EXPECT_EQ(m.has_value(), c.accepted) << qPrintable(why);
-        if (m)
-            EXPECT_EQ(krv::manifest::parse(krv::manifest::serialize(*m))->files.first().sha256,
-                      QString::fromLatin1(hash));
-        else
+        if (m) {
+            const auto again = krv::manifest::parse(krv::manifest::serialize(*m));
+            EXPECT_EQ(again->files.first().sha256, QString::fromLatin1(hash));
+            EXPECT_EQ(again->files.last().members.size(), m->files.last().members.size());
+            ASSERT_EQ(again->deltas.size(), m->deltas.size());
+            for (const auto& d : again->deltas)
+                EXPECT_EQ(d.sources.first().size, 19);
+        } else
             EXPECT_FALSE(why.isEmpty());
     }
 }

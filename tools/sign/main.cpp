@@ -206,7 +206,7 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
         if (!isReleaseFile(name))
             continue;
         const QString path = QDir(folder).filePath(name);
-        m::Entry e{name, QFileInfo(path).size(), m::fileSha256(path), m::kindOf(name), {}};
+        m::Entry e{name, QFileInfo(path).size(), m::fileSha256(path), m::kindOf(name), {}, {}};
         e.version = carriedVersion(path, e.kind);
         const QString stated = given.take(name);
         if (!e.version.isEmpty() && !stated.isEmpty() && stated != e.version)
