@@ -5,6 +5,7 @@
 #include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/scratch_file.h"
+#include "platform/test_hook.h"
 #include "runs/update_record.h"
 
 #include <QDir>
@@ -203,6 +204,14 @@ Fetched fetchThrough(FetchHost& host, const QString& url, const QString& path, q
     qint64 resumedFrom = 0;
     dl.setUrl(url);
     dl.setSaveLocation(part);
+    // Where the tests cut a download off half-way, as a lost connection would.
+    const QMetaObject::Connection halfway = QObject::connect(
+        &dl, &download::DownLoad::RecievedBytes, [&dl, reached = false](std::int32_t n) mutable {
+            if (!reached && dl.FileSize() > 0 && qint64(n) * 2 >= dl.FileSize()) {
+                reached = true;
+                platform::hook::pausePoint("download-halfway");
+            }
+        });
     dl.GetFileInformation();
     std::int64_t size = dl.FileSize();
     host.sizeKnown(size);
@@ -231,6 +240,7 @@ Fetched fetchThrough(FetchHost& host, const QString& url, const QString& path, q
             dl.Download();
         }
     }
+    QObject::disconnect(halfway);
     Fetched f;
     f.failure = dl.Failure();
     f.resumedFrom = resumedFrom;

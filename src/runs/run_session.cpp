@@ -17,6 +17,7 @@
 #include "platform/program.h"
 #include "platform/run_lock.h"
 #include "platform/settings.h"
+#include "runs/delta_update.h"
 #include "runs/dir_run.h"
 #include "runs/holds.h"
 #include "runs/kept_files.h"
@@ -34,6 +35,7 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <map>
 
 namespace krv::runs {
 
@@ -369,7 +371,7 @@ std::optional<RunSession::Next> RunSession::fetch() {
         if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
             throw KrvError(err::FileAccess, "Não foi possível criar a pasta " + folder);
         const QStringList entries = work.files();
-        removeLeftoverParts(folder, entries);
+        removeLeftoverParts(folder, entries + delta::resumable(folder));
         dropUncheckedMenuFile(folder, entries);
         QStringList verifiedArchives;
         // With a key, the release's signed manifest decides before any file is fetched.
@@ -378,22 +380,35 @@ std::optional<RunSession::Next> RunSession::fetch() {
             release::requireListed(entries);
         }
 
+        const delta::FetchOne fetchOne = [&](const QString& name, const QString& path,
+                                             qint64 listed) {
+            const QString url = protocol::fileUrl(name);
+            return fetchFile ? fetchFile("Baixando atualização...", url, path, listed)
+                             : fetchQuietly(url, path, listed);
+        };
+        std::map<QString, std::vector<StagedMember>> rebuilt; // by archive path
         for (const QString& entry : entries) {
             status(window, "Solicitando arquivo");
             const QString path = platform::winJoin(updatekrv::DirSis, "\\update\\" + entry);
-            const QString url = protocol::fileUrl(entry);
-            const qint64 listed = release::listedSize(entry);
-            const FetchOutcome got = fetchFile
-                                         ? fetchFile("Baixando atualização...", url, path, listed)
-                                         : fetchQuietly(url, path, listed);
-            if (got.cancelled) {
-                stopped();
-                return std::nullopt;
+            // A module may come as a delta against its installed files (runs/delta_update.h).
+            delta::Attempt viaDelta = delta::forRun(entry, folder, fetchOne,
+                                                    [&](const QString& t) { status(window, t); });
+            if (!viaDelta.served) {
+                const FetchOutcome got = viaDelta.cutOff
+                                             ? *viaDelta.cutOff
+                                             : fetchOne(entry, path, release::listedSize(entry));
+                if (got.cancelled) {
+                    stopped();
+                    return std::nullopt;
+                }
+                if (!got.whole)
+                    throw KrvError(err::Download, "O arquivo " +
+                                                      (viaDelta.cutOff ? viaDelta.delta : entry) +
+                                                      " não foi baixado: " + got.reason);
+                release::requireListedContent(entry, path, true);
+            } else {
+                rebuilt[path] = std::move(viaDelta.files);
             }
-            if (!got.whole)
-                throw KrvError(err::Download,
-                               "O arquivo " + entry + " não foi baixado: " + got.reason);
-            release::requireListedContent(entry, path, true);
             if (entryKind(entry) == EntryKind::Database)
                 release::requireUpdateFileVersion(path, release::installedVersion(entry));
             protocol::sendClientLog(values.UsuarioAtual, entry);
@@ -424,8 +439,12 @@ std::optional<RunSession::Next> RunSession::fetch() {
         for (const QString& path : verifiedArchives) {
             status(window, "Descompactando arquivo");
             const QString name = QFileInfo(path).fileName();
-            Descompacta(path, "*.*", updatekrv::DirSis, 0,
-                        release::moduleCheck(name, updatekrv::DirSis));
+            if (rebuilt.count(path))
+                placeRebuilt(name, updatekrv::DirSis, rebuilt[path],
+                             release::moduleCheck(name, updatekrv::DirSis));
+            else
+                Descompacta(path, "*.*", updatekrv::DirSis, 0,
+                            release::moduleCheck(name, updatekrv::DirSis));
         }
         record::filesFetched();
         if (database) {
@@ -654,8 +673,17 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
         // Every file of the medium is checked before the first one is applied, so a refused
         // file leaves the suite as it was; the medium's files are never removed.
         work.clear();
+        // With a key, a module may come only as a delta the medium's manifest lists.
+        QStringList onlyAsDelta;
+        const bool deltas = signaturesRequired() && !firstMatch(origin, "\\*.delta").isEmpty();
+        if (deltas)
+            release::fromMedium(origin);
         for (const ModuleArchive& row : kModuleArchives) {
-            const QString found = firstMatch(origin, row.mask);
+            QString found = firstMatch(origin, row.mask);
+            if (found.isEmpty() && deltas &&
+                !(found = delta::mediumDeltaArchive(*release::current(), origin, row.mask))
+                     .isEmpty())
+                onlyAsDelta << found;
             if (!found.isEmpty() && !holds::leaveOutArchive(row.mask, found)) {
                 WorkItem item;
                 item.file = found;
@@ -679,7 +707,9 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
             release::fromMedium(origin);
             release::requireListed(names);
             for (const QString& name : names)
-                release::requireListedContent(name, platform::winJoin(origin, "\\" + name), false);
+                if (!onlyAsDelta.contains(name))
+                    release::requireListedContent(name, platform::winJoin(origin, "\\" + name),
+                                                  false);
             if (!mdbName.isEmpty()) {
                 const auto installed = installedDatabaseVersion();
                 release::requireUpdateFileVersion(platform::winJoin(origin, "\\" + mdbName),
@@ -689,7 +719,12 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
             release::markApplied();
         }
         // The archives are applied whatever else the medium holds: recorded before the first.
-        record::filesFound(origin, withSignatures(archives));
+        QStringList onMedium = archives;
+        for (const QString& name : onlyAsDelta)
+            onMedium.removeAll(name);
+        record::filesFound(origin, withSignatures(onMedium));
+        const auto rebuilt = delta::forMedium(archives, onlyAsDelta, origin,
+                                              [&](const QString& t) { status(window, t); });
         QStringList archivePaths;
         for (const WorkItem& item : work.items)
             if (item.kind == WorkItem::Kind::Module)
@@ -699,8 +734,12 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
             if (item.kind != WorkItem::Kind::Module)
                 continue;
             status(window, item.status);
-            Descompacta(platform::winJoin(origin, "\\" + item.file), "*.*", updatekrv::DirSis, 0,
-                        release::moduleCheck(item.file, updatekrv::DirSis));
+            if (rebuilt.count(item.file))
+                placeRebuilt(item.file, updatekrv::DirSis, rebuilt.at(item.file),
+                             release::moduleCheck(item.file, updatekrv::DirSis));
+            else
+                Descompacta(platform::winJoin(origin, "\\" + item.file), "*.*", updatekrv::DirSis,
+                            0, release::moduleCheck(item.file, updatekrv::DirSis));
             values.Atualizou = true;
         }
 

@@ -26,13 +26,15 @@ QByteArray ReleaseSigner::publicLine() const {
 }
 
 bool ReleaseSigner::release(const QString& folder, qint64 serial,
-                            const QMap<QString, QString>& versions, QString* output) const {
+                            const QMap<QString, QString>& versions, QString* output,
+                            const QStringList& extra) const {
     // Each call a release of its own: the folder's earlier manifest does not hold the serial.
     QFile::remove(QDir(folder).filePath(manifest::FileName));
     QStringList args{"release", dir_.filePath("krv-sign.key"), folder, "--serial",
                      QString::number(serial)};
     for (auto it = versions.begin(); it != versions.end(); ++it)
         args << "--version" << it.key() + "=" + it.value();
+    args << extra;
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(KRV_SIGN_BIN, args);
