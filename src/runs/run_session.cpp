@@ -702,6 +702,8 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
             work.items << item;
             names << mdbName;
         }
+        // The modules rebuilt from the medium's deltas, by archive.
+        std::map<QString, std::vector<StagedMember>> rebuilt;
         // With a key, the medium's signed manifest must list every file it offers, as it is.
         if (signaturesRequired() && !names.isEmpty()) {
             release::fromMedium(origin);
@@ -716,6 +718,8 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
                                                   installed ? formatInstalledVersion(*installed)
                                                             : QString());
             }
+            rebuilt = delta::forMedium(archives, onlyAsDelta, origin,
+                                       [&](const QString& t) { status(window, t); });
             release::markApplied();
         }
         // The archives are applied whatever else the medium holds: recorded before the first.
@@ -723,8 +727,6 @@ std::optional<RunSession::Next> RunSession::applyFolder() {
         for (const QString& name : onlyAsDelta)
             onMedium.removeAll(name);
         record::filesFound(origin, withSignatures(onMedium));
-        const auto rebuilt = delta::forMedium(archives, onlyAsDelta, origin,
-                                              [&](const QString& t) { status(window, t); });
         QStringList archivePaths;
         for (const WorkItem& item : work.items)
             if (item.kind == WorkItem::Kind::Module)
