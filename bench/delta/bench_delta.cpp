@@ -131,8 +131,14 @@ int main(int argc, char** argv) {
                               served + "/" + m + ".delta", &why))
             return std::fprintf(stderr, "%s\n", qPrintable(why)), 1;
         makerSeconds += clock.nsecsElapsed() / 1e9;
-        archiveBytes += QFileInfo(served + "/" + m + ".zip").size();
-        deltaBytes += QFileInfo(served + "/" + m + ".delta").size();
+        const qint64 zipped = QFileInfo(served + "/" + m + ".zip").size(),
+                     patched = QFileInfo(served + "/" + m + ".delta").size();
+        std::printf("  %s: %lld bytes, archive %lld, delta %lld (%.3f of the archive)\n",
+                    qPrintable(m), static_cast<long long>(QFileInfo(newDir + "/" + m).size()),
+                    static_cast<long long>(zipped), static_cast<long long>(patched),
+                    double(patched) / double(zipped));
+        archiveBytes += zipped;
+        deltaBytes += patched;
         newBytes += QFileInfo(newDir + "/" + m).size();
     }
 
