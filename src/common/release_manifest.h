@@ -27,8 +27,9 @@ struct Entry {
     qint64 size = 0;
     QString sha256; // 64 lower-case hex digits
     Kind kind = Kind::Other;
-    QString version;       // empty when the file carries none the maker knows of
-    QList<Member> members; // a module archive's files (release_deltas.h); may be empty
+    QString version; // empty when the file carries none the maker knows of
+    // A module archive's files (release_deltas.h); may be empty.
+    QList<Member> members;
 };
 
 struct Manifest {
