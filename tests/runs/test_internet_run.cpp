@@ -1097,6 +1097,10 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         EXPECT_FALSE(QFileInfo::exists(install_.updateFolder())) << what;
         EXPECT_EQ(downloads(archive) - archiveBefore, c.delta.isEmpty() && !c.onMedium ? 1 : 0);
         const QJsonObject bytes = rec["delta_updates"].toObject();
+        // The status line says why a delta that was fetched did not serve.
+        EXPECT_EQ(r.output.contains("Baixando o arquivo completo de " + archive),
+                  c.delta.isEmpty() && c.deltaGets > 0)
+            << what;
         if (c.delta.isEmpty()) {
             EXPECT_TRUE(judged["full_because"].toString().contains(c.fullBecause)) << what;
             EXPECT_EQ(bytes["bytes_fetched"], bytes["full_archives_bytes"]);
