@@ -110,11 +110,15 @@ void measure(int n) {
         const UpdateFile f = openUpdateFile(base);
         f.execute(
             "update campos set type = 'varchar(60)' where [table] = 't0001' and field = 'c05'");
-        f.execute("insert into campos values ('t0002','novo','int','YES','','','','')");
+        // Named columns, so that the rows stay valid when the file format grows a column.
+        const QString column = "insert into campos ([table], field, type, [null], [key], extra, "
+                               "auto) values (?, ?, 'int', 'YES', '', '', '')";
+        f.execute(column, {"t0002", "novo"});
         f.execute("update indices set column_name = 'c04' where [table] = 't0003' and "
                   "key_name = 'ix2' and seq_in_index = 2");
-        f.execute("insert into tabelas values ('nova')");
-        f.execute("insert into campos values ('nova','a','int','YES','','','','')");
+        f.execute("insert into tabelas ([table], engine, charset, collation) select 'nova', "
+                  "engine, charset, collation from tabelas where [table] = 't0001'");
+        f.execute(column, {"nova", "a"});
     }
 
     Conexao().Open(

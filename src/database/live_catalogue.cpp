@@ -15,14 +15,25 @@ QString LiveColumn::definition() const {
 
 QList<LiveColumn> liveColumns(Connection& conexao, const QString& table) {
     Recordset rs;
-    rs.Open("select column_name, column_type, character_set_name, collation_name, is_nullable "
-            "from information_schema.columns where table_schema = database() and "
+    rs.Open("select column_name, column_type, character_set_name, collation_name, is_nullable, "
+            "column_comment from information_schema.columns where table_schema = database() and "
             "table_name = " +
                 conexao.quote(table) + " order by ordinal_position",
             conexao);
     QList<LiveColumn> columns;
     for (; !rs.eof(); rs.moveNext())
-        columns << LiveColumn{rs.text(0), rs.text(1), rs.text(2), rs.text(3), rs.text(4) == "YES"};
+        columns << LiveColumn{rs.text(0),          rs.text(1), rs.text(2), rs.text(3),
+                              rs.text(4) == "YES", rs.text(5), {}};
+    // A column's own check is named after it (the server's level "Column").
+    Recordset checks;
+    checks.Open("select constraint_name, check_clause from information_schema.check_constraints "
+                "where constraint_schema = database() and level = 'Column' and table_name = " +
+                    conexao.quote(table),
+                conexao);
+    for (; !checks.eof(); checks.moveNext())
+        for (LiveColumn& c : columns)
+            if (c.name.compare(checks.text(0), Qt::CaseInsensitive) == 0)
+                c.check = checks.text(1);
     return columns;
 }
 

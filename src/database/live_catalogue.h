@@ -13,6 +13,8 @@ class Connection;
 struct LiveColumn {
     QString name, type, charset, collation; // charset and collation empty for non-text types
     bool nullable = true;
+    QString comment; // empty when none
+    QString check;   // the inline check's expression, empty when none
     // The type with the column's own character set and collation, without nullability: the
     // definition a scratch copy of the column is given.
     QString definition() const;

@@ -1,10 +1,14 @@
 #include "database/rehearsal.h"
 
 #include "database/connection.h"
+#include "database/foreign_keys.h"
+#include "database/schema_session.h"
 #include "database/schema_statements.h"
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QSet>
+#include <optional>
 
 namespace krv::database {
 
@@ -61,8 +65,11 @@ void dropLeftoverShadows(Connection& conexao) {
     QStringList quoted;
     for (const QString& name : names)
         quoted << quoteName(name);
-    if (!quoted.isEmpty())
-        conexao.Execute("drop table if exists " + quoted.join(", "));
+    if (quoted.isEmpty())
+        return;
+    // Copies may hold keys between them.
+    ForeignKeyChecksOff off(conexao);
+    conexao.Execute("drop table if exists " + quoted.join(", "));
 }
 
 void rehearse(Connection& conexao, QList<SyncStep>& plan) {
@@ -75,11 +82,50 @@ void rehearse(Connection& conexao, QList<SyncStep>& plan) {
             return;
         try {
             // One statement for all: each costs a round trip and a file removal.
+            ForeignKeyChecksOff off(conexao);
             conexao.Execute("drop table if exists " + names.join(", "));
         } catch (const KrvError&) {
             // The next run drops what is left.
         }
     };
+    // An empty copy of a live table; the copy is made once and changed by every step.
+    const auto shadowOf = [&](const QString& table) {
+        const QString key = foldName(table);
+        if (!shadows.contains(key)) {
+            const QString shadow = shadowName(int(shadows.size()) + 1);
+            conexao.Execute("create table " + quoteName(shadow) + " like " + quoteName(table));
+            shadows.insert(key, shadow);
+        }
+        return shadows.value(key);
+    };
+    // "create table ... like" copies no foreign key: a table the plan alters gets the live
+    // keys on either side of it between the copies, so that a change a key forbids is
+    // refused here too.
+    std::optional<QList<ForeignKey>> liveKeys;
+    QSet<QString> keyed, keysCopied;
+    const auto withLiveKeys = [&](const QString& table) {
+        if (keyed.contains(foldName(table)))
+            return;
+        keyed.insert(foldName(table));
+        if (!liveKeys)
+            liveKeys = liveForeignKeys(conexao.database());
+        for (const ForeignKey& k : *liveKeys) {
+            const QString id = foldName(k.table) + '\n' + foldName(k.name);
+            if (keysCopied.contains(id) ||
+                (foldName(k.table) != foldName(table) && foldName(k.parent) != foldName(table)))
+                continue;
+            keysCopied.insert(id);
+            try {
+                const QString child = shadowOf(k.table), parent = shadowOf(k.parent);
+                conexao.Execute("alter table " + quoteName(child) + " add " +
+                                k.clause(parent, false));
+            } catch (const KrvError&) {
+                // A key the copies cannot take (its parent gone, say) only makes the rehearsal
+                // less like the live run; the live run still has the server's word.
+            }
+        }
+    };
+    int triggers = 0;
     try {
         for (SyncStep& step : plan) {
             if (step.kind != SyncStep::Statement)
@@ -88,24 +134,47 @@ void rehearse(Connection& conexao, QList<SyncStep>& plan) {
             if (step.change == SyncStep::CreateTable) {
                 const QString shadow = shadowName(int(shadows.size()) + 1);
                 shadows.insert(key, shadow);
+                QString sql = retarget(step.text, step.table, shadow);
+                for (const ForeignKey& k : step.keys)
+                    sql.replace(k.clause(), k.clause(shadowOf(k.parent), false));
                 try {
-                    conexao.Execute(retarget(step.text, step.table, shadow));
+                    conexao.Execute(sql);
                 } catch (const KrvError& e) {
                     refuse(step, e);
                 }
                 continue;
             }
-            if (!shadows.contains(key)) {
-                const QString shadow = shadowName(int(shadows.size()) + 1);
-                shadows.insert(key, shadow);
-                conexao.Execute("create table " + quoteName(shadow) + " like " +
-                                quoteName(step.table));
-            }
-            const QString sql = retarget(step.text, step.table, shadows.value(key));
-            for (const Attempt& a : kAttempts) {
-                // Building an index is never a change of the metadata alone.
-                if (step.change == SyncStep::AddIndex && QString(a.algorithm) == "INSTANT")
+            if (step.change == SyncStep::CreateObject) {
+                // A view or routine changes no table; a trigger is tried on its table's copy.
+                if (step.object.kind != "TRIGGER")
                     continue;
+                const QString shadow = shadowOf(step.table);
+                try {
+                    conexao.Execute(createTriggerStatement(
+                        step.object, shadow + "_g" + QString::number(++triggers), shadow));
+                } catch (const KrvError& e) {
+                    refuse(step, e);
+                }
+                continue;
+            }
+            const QString shadow = shadowOf(step.table);
+            withLiveKeys(step.table);
+            QString sql = retarget(step.text, step.table, shadow);
+            if (step.change == SyncStep::AddForeignKey) {
+                const ForeignKey& k = step.keys.first();
+                sql = "alter table " + quoteName(shadow) + " add " +
+                      k.clause(shadowOf(k.parent), false);
+            }
+            for (const Attempt& a : kAttempts) {
+                // Building an index is never a change of the metadata alone, nor is a key.
+                const bool key = step.change == SyncStep::AddForeignKey;
+                if ((step.change == SyncStep::AddIndex || key) && QString(a.algorithm) == "INSTANT")
+                    continue;
+                // The server adds a key in place only without checking the rows; live, that
+                // is done only after they were counted.
+                std::optional<ForeignKeyChecksOff> off;
+                if (key && *a.clause != '\0')
+                    off.emplace(conexao);
                 try {
                     conexao.Execute(sql + QString::fromLatin1(a.clause));
                     step.clause = a.keepClause ? QString::fromLatin1(a.clause) : QString();

@@ -2,6 +2,7 @@
 
 #include "database/connection.h"
 #include "database/data_copy.h"
+#include "database/foreign_keys.h"
 #include "database/rehearsal.h"
 #include "database/schema_session.h"
 #include "database/schema_statements.h"
@@ -55,6 +56,38 @@ QSet<QString> copyLosses(Connection& conexao, const QList<SyncStep>& plan,
     return copied;
 }
 
+qint64 orphanCount(Connection& conexao, const ForeignKey& key) {
+    Recordset rs;
+    rs.Open(orphanCountQuery(key, true), conexao);
+    return rs.eof() ? 0 : rs.field(0).toLongLong();
+}
+
+// A key in place without the server's row check only over rows just counted clean, and the
+// rows counted again once it is there: a row written meanwhile by another connection is
+// the one thing the check off could let through.
+void addForeignKey(Connection& conexao, const SyncStep& step, const LockWait& wait,
+                   const std::function<void()>& idle) {
+    const ForeignKey& key = step.keys.first();
+    bool added = false;
+    if (!step.clause.isEmpty() && orphanCount(conexao, key) == 0) {
+        ForeignKeyChecksOff off(conexao);
+        try {
+            executeWaiting(conexao, step.text + step.clause, step.table, wait, idle);
+            added = true;
+        } catch (const KrvError& e) {
+            if (!algorithmRefused(e))
+                throw;
+        }
+    }
+    if (!added)
+        executeWaiting(conexao, step.text, step.table, wait, idle);
+    if (const qint64 orphans = orphanCount(conexao, key); orphans > 0)
+        throw KrvError(err::Database, "A chave estrangeira <" + key.name + "> " + key.describe() +
+                                          " foi criada, mas " + QString::number(orphans) +
+                                          " linha(s) gravada(s) por outra conexão durante a "
+                                          "criação não têm correspondente.");
+}
+
 } // namespace
 
 DataChangePolicy& dataChangePolicy() {
@@ -84,6 +117,7 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
                      const SafeUpdateOptions& options) {
     prepareLookups(file);
     SchemaSync sync(file, conexao, view);
+    sync.leaveOutOrphanKeys(options.policy == DataChangePolicy::Allow);
     QList<SyncStep> plan = sync.plan();
     bool changes = false;
     for (const SyncStep& step : plan)
@@ -91,6 +125,9 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
     if (!changes) {
         // Nothing to change: no scratch table, no session setting, only what is shown.
         sync.apply(plan);
+        if (options.keyLeftOut)
+            for (const QString& key : sync.keysLeftOut())
+                options.keyLeftOut(key);
         return;
     }
 
@@ -121,6 +158,8 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
         const bool lenient = step.change == SyncStep::ModifyColumn &&
                              knowingly.contains(lossKey(step.table, step.column));
         // Taken knowingly: the server converts as it would have without the check.
+        if (step.change == SyncStep::AddForeignKey)
+            return addForeignKey(conexao, step, wait, options.idle);
         if (lenient)
             session.setMode(SessionScope::Lenient);
         try {
@@ -134,6 +173,9 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
         if (lenient)
             session.setMode(SessionScope::Strict);
     });
+    if (options.keyLeftOut)
+        for (const QString& key : sync.keysLeftOut())
+            options.keyLeftOut(key);
 }
 
 } // namespace krv::database

@@ -27,6 +27,9 @@ struct SafeUpdateOptions {
     QString copyFolder; // where the copies of changed values go
     std::function<void(const QString& path, const ColumnLoss&)> copied;
     std::function<void()> idle; // between tries while a table is held elsewhere
+    // With Allow, each foreign key left out because child rows lack a parent: its name, its
+    // columns and why, told once the update is done.
+    std::function<void(const QString& key)> keyLeftOut;
 };
 
 // Plans the update of conexao's database from file (its snapshot taken), checks, rehearses

@@ -94,6 +94,12 @@ PlanResult planUpdate(const QString& updateFilePath, Connection& conexao) {
                                          "conexões não gravam nela enquanto isso")
                                      .arg(step.table);
         }
+        if (step.change == SyncStep::AddForeignKey && !step.keys.isEmpty())
+            result.output << QString("-- chave estrangeira <%1>: %2 linha(s) sem correspondente "
+                                     "em <%3>")
+                                 .arg(step.keys.first().name)
+                                 .arg(step.orphans)
+                                 .arg(step.keys.first().parent);
         if (step.change != SyncStep::ModifyColumn)
             continue;
         for (const ColumnLoss& loss : check.losses) {

@@ -28,6 +28,22 @@ SessionScope::SessionScope(Connection& conexao) : conexao_(conexao) {
     }
 }
 
+ForeignKeyChecksOff::ForeignKeyChecksOff(Connection& conexao) : conexao_(conexao) {
+    Recordset rs;
+    rs.Open("select @@session.foreign_key_checks", conexao_);
+    previous_ = rs.eof() ? QStringLiteral("1") : rs.text(0);
+    conexao_.Execute("set session foreign_key_checks = 0");
+}
+
+ForeignKeyChecksOff::~ForeignKeyChecksOff() {
+    try {
+        conexao_.Execute(previous_ == "0" ? "set session foreign_key_checks = 0"
+                                          : "set session foreign_key_checks = 1");
+    } catch (const KrvError&) {
+        // A connection that is gone takes the setting with it.
+    }
+}
+
 SessionScope::~SessionScope() {
     try {
         // One statement: each costs a round trip on a slow link.

@@ -36,6 +36,20 @@ private:
     QString serverLockWait_;
 };
 
+// The server's checking of foreign keys off for this connection while it lives, then as it
+// was: only around a key added over rows already counted, and around the scratch copies.
+class ForeignKeyChecksOff {
+public:
+    explicit ForeignKeyChecksOff(Connection& conexao);
+    ~ForeignKeyChecksOff();
+    ForeignKeyChecksOff(const ForeignKeyChecksOff&) = delete;
+    ForeignKeyChecksOff& operator=(const ForeignKeyChecksOff&) = delete;
+
+private:
+    Connection& conexao_;
+    QString previous_;
+};
+
 // How long a schema statement waits for a table another connection holds, in all (default
 // 20 s, ZELVOR_LOCK_WAIT) and per try: between tries the others' queued statements run, so
 // nobody waits behind the update for longer than one try.

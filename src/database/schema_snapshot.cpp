@@ -1,6 +1,8 @@
 #include "database/schema_snapshot.h"
 
 #include "database/connection.h"
+#include "database/foreign_keys.h"
+#include "database/schema_objects.h"
 #include "database/update_file.h"
 
 #include <QHash>
@@ -68,7 +70,7 @@ private:
 struct LiveColumnRow {
     QString field, type, null, key;
     QVariant defaultValue; // null: no default
-    QString extra, charset, collation;
+    QString extra, charset, collation, comment;
 };
 struct LiveIndexRow {
     QString keyName, columnName;
@@ -78,7 +80,7 @@ struct LiveIndexRow {
     QString indexType;
 };
 struct LiveTable {
-    QString name, engine, charset, collation;
+    QString name, engine, charset, collation, comment;
     std::vector<LiveColumnRow> columns;
     std::vector<LiveIndexRow> indexes;
 };
@@ -109,13 +111,14 @@ QStringList readTableNames(Connection& conexao) {
 void readWithShowStatements(Connection& conexao, LiveTable& t) {
     t.columns.clear();
     t.indexes.clear();
-    ShowResult rsLerCampos(conexao, "show full columns from " + quotedName(t.name),
-                           {"field", "type", "null", "key", "default", "extra", "collation"});
+    ShowResult rsLerCampos(
+        conexao, "show full columns from " + quotedName(t.name),
+        {"field", "type", "null", "key", "default", "extra", "collation", "comment"});
     while (rsLerCampos.next()) {
         const QString collation = rsLerCampos.text(6);
         t.columns.push_back({rsLerCampos.text(0), rsLerCampos.text(1), rsLerCampos.text(2),
                              rsLerCampos.text(3), rsLerCampos.nullable(4), rsLerCampos.text(5),
-                             collationCharset(collation), collation});
+                             collationCharset(collation), collation, rsLerCampos.text(7)});
     }
     ShowResult rsLerIndices(
         conexao, "show index from " + quotedName(t.name),
@@ -128,11 +131,12 @@ void readWithShowStatements(Connection& conexao, LiveTable& t) {
 
 void readTableStatus(Connection& conexao, LiveTable& t) {
     ShowResult status(conexao, "show table status where name = " + conexao.quote(t.name),
-                      {"engine", "collation"});
+                      {"engine", "collation", "comment"});
     if (!status.next())
         return;
     t.engine = status.text(0);
     t.collation = status.text(1);
+    t.comment = status.text(2);
     t.charset = collationCharset(t.collation);
 }
 
@@ -235,9 +239,9 @@ std::vector<LiveTable> readFromCatalogue(Connection& conexao, const QStringList&
 
     {
         ShowResult rows(conexao,
-                        "select table_name, engine, table_collation from "
+                        "select table_name, engine, table_collation, table_comment from "
                         "information_schema.tables where table_schema = database()",
-                        {"table_name", "engine", "table_collation"});
+                        {"table_name", "engine", "table_collation", "table_comment"});
         while (rows.next()) {
             const int at = position.value(rows.text(0), -1);
             if (at < 0)
@@ -246,17 +250,18 @@ std::vector<LiveTable> readFromCatalogue(Connection& conexao, const QStringList&
             t.engine = rows.text(1);
             t.collation = rows.text(2);
             t.charset = collationCharset(t.collation);
+            t.comment = rows.text(3);
         }
     }
     {
         ShowResult rows(conexao,
                         "select table_name, column_name, column_type, is_nullable, "
                         "column_key, column_default, extra, ordinal_position, "
-                        "character_set_name, collation_name from "
+                        "character_set_name, collation_name, column_comment from "
                         "information_schema.columns where table_schema = database()",
                         {"table_name", "column_name", "column_type", "is_nullable", "column_key",
                          "column_default", "extra", "ordinal_position", "character_set_name",
-                         "collation_name"});
+                         "collation_name", "column_comment"});
         while (rows.next()) {
             const int at = position.value(rows.text(0), -1);
             if (at < 0 || unsure[size_t(at)])
@@ -270,7 +275,7 @@ std::vector<LiveTable> readFromCatalogue(Connection& conexao, const QStringList&
                 continue;
             }
             t.columns.push_back({rows.text(1), rows.text(2), rows.text(3), rows.text(4), *def,
-                                 rows.text(6), rows.text(8), rows.text(9)});
+                                 rows.text(6), rows.text(8), rows.text(9), rows.text(10)});
         }
     }
     {
@@ -303,13 +308,14 @@ std::vector<LiveTable> readFromCatalogue(Connection& conexao, const QStringList&
 }
 
 void writeTable(const UpdateFile& file, const LiveTable& t) {
-    file.execute("insert into d_tabelas ([table], engine, charset, collation) values (?,?,?,?)",
-                 {t.name, t.engine, t.charset, t.collation});
+    file.execute("insert into d_tabelas ([table], engine, charset, collation, comment) values "
+                 "(?,?,?,?,?)",
+                 {t.name, t.engine, t.charset, t.collation, t.comment});
     for (const LiveColumnRow& c : t.columns)
         file.execute("insert into d_campos ([table], field, type, [null], [key], [default], "
-                     "extra, charset, collation) values (?,?,?,?,?,?,?,?,?)",
+                     "extra, charset, collation, comment) values (?,?,?,?,?,?,?,?,?,?)",
                      {t.name, c.field, c.type, c.null, c.key, c.defaultValue, c.extra, c.charset,
-                      c.collation});
+                      c.collation, c.comment});
     for (const LiveIndexRow& i : t.indexes)
         file.execute("insert into d_indices ([table], key_name, column_name, seq_in_index, "
                      "non_unique, sub_part, index_type) values (?,?,?,?,?,?,?)",
@@ -318,14 +324,14 @@ void writeTable(const UpdateFile& file, const LiveTable& t) {
                       i.indexType});
 }
 
-// Files written before the snapshot recorded engines, character sets, index prefixes and
-// kinds get the columns for them.
+// Files written before the snapshot recorded engines, character sets, comments, index
+// prefixes and kinds, foreign keys and the other objects get the columns and tables for them.
 void addSnapshotColumns(const UpdateFile& file) {
     const struct {
         const char* table;
         QStringList columns;
-    } wanted[] = {{"d_tabelas", {"engine", "charset", "collation"}},
-                  {"d_campos", {"charset", "collation"}},
+    } wanted[] = {{"d_tabelas", {"engine", "charset", "collation", "comment"}},
+                  {"d_campos", {"charset", "collation", "comment"}},
                   {"d_indices", {"sub_part", "index_type"}}};
     for (const auto& w : wanted) {
         QStringList present;
@@ -336,6 +342,8 @@ void addSnapshotColumns(const UpdateFile& file) {
                 file.execute(QString("alter table %1 add column %2 %3")
                                  .arg(w.table, column, column == "sub_part" ? "integer" : "text"));
     }
+    createForeignKeyTable(file, "d_estrangeiras");
+    createObjectTable(file, "d_objetos");
 }
 
 enum class Reads { Catalogue, PerTable };
@@ -349,6 +357,8 @@ void snapshot(const UpdateFile& file, Connection& conexao, const SnapshotView& v
     file.execute("delete from d_tabelas");
     file.execute("delete from d_campos");
     file.execute("delete from d_indices");
+    file.execute("delete from d_estrangeiras");
+    file.execute("delete from d_objetos");
 
     // The table list is read whole first: its size sets the progress range.
     const QStringList tables = readTableNames(conexao);
@@ -373,6 +383,8 @@ void snapshot(const UpdateFile& file, Connection& conexao, const SnapshotView& v
         if (view.step)
             view.step(value, snapshotLabel(value, maximum));
     }
+    writeForeignKeys(file, "d_estrangeiras", liveForeignKeys(conexao.database()));
+    writeObjects(file, "d_objetos", liveObjects(conexao.database()));
     transaction.commit();
     if (view.finish)
         view.finish();

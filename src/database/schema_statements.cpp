@@ -20,6 +20,10 @@ ReferenceColumn ReferenceColumn::fromRow(const UpdateRow& row) {
     c.extra = row.text("extra");
     c.autoText = row.text("auto");
     c.carriesCharsets = row.has("collation");
+    if (row.has("comment"))
+        c.comment = row.text("comment");
+    if (row.has("check"))
+        c.check = trimBlanks(row.text("check"));
     if (c.carriesCharsets) {
         c.charset = trimBlanks(row.text("charset"));
         c.collation = trimBlanks(row.text("collation"));
@@ -41,6 +45,8 @@ ReferenceTable ReferenceTable::fromRow(const UpdateRow& row) {
                                std::pair{"collation", &t.collation}})
         if (row.has(QLatin1String(name)))
             *value = trimBlanks(row.text(QLatin1String(name)));
+    if (row.has("comment"))
+        t.comment = row.text("comment");
     return t;
 }
 
@@ -116,7 +122,12 @@ QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes) {
         d += " NOT NULL ";
     const QString def =
         c.emptyDefault ? QString(" default ''") : defaultClause(c.defaultValue, backslashEscapes);
-    return d + def + c.extra;
+    d += def + c.extra;
+    if (!c.comment.isEmpty())
+        d += " COMMENT " + sqlQuote(c.comment, backslashEscapes);
+    if (!c.check.isEmpty())
+        d += " CHECK (" + trimBlanks(c.check) + ")";
+    return d;
 }
 
 namespace {
@@ -150,7 +161,7 @@ QString kindWord(const ReferenceIndex& index) {
 
 QString createTableStatement(const QList<ReferenceColumn>& columns,
                              const QList<ReferenceIndex>& indexes, const ReferenceTable& table,
-                             bool backslashEscapes) {
+                             bool backslashEscapes, const QStringList& foreignKeys) {
     QString s;
     for (const ReferenceColumn& c : columns) {
         if (s.isEmpty())
@@ -168,6 +179,8 @@ QString createTableStatement(const QList<ReferenceColumn>& columns,
             s += " (" + keyParts(index) + ")";
         s += usingClause(index, table.engine);
     }
+    for (const QString& key : foreignKeys)
+        s += "," + key;
     s += ")";
     if (!table.engine.isEmpty())
         s += " ENGINE=" + table.engine;
@@ -175,7 +188,14 @@ QString createTableStatement(const QList<ReferenceColumn>& columns,
         s += " DEFAULT CHARSET=" + table.charset;
     if (!table.collation.isEmpty())
         s += " COLLATE=" + table.collation;
+    if (!table.comment.isEmpty())
+        s += " COMMENT=" + sqlQuote(table.comment, backslashEscapes);
     return s;
+}
+
+QString tableCommentStatement(const QString& liveName, const QString& comment,
+                              bool backslashEscapes) {
+    return "alter table " + quoteName(liveName) + " comment " + sqlQuote(comment, backslashEscapes);
 }
 
 QString tableCharsetStatement(const QString& liveName, const ReferenceTable& table) {

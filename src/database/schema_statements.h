@@ -16,6 +16,7 @@ class UpdateRow;
 // each empty when the file does not give it.
 struct ReferenceTable {
     QString table, engine, charset, collation;
+    QString comment; // empty: the file names none
 
     static ReferenceTable fromRow(const UpdateRow& row);
 };
@@ -33,6 +34,9 @@ struct ReferenceColumn {
     // The file has the charset and collation columns: a column without its own follows its
     // table's.
     bool carriesCharsets = false;
+    // The column's comment and inline check (the expression between the parentheses of
+    // CHECK), each empty when the file names none.
+    QString comment, check;
 
     static ReferenceColumn fromRow(const UpdateRow& row);
 };
@@ -76,16 +80,21 @@ QString keptCharsetType(const QString& type, const QString& liveCharset,
                         const QString& liveCollation);
 
 // D(C): field, blank, type, " NOT NULL " unless nullable, the default clause when a default
-// is given, then extra appended directly.
+// is given, then extra appended directly, then " COMMENT '...'" and " CHECK (...)" where given.
 QString columnDefinition(const ReferenceColumn& c, bool backslashEscapes = true);
 
 // "create table `<first column's table, folded>` (D,D,... ,PRIMARY KEY (`a`,`b`),
 // KEY `k` (`c`(10)),UNIQUE KEY `u` (`d`),FULLTEXT KEY `f` (`e`))" followed by the table's
 // engine, character set and collation where given.
 // columns must not be empty.
+// Each of foreignKeys goes in as ",CONSTRAINT ..." (ForeignKey::clause) after the indexes,
+// and the table's comment after its collation.
 QString createTableStatement(const QList<ReferenceColumn>& columns,
                              const QList<ReferenceIndex>& indexes, const ReferenceTable& table = {},
-                             bool backslashEscapes = true);
+                             bool backslashEscapes = true, const QStringList& foreignKeys = {});
+// "alter table `t` comment '...'"
+QString tableCommentStatement(const QString& liveName, const QString& comment,
+                              bool backslashEscapes = true);
 // "alter table `t` default character set X collate Y" (either part when given).
 QString tableCharsetStatement(const QString& liveName, const ReferenceTable& table);
 

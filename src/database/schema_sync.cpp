@@ -72,6 +72,8 @@ void checkColumn(const QString& t, const ReferenceColumn& c) {
         refuse(where, "atributo (extra)", c.extra);
     checkOption(where, "conjunto de caracteres", c.charset);
     checkOption(where, "collation", c.collation);
+    if (!c.check.isEmpty() && !isJsonCheck(c.check, c.field))
+        refuse(where, "verificação (check)", c.check);
 }
 
 void checkAuto(const QString& t, const ReferenceColumn& c) {
@@ -134,6 +136,63 @@ bool sameText(const QString& a, const QString& b) {
 // A live value of an optional snapshot column, empty when the row lacks it.
 QString liveText(const UpdateRow& row, const QString& name) {
     return row.has(name) ? trimBlanks(row.text(name)) : QString();
+}
+
+QString keyWhere(const ForeignKey& key) {
+    return tableWhere(key.table) + ", chave estrangeira <" + key.name + ">";
+}
+
+[[noreturn]] void refuseKey(const ForeignKey& key, const QString& why) {
+    throw UpdateFileRefused(err::BadFileFormat, kRefused + keyWhere(key) + ": " + why +
+                                                    ". Nenhuma alteração foi feita no banco "
+                                                    "de dados.");
+}
+
+// The pieces of a key that enter its statement.
+void checkKeyPieces(const ForeignKey& key) {
+    for (const QString& name : QStringList{key.table, key.parent})
+        if (!isPlainIdentifier(name))
+            refuse(keyWhere(key), "nome de tabela", name);
+    if (!isPlainIdentifier(key.name))
+        refuse(tableWhere(key.table), "nome de chave estrangeira", key.name);
+    if (key.columns.isEmpty() || key.columns.size() != key.parentColumns.size())
+        refuse(keyWhere(key), "lista de colunas", key.columns.join(','));
+    for (const QString& c : key.columns + key.parentColumns)
+        if (!isPlainIdentifier(c))
+            refuse(keyWhere(key), "nome de coluna", c);
+    for (const QString& a : {key.onDelete, key.onUpdate})
+        if (!isReferentialAction(a))
+            refuse(keyWhere(key), "ação", a);
+}
+
+QStringList foldedList(const QStringList& names) {
+    QStringList out;
+    for (const QString& n : names)
+        out << foldName(n);
+    return out;
+}
+
+// Whether rows of an index list (ordered by index and position) hold a unique index, or the
+// primary key, over exactly columns.
+bool hasUniqueIndex(const UpdateRows& rows, const QStringList& columns) {
+    const QStringList wanted = foldedList(columns);
+    QString current;
+    QStringList got;
+    bool unique = false;
+    const auto matches = [&] { return unique && got == wanted; };
+    for (const UpdateRow row : rows) {
+        const QString k = foldName(row.text("key_name"));
+        if (k != current) {
+            if (matches())
+                return true;
+            current = k;
+            got.clear();
+            unique = row.text("key_name") == "PRIMARY" ||
+                     (row.has("non_unique") && trimBlanks(row.text("non_unique")) == "0");
+        }
+        got << foldName(row.text("column_name"));
+    }
+    return matches();
 }
 
 } // namespace
@@ -213,13 +272,75 @@ void SchemaSync::apply(const QList<SyncStep>& steps,
     }
 }
 
+bool SchemaSync::fileHas(const QString& table) const {
+    return !file_.query("select 1 from sqlite_master where type = 'table' and name = ?", {table})
+                .empty();
+}
+
+QString SchemaSync::liveName(const QString& table) const {
+    return liveTables_.value(foldName(table));
+}
+
+// Stored order, except that a table comes after the tables its keys refer to; a table in a
+// cycle comes when nothing else can, its keys added after the creates.
+QList<int> SchemaSync::parentsFirst(const UpdateRows& tabelas) const {
+    const int n = tabelas.size();
+    QList<int> order;
+    QHash<QString, int> at;
+    for (int i = 0; i < n; ++i)
+        at.insert(foldName(tabelas[i].text("table")), i);
+    std::vector<QSet<int>> parents(static_cast<size_t>(n));
+    for (const ForeignKey& key : referenceKeys_) {
+        const int c = at.value(foldName(key.table), -1), p = at.value(foldName(key.parent), -1);
+        if (c >= 0 && p >= 0 && c != p)
+            parents[size_t(c)].insert(p);
+    }
+    std::vector<char> done(size_t(n), 0);
+    while (order.size() < n) {
+        bool progressed = false;
+        for (int i = 0; i < n; ++i) {
+            if (done[size_t(i)])
+                continue;
+            bool ready = true;
+            for (int p : parents[size_t(i)])
+                ready = ready && done[size_t(p)];
+            if (ready) {
+                done[size_t(i)] = 1;
+                order << i;
+                progressed = true;
+            }
+        }
+        for (int i = 0; !progressed && i < n; ++i)
+            if (!done[size_t(i)]) {
+                done[size_t(i)] = 1;
+                order << i;
+                progressed = true;
+            }
+    }
+    return order;
+}
+
 QList<SyncStep> SchemaSync::plan() {
     steps_.clear();
     modified_.clear();
+    created_.clear();
+    inlined_.clear();
+    leftOut_.clear();
+    liveTables_.clear();
     // Read-only here: one transaction keeps the file's lock instead of taking it per lookup.
     UpdateFileTransaction reading(file_);
+    for (const UpdateRow row : file_.query("select [table] from d_tabelas"))
+        liveTables_.insert(foldName(row.text(0)), row.text(0));
+    // Keys and objects are optional tables: older files and Access files lack them.
+    referenceKeys_ = fileHas("estrangeiras")
+                         ? foreignKeysFrom(file_.query("select * from estrangeiras order by rowid"))
+                         : QList<ForeignKey>();
+    liveKeys_ = fileHas("d_estrangeiras")
+                    ? foreignKeysFrom(file_.query("select * from d_estrangeiras order by rowid"))
+                    : QList<ForeignKey>();
     const UpdateRows tabelas = file_.query(kTabelas);
-    for (const UpdateRow row : tabelas) {
+    for (const int i : parentsFirst(tabelas)) {
+        const UpdateRow row = tabelas[i];
         const QString t = row.text("table");
         table_ = ReferenceTable::fromRow(row);
         const UpdateRows rsDTabela = file_.query(kDTabela, {foldName(t)});
@@ -238,6 +359,8 @@ QList<SyncStep> SchemaSync::plan() {
             AcertaIndices(t, live);
         }
     }
+    AcertaChaves();
+    AcertaObjetos();
     return std::exchange(steps_, {});
 }
 
@@ -259,8 +382,26 @@ void SchemaSync::CriaTabela(const QString& t) {
         const QString k = key.text("key_name");
         indexes << referenceIndex(t, k, file_.query(kColunas, {foldName(t), foldName(k)}));
     }
-    execute(createTableStatement(columns, indexes, table_, conexao_.backslashEscapes()),
+    // Keys whose parent is there already go in with the table; one to itself or to a table
+    // still to come waits for the creates.
+    QList<ForeignKey> keys;
+    QStringList clauses;
+    for (const ForeignKey& key : referenceKeys_) {
+        if (foldName(key.table) != foldName(t) || foldName(key.parent) == foldName(t) ||
+            (liveName(key.parent).isEmpty() && !created_.contains(foldName(key.parent))))
+            continue;
+        checkKeyPieces(key);
+        ForeignKey k = checkKey(key);
+        k.table = lowerName(columns.first().table);
+        keys << k;
+        clauses << k.clause();
+    }
+    execute(createTableStatement(columns, indexes, table_, conexao_.backslashEscapes(), clauses),
             SyncStep::CreateTable, lowerName(columns.first().table));
+    steps_.last().keys = keys;
+    created_.insert(foldName(t));
+    for (const ForeignKey& k : keys)
+        inlined_.insert(foldName(k.table) + '\n' + foldName(k.name));
 }
 
 void SchemaSync::AcertaTabela(const QString& t, const UpdateRow& live) {
@@ -269,6 +410,15 @@ void SchemaSync::AcertaTabela(const QString& t, const UpdateRow& live) {
     if (!table_.engine.isEmpty() && !engine.isEmpty() && !sameText(engine, table_.engine))
         line("Tabela <" + t + ">: motor <" + engine + "> mantido (a referência pede <" +
              table_.engine + ">)");
+    // A comment the reference names replaces the live one; none keeps it.
+    if (!table_.comment.isEmpty() && live.has("comment") &&
+        live.text("comment") != table_.comment) {
+        checkTable(t);
+        line("Alterando Tabela: <" + t + ">");
+        execute(tableCommentStatement(lowerName(live.text("table")), table_.comment,
+                                      conexao_.backslashEscapes()),
+                SyncStep::Other, lowerName(live.text("table")));
+    }
     const QString charset = liveText(live, "charset"), collation = liveText(live, "collation");
     const bool differs =
         (!table_.charset.isEmpty() && !charset.isEmpty() && !sameText(charset, table_.charset)) ||
@@ -320,15 +470,27 @@ void SchemaSync::AcertaCampo(const QString& t, const QString& liveTable, const U
     const auto differs = [](const QString& wanted, const QString& live) {
         return !wanted.isEmpty() && !live.isEmpty() && !sameText(wanted, live);
     };
-    if (trimBlanks(l.text("type")).toUpper() == trimBlanks(c.type).toUpper() &&
-        !differs(want.charset, liveText(l, "charset")) &&
-        !differs(want.collation, liveText(l, "collation")) &&
-        !(c.emptyDefault && l.isNull("default")))
+    const bool sameType = trimBlanks(l.text("type")).toUpper() == trimBlanks(c.type).toUpper() &&
+                          !differs(want.charset, liveText(l, "charset")) &&
+                          !differs(want.collation, liveText(l, "collation")) &&
+                          !(c.emptyDefault && l.isNull("default"));
+    const bool comment = !c.comment.isEmpty() && l.has("comment") && l.text("comment") != c.comment;
+    if (sameType && !comment)
         return;
     checkTable(t);
     checkColumn(t, c);
+    // Restating a comment rewrites nothing, and a key's columns take it; any other change to
+    // them the server refuses whatever the session says.
+    if (!sameType || (l.text("null") == "YES") != c.nullable)
+        checkNoLiveKey(t, liveTable, l.text("field"));
     ReferenceColumn changed = want;
     const LiveColumn live = liveColumn(conexao_, liveTable, l.text("field"));
+    // What the reference does not name the column keeps: its comment, its check (a JSON
+    // column's json_valid among them).
+    if (changed.comment.isEmpty())
+        changed.comment = live.comment;
+    if (changed.check.isEmpty())
+        changed.check = live.check;
     // The reference's own character set and collation, else the live column's: a column
     // keeps them instead of taking its table's.
     if (want.charset.isEmpty() && want.collation.isEmpty())
@@ -433,6 +595,187 @@ void SchemaSync::checkNoDuplicates(const QString& t, const QString& n,
                                 ">: as colunas <" + index.columns.join(',') +
                                 "> já têm valores repetidos, por exemplo <" + values.join(',') +
                                 ">. Nenhuma alteração foi feita no banco de dados.");
+}
+
+void SchemaSync::checkNoLiveKey(const QString& t, const QString& liveTable, const QString& column) {
+    const QString table = foldName(liveTable), field = foldName(column);
+    for (const ForeignKey& key : liveKeys_) {
+        const bool child = foldName(key.table) == table && foldedList(key.columns).contains(field);
+        const bool parent =
+            foldName(key.parent) == table && foldedList(key.parentColumns).contains(field);
+        if (child || parent)
+            throw UpdateFileRefused(
+                err::BadFileFormat,
+                kRefused + tableWhere(t) + ", campo <" + trimBlanks(column) +
+                    ">: a chave estrangeira <" + key.name + "> " + key.describe() +
+                    " usa o campo, que só mudaria removendo a chave; esta atualização nunca "
+                    "remove uma chave. Nenhuma alteração foi feita no banco de dados.");
+    }
+}
+
+ForeignKey SchemaSync::checkKey(const ForeignKey& key) {
+    const auto engineOf = [&](const QString& table) {
+        const QString live = liveName(table);
+        const UpdateRows rows =
+            live.isEmpty() ? file_.query("select * from tabelas where krv_fold([table]) = ?",
+                                         {foldName(table)})
+                           : file_.query(kDTabela, {foldName(live)});
+        return rows.empty() ? QString() : liveText(rows.first(), "engine");
+    };
+    for (const QString& table : {key.table, key.parent}) {
+        const QString engine = engineOf(table);
+        if (!engine.isEmpty() && !sameText(engine, "InnoDB"))
+            refuseKey(key, "a tabela <" + trimBlanks(table) + "> usa o motor <" + engine +
+                               ">, e chaves estrangeiras pedem InnoDB nas duas tabelas");
+    }
+    // A column as it will be: the reference's where the file has it, else the live one.
+    struct Column {
+        QString type, collation;
+    };
+    const auto columnOf = [&](const QString& table, const QString& field) -> Column {
+        const UpdateRows ref =
+            file_.query("select * from campos where krv_fold([table]) = ? and krv_fold(field) = ?",
+                        {foldName(table), foldName(field)});
+        const UpdateRows live = file_.query(kDCampo, {foldName(table), foldName(field)});
+        if (ref.empty() && live.empty())
+            refuseKey(key, "o campo <" + trimBlanks(table) + "." + field + "> não existe");
+        if (ref.empty())
+            return {live.first().text("type"), liveText(live.first(), "collation")};
+        const ReferenceColumn c = ReferenceColumn::fromRow(ref.first());
+        QString collation = c.collation;
+        if (collation.isEmpty() && c.carriesCharsets && isTextType(c.type)) {
+            const UpdateRows t =
+                file_.query("select * from tabelas where krv_fold([table]) = ?", {foldName(table)});
+            collation = t.empty() ? QString() : liveText(t.first(), "collation");
+        }
+        if (collation.isEmpty() && !live.empty())
+            collation = liveText(live.first(), "collation");
+        return {c.type, collation};
+    };
+    for (qsizetype i = 0; i < key.columns.size(); ++i) {
+        const Column c = columnOf(key.table, key.columns[i]);
+        const Column p = columnOf(key.parent, key.parentColumns[i]);
+        const QString names = "o campo <" + trimBlanks(key.table) + "." + key.columns[i] +
+                              "> (<%1>) e o campo <" + trimBlanks(key.parent) + "." +
+                              key.parentColumns[i] + "> (<%2>) ";
+        if (keyType(c.type) != keyType(p.type))
+            refuseKey(key, (names + "têm tipos diferentes").arg(c.type, p.type));
+        if (!c.collation.isEmpty() && !p.collation.isEmpty() && !sameText(c.collation, p.collation))
+            refuseKey(key, (names + "têm collations diferentes").arg(c.collation, p.collation));
+    }
+    const QString order = " order by krv_fold(key_name), cast(seq_in_index as integer)";
+    const QString parentLive = liveName(key.parent);
+    const bool unique =
+        hasUniqueIndex(file_.query("select * from indices where krv_fold([table]) = ?" + order,
+                                   {foldName(key.parent)}),
+                       key.parentColumns) ||
+        (!parentLive.isEmpty() &&
+         hasUniqueIndex(file_.query("select * from d_indices where krv_fold([table]) = ?" + order,
+                                    {foldName(parentLive)}),
+                        key.parentColumns));
+    if (!unique)
+        refuseKey(key, "a tabela <" + trimBlanks(key.parent) + "> não tem índice único sobre <" +
+                           key.parentColumns.join(',') + ">");
+    ForeignKey k = key;
+    k.table = liveName(key.table).isEmpty() ? lowerName(key.table) : liveName(key.table);
+    k.parent = parentLive.isEmpty() ? lowerName(key.parent) : parentLive;
+    return k;
+}
+
+void SchemaSync::AcertaChaves() {
+    for (const ForeignKey& key : referenceKeys_)
+        if (!inlined_.contains(foldName(key.table) + '\n' + foldName(key.name)))
+            piece([&] { AcertaChave(key); });
+}
+
+void SchemaSync::AcertaChave(const ForeignKey& key) {
+    const QString live = liveName(key.table);
+    // A table the plan does not create (no columns in the reference) takes no key either.
+    if (live.isEmpty() && !created_.contains(foldName(key.table)))
+        return;
+    const QString t = trimBlanks(key.table);
+    for (const ForeignKey& l : liveKeys_)
+        if (l.sameAs(key))
+            return;
+    for (const ForeignKey& l : liveKeys_)
+        if (foldName(l.table) == foldName(key.table) && foldName(l.name) == foldName(key.name)) {
+            line("Chave estrangeira <" + t + "-" + key.name + "> difere da referência (" +
+                 l.describe() + "): mantida como está");
+            return;
+        }
+    checkKeyPieces(key);
+    const ForeignKey k = checkKey(key);
+    qint64 orphans = 0;
+    if (!live.isEmpty()) {
+        const bool parentExists = !liveName(key.parent).isEmpty();
+        Recordset count;
+        count.Open(orphanCountQuery(k, parentExists), conexao_);
+        orphans = count.eof() ? 0 : count.field(0).toLongLong();
+        if (orphans > 0) {
+            Recordset example;
+            example.Open(orphanExampleQuery(k, parentExists), conexao_);
+            QStringList values;
+            for (int i = 0; !example.eof() && i < example.fieldCount(); ++i)
+                values << k.columns.value(i) + "=" + example.text(i);
+            const QString why = QString::number(orphans) + " linha(s) de <" + t +
+                                "> sem correspondente em <" + trimBlanks(key.parent) +
+                                ">, por exemplo <" + values.join(',') + ">";
+            if (!leaveOutOrphans_)
+                refuseKey(key, why);
+            // Never added over them with the checks off: the key is left out, and said.
+            line("Chave estrangeira <" + t + "-" + key.name + "> não criada: " + why);
+            leftOut_ << key.name + " " + key.describe() + ": " + why;
+            return;
+        }
+    }
+    line("Criando Chave Estrangeira: <" + t + "-" + key.name + ">");
+    execute(addForeignKeyStatement(k), SyncStep::AddForeignKey, k.table);
+    SyncStep& step = steps_.last();
+    step.keys = {k};
+    step.orphans = orphans;
+    step.indexName = k.name;
+}
+
+void SchemaSync::AcertaObjetos() {
+    if (!fileHas("objetos"))
+        return;
+    const QList<SchemaObject> live = fileHas("d_objetos")
+                                         ? objectsFrom(file_.query("select * from d_objetos"))
+                                         : QList<SchemaObject>();
+    for (const SchemaObject& o : objectsFrom(file_.query("select * from objetos order by rowid")))
+        piece([&] {
+            const QString what = objectKindText(o.kind) + " <" + o.name + ">";
+            for (const SchemaObject& l : live) {
+                if (foldName(l.name) != foldName(o.name) ||
+                    (l.kind == "TRIGGER") != (o.kind == "TRIGGER"))
+                    continue;
+                // Someone may rely on the live one: never replaced nor dropped.
+                if (l.kind != o.kind ||
+                    normalDefinition(l.definition) != normalDefinition(o.definition) ||
+                    foldName(l.table) != foldName(o.table) || l.timing != o.timing ||
+                    l.event != o.event)
+                    line(what + " difere da referência: mantido como está");
+                return;
+            }
+            if (o.kind == "VIEW" && !liveName(o.name).isEmpty()) {
+                line(what + ": o nome já é de uma tabela, mantida como está");
+                return;
+            }
+            const QString problem = objectProblem(o);
+            if (!problem.isEmpty())
+                refuse(what, "objeto", problem);
+            if (o.kind == "TRIGGER" && liveName(o.table).isEmpty() &&
+                !created_.contains(foldName(o.table)))
+                return; // its table is not there to take it
+            line("Criando " + what);
+            SchemaObject made = o;
+            if (o.kind == "TRIGGER" && !liveName(o.table).isEmpty())
+                made.table = liveName(o.table);
+            execute(createObjectStatement(made), SyncStep::CreateObject,
+                    o.kind == "TRIGGER" ? lowerName(made.table) : o.name);
+            steps_.last().object = made;
+            steps_.last().indexName = o.name;
+        });
 }
 
 } // namespace krv::database

@@ -4,7 +4,6 @@ target_sources(krv_core PRIVATE
   database/abre_server.cpp
   database/menu_file.cpp
   database/menu_backup.cpp
-  runs/frm_atual_menu.cpp
   database/jet_import.cpp
   database/update_file.cpp
   database/statement_check.cpp
@@ -13,12 +12,13 @@ target_sources(krv_core PRIVATE
   database/schema_sync.cpp
   database/schema_plan.cpp
   database/live_catalogue.cpp
+  database/foreign_keys.cpp
+  database/schema_objects.cpp
   database/value_check.cpp
   database/schema_session.cpp
   database/rehearsal.cpp
   database/data_copy.cpp
   database/safe_update.cpp
-  runs/frm_atual_krv.cpp
 )
 # The client library itself, for the session options Qt's driver does not offer.
 pkg_check_modules(LIBMARIADB REQUIRED IMPORTED_TARGET libmariadb)

@@ -411,4 +411,12 @@ bool isDefaultExpression(const QString& text) {
     return term(in, 0) && in.atEnd();
 }
 
+bool isJsonCheck(const QString& check, const QString& field) {
+    QString c = check.simplified().toLower();
+    c.remove(u' ');
+    const QString f = field.trimmed().toLower();
+    return isPlainIdentifier(field) &&
+           (c == "json_valid(`" + f + "`)" || c == "json_valid(" + f + ")");
+}
+
 } // namespace krv::database

@@ -44,4 +44,8 @@ bool isColumnAttributes(const QString& text);
 // number or text included, is a literal and is written quoted.
 bool isDefaultExpression(const QString& text);
 
+// The one column check an update file may carry: json_valid(`field`) of the column itself,
+// which the server attaches to every JSON column. Case and blanks ignored.
+bool isJsonCheck(const QString& check, const QString& field);
+
 } // namespace krv::database

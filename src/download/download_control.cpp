@@ -5,91 +5,23 @@
 
 namespace krv::download {
 
-QVariant PropertyBag::ReadProperty(const QString& name, const QVariant& defaultValue) const {
-    return values_.value(name, defaultValue);
-}
-
-void PropertyBag::WriteProperty(const QString& name, const QVariant& value,
-                                const QVariant& defaultValue) {
-    if (value == defaultValue)
-        values_.remove(name);
-    else
-        values_.insert(name, value);
-}
-
 DownLoad::DownLoad(QWidget* parent) : QWidget(parent) {
     // 480 x 480 twips, whatever the host asks.
     setFixedSize(32, 32);
-    InitProperties();
+    // Signal to signal: each event reaches the host's handler while the engine waits.
+    connect(&engine_, &DownloadEngine::DLComplete, this, &DownLoad::DLComplete);
+    connect(&engine_, &DownloadEngine::DLError, this, &DownLoad::DLError);
+    connect(&engine_, &DownloadEngine::DLECode, this, &DownLoad::DLECode);
+    connect(&engine_, &DownloadEngine::RecievedBytes, this, &DownLoad::RecievedBytes);
+    connect(&engine_, &DownloadEngine::Percent, this, &DownLoad::Percent);
+    connect(&engine_, &DownloadEngine::StatusChange, this, &DownLoad::StatusChange);
+    connect(&engine_, &DownloadEngine::Rate, this, &DownLoad::Rate);
+    connect(&engine_, &DownloadEngine::TimeLeft, this, &DownLoad::TimeLeft);
+    connect(&engine_, &DownloadEngine::ConnectionState, this, &DownLoad::ConnectionState);
+    connect(&engine_, &DownloadEngine::PropertyChanged, this, &DownLoad::PropertyChanged);
 }
 
 DownLoad::~DownLoad() = default;
-
-void DownLoad::setROLLBACK(std::int32_t lnumBYTES) {
-    rollback_ = lnumBYTES;
-    emit PropertyChanged("ROLLBACK");
-}
-
-void DownLoad::setPromptOverwrite(bool DoPrompt) {
-    promptOverwrite_ = DoPrompt;
-    emit PropertyChanged("PromptOverwrite");
-}
-
-void DownLoad::setOnlineCheck(bool DoCheck) {
-    onlineCheck_ = DoCheck;
-    emit PropertyChanged("OnlineCheck");
-}
-
-void DownLoad::setKeepType(bool IsKeep) {
-    keepType_ = IsKeep;
-    emit PropertyChanged("KeepType");
-}
-
-void DownLoad::setUrl(const QString& New_Url) {
-    url_ = New_Url;
-    emit PropertyChanged("Url");
-}
-
-void DownLoad::setCHUNK(std::int32_t New_CHUNK) {
-    chunk_ = New_CHUNK;
-    emit PropertyChanged("CHUNK");
-}
-
-void DownLoad::setSaveLocation(const QString& New_Location) {
-    saveLocation_ = New_Location;
-    emit PropertyChanged("SaveLocation");
-}
-
-QString DownLoad::GFN(const QString&) const {
-    return {};
-}
-
-void DownLoad::InitProperties() {
-    url_ = PlaceholderUrl;
-    chunk_ = DefaultChunk;
-    saveLocation_ = DefaultSaveLocation;
-    keepType_ = false;
-    onlineCheck_ = false;
-    promptOverwrite_ = false;
-}
-
-void DownLoad::ReadProperties(const PropertyBag& PropBag) {
-    url_ = PropBag.ReadProperty("URL", PlaceholderUrl).toString();
-    chunk_ = PropBag.ReadProperty("CHUNK", DefaultChunk).toInt();
-    saveLocation_ = PropBag.ReadProperty("SaveLocation", DefaultSaveLocation).toString();
-    keepType_ = PropBag.ReadProperty("KeepType", false).toBool();
-    onlineCheck_ = PropBag.ReadProperty("OnlineCheck", false).toBool();
-    promptOverwrite_ = PropBag.ReadProperty("PromptOverwrite", false).toBool();
-}
-
-void DownLoad::WriteProperties(PropertyBag& PropBag) const {
-    PropBag.WriteProperty("URL", url_, PlaceholderUrl);
-    PropBag.WriteProperty("CHUNK", chunk_, DefaultChunk);
-    PropBag.WriteProperty("SaveLocation", saveLocation_, DefaultSaveLocation);
-    PropBag.WriteProperty("KeepType", keepType_, false);
-    PropBag.WriteProperty("OnlineCheck", onlineCheck_, false);
-    PropBag.WriteProperty("PromptOverwrite", promptOverwrite_, false);
-}
 
 void DownLoad::paintEvent(QPaintEvent*) {
     // The face: a globe with a downward arrow into a tray.

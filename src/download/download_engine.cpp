@@ -1,7 +1,7 @@
 // The working methods of the download component: the request for information, the
 // transfers and the flags that steer them.
+#include "download/download_engine.h"
 #include "common/arredonda.h"
-#include "download/download_control.h"
 #include "download/target_file.h"
 #include "download/transfer_stats.h"
 #include "platform/dialogs.h"
@@ -69,27 +69,27 @@ constexpr int DiskFullError = 61;
 
 } // namespace
 
-void DownLoad::setClock(std::function<std::int64_t()> clockMs) {
+void DownloadEngine::setClock(std::function<std::int64_t()> clockMs) {
     clockSource() = std::move(clockMs);
 }
 
-struct DownLoad::LoopKind {
+struct DownloadEngine::LoopKind {
     QString status;
     std::int64_t offset; // bytes of the file present before the loop
 };
 
-void DownLoad::waitForHeaders() {
+void DownloadEngine::waitForHeaders() {
     while (Inet1.stillExecuting())
         platform::yield();
 }
 
-void DownLoad::idleWhilePaused() {
+void DownloadEngine::idleWhilePaused() {
     platform::yield();
     // A held transfer waits without keeping the processor busy.
     QThread::msleep(10);
 }
 
-bool DownLoad::CheckConnection() {
+bool DownloadEngine::CheckConnection() {
     const ConnectionFlags flags = currentConnection();
     if (flags.modem)
         emit ConnectionState("Connected Via Modem.");
@@ -100,13 +100,13 @@ bool DownLoad::CheckConnection() {
     return flags.online;
 }
 
-void DownLoad::notConnected() {
+void DownloadEngine::notConnected() {
     emit DLECode(5);
     emit DLError("No Connection Found!");
     emit StatusChange("Download aborted, no connection present!");
 }
 
-void DownLoad::noteFailure(DownloadFailure::Kind kind, const QString& detail) {
+void DownloadEngine::noteFailure(DownloadFailure::Kind kind, const QString& detail) {
     failure_ = {};
     failure_.kind = kind;
     failure_.detail = detail;
@@ -114,7 +114,7 @@ void DownLoad::noteFailure(DownloadFailure::Kind kind, const QString& detail) {
 
 // Any answer but the file itself: what was sent is an error page, a redirection or a part,
 // never the file, so nothing may be written from it.
-void DownLoad::failWithStatus(int status, const QString& statusLine) {
+void DownloadEngine::failWithStatus(int status, const QString& statusLine) {
     const QString reason = statusLine.section(' ', 2).trimmed();
     emit StatusChange(QString("Server Answered %1, Download Terminated!").arg(status));
     emit DLECode(status);
@@ -127,7 +127,7 @@ void DownLoad::failWithStatus(int status, const QString& statusLine) {
     Inet1.cancel();
 }
 
-void DownLoad::GetFileInformation() {
+void DownloadEngine::GetFileInformation() {
     failure_ = {};
     etag_.clear();
     lastModified_.clear();
@@ -157,18 +157,17 @@ void DownLoad::GetFileInformation() {
         };
         if (cancel_)
             return cancelled();
-        const QString block = Inet1.getHeader();
-        const QString status = block.mid(9, 3);
-        const QString statusLine = block.section("\r\n", 0, 0);
+        const int status = Inet1.status();
+        const QString statusLine = Inet1.getHeader().section("\r\n", 0, 0);
         auto refused = [&](int number) {
             failure_ = {};
             failure_.kind = DownloadFailure::Kind::HttpStatus;
             failure_.status = number;
             failure_.statusLine = statusLine;
         };
-        if (status == "401" || status == "403" || status == "404")
-            refused(status.toInt());
-        if (status == "401") {
+        if (status == 401 || status == 403 || status == 404)
+            refused(status);
+        if (status == 401) {
             emit StatusChange("Unauthorized Access, Download Terminated!");
             emit DLECode(401);
             emit DLError("Unauthorized Access!");
@@ -178,7 +177,7 @@ void DownLoad::GetFileInformation() {
             fileSize_ = 0;
             return;
         }
-        if (status == "403") {
+        if (status == 403) {
             emit StatusChange("Access Denied, Download Terminated!");
             emit DLECode(403);
             emit DLError("Access Denied!");
@@ -188,7 +187,7 @@ void DownLoad::GetFileInformation() {
             Inet1.cancel();
             return;
         }
-        if (status == "404") {
+        if (status == 404) {
             emit DLError("File Not Found!");
             emit StatusChange("File Not Found!");
             emit DLECode(2);
@@ -197,15 +196,17 @@ void DownLoad::GetFileInformation() {
             Inet1.cancel();
             return;
         }
-        bool isNumber = false;
-        const int number = status.toInt(&isNumber);
-        if (isNumber && number != 200 && block.startsWith("HTTP/")) {
-            refused(number);
-            return failWithStatus(number, statusLine);
+        // No status at all (no answer came) goes on to the missing length below.
+        if (status != 0 && status != 200) {
+            refused(status);
+            return failWithStatus(status, statusLine);
         }
         if (cancel_)
             return cancelled();
-        resumeSupported_ = block.mid(5, 3) == "1.1";
+        // Ranges came with HTTP/1.1: an HTTP/1.0 server is not asked for them; a later
+        // version has them too.
+        const QString version = Inet1.httpVersion();
+        resumeSupported_ = !version.isEmpty() && version != "1.0";
         fileExists_ = true;
         startTime_ = clockSeconds() - 1;
         etag_ = Inet1.getHeader("ETag");
@@ -225,7 +226,7 @@ void DownLoad::GetFileInformation() {
     }
 }
 
-bool DownLoad::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t chunkSize) {
+bool DownloadEngine::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t chunkSize) {
     QElapsedTimer sinceYield;
     sinceYield.start();
     for (;;) {
@@ -274,11 +275,11 @@ bool DownLoad::receiveLoop(const LoopKind& kind, TargetFile& file, std::int32_t 
 }
 
 // A loop that ended on a dropped connection or before the announced size is no success.
-bool DownLoad::transferCutShort(std::int64_t bytesPresent) const {
+bool DownloadEngine::transferCutShort(std::int64_t bytesPresent) const {
     return Inet1.failed() || (fileSize_ > 0 && bytesPresent < fileSize_);
 }
 
-bool DownLoad::mayStart() {
+bool DownloadEngine::mayStart() {
     if (cancel_)
         return false;
     if (onlineCheck_ && !connected_) {
@@ -289,7 +290,7 @@ bool DownLoad::mayStart() {
     return true;
 }
 
-void DownLoad::Download() {
+void DownloadEngine::Download() {
     if (!mayStart())
         return;
     TargetFile file;
@@ -326,7 +327,7 @@ void DownLoad::Download() {
     }
 }
 
-void DownLoad::DLResume() {
+void DownloadEngine::DLResume() {
     if (!mayStart())
         return;
     failure_ = {};
@@ -357,11 +358,9 @@ void DownLoad::DLResume() {
             request << "If-Range: " + ifRange_;
         Inet1.execute(request);
         waitForHeaders();
-        const QString block = Inet1.getHeader();
+        const int status = Inet1.status();
         waitForHeaders();
-        bool isNumber = false;
-        const int status = block.mid(9, 3).trimmed().toInt(&isNumber);
-        if (!isNumber)
+        if (status == 0)
             throw KrvError(13, "Type mismatch");
         if (status != 206) {
             emit StatusChange("Resume Failed.");
@@ -394,8 +393,8 @@ void DownLoad::DLResume() {
 }
 
 // statusText: the status to raise; empty for one that names the cause.
-void DownLoad::abortOnError(TargetFile& file, const std::exception& error,
-                            const QString& statusText) {
+void DownloadEngine::abortOnError(TargetFile& file, const std::exception& error,
+                                  const QString& statusText) {
     const auto* krv = dynamic_cast<const KrvError*>(&error);
     QString cause;
     if (krv && krv->number() == DiskFullError) {
@@ -404,26 +403,7 @@ void DownLoad::abortOnError(TargetFile& file, const std::exception& error,
     } else if (Inet1.failed()) {
         noteFailure(DownloadFailure::Kind::Transport, Inet1.errorText());
         failure_.fault = Inet1.fault();
-        switch (failure_.fault) {
-        case platform::TransportFault::TimedOut:
-            cause = "Timed Out";
-            break;
-        case platform::TransportFault::Reset:
-            cause = "Connection Reset";
-            break;
-        case platform::TransportFault::CutShort:
-            cause = "Connection Closed Before The End Of The File";
-            break;
-        case platform::TransportFault::Untrusted:
-            cause = "Server Certificate Not Trusted";
-            break;
-        case platform::TransportFault::NoCaFile:
-        case platform::TransportFault::TlsFailed:
-            cause = "Secure Connection Failed";
-            break;
-        default:
-            cause = "Connection Failed";
-        }
+        cause = platform::faultCause(failure_.fault);
     } else if (failure_.kind == DownloadFailure::Kind::None) {
         // A failure seen earlier (the answer refused) is the better reason: it stays.
         noteFailure(DownloadFailure::Kind::Other,
@@ -440,12 +420,12 @@ void DownLoad::abortOnError(TargetFile& file, const std::exception& error,
     emit DLECode(1);
 }
 
-void DownLoad::Cancel() {
+void DownloadEngine::Cancel() {
     cancel_ = true;
     emit StatusChange("Cancelling..");
 }
 
-void DownLoad::Pause(bool blnPause) {
+void DownloadEngine::Pause(bool blnPause) {
     pause_ = blnPause;
     if (!blnPause)
         emit StatusChange("Unpausing");

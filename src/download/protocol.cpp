@@ -51,8 +51,8 @@ QString fileUrl(const QString& fileName) {
 }
 
 ServerAnswer Inet::Request(const QString& url) const {
-    platform::HttpGetOptions o;
-    o.remotePort = RemotePort;
+    platform::TransferOptions o = platform::TransferOptions::request();
+    o.port = RemotePort;
     o.maxBodyBytes = MaxAnswerBytes;
     o.whileWaiting = [] { platform::yield(); };
     const platform::HttpAnswer a = platform::httpRequest(url, o);

@@ -1,4 +1,4 @@
-target_sources(krv_core PRIVATE
+target_sources(krv_windows PRIVATE
   navigation/frm_sel.cpp
   navigation/command_line.cpp
   navigation/plan_command.cpp
@@ -7,7 +7,6 @@ target_sources(krv_core PRIVATE
   navigation/historico.cpp
   navigation/frm_hist.cpp
   navigation/frm_dir.cpp
-  download/protocol.cpp
   navigation/frm_inicio.cpp
   navigation/frm_config.cpp
   navigation/modulos.cpp

@@ -4,6 +4,7 @@
 #include "platform/krv_error.h"
 #include "platform/program.h"
 #include "platform/test_hook.h"
+#include "platform/windowed.h"
 
 #include <csignal>
 
@@ -38,6 +39,7 @@ Application::Application(int& argc, char** argv, const QString& name, bool offsc
     setOrganizationName("KrvSis");
     // The last window closing ends the program, as with the original.
     setQuitOnLastWindowClosed(true);
+    installWindowed();
     hook::install();
 }
 

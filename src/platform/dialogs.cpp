@@ -2,9 +2,7 @@
 
 #include "platform/test_hook.h"
 
-#include <QApplication>
-#include <QInputDialog>
-#include <QMessageBox>
+#include <QCoreApplication>
 
 namespace krv::platform {
 
@@ -32,42 +30,6 @@ const ButtonSet& setOf(Buttons b) {
     return kButtonSets[0];
 }
 
-QMessageBox::StandardButton qtButton(Answer a) {
-    switch (a) {
-    case Answer::OK:
-        return QMessageBox::Ok;
-    case Answer::Cancel:
-        return QMessageBox::Cancel;
-    case Answer::Abort:
-        return QMessageBox::Abort;
-    case Answer::Retry:
-        return QMessageBox::Retry;
-    case Answer::Ignore:
-        return QMessageBox::Ignore;
-    case Answer::Yes:
-        return QMessageBox::Yes;
-    case Answer::No:
-        return QMessageBox::No;
-    }
-    return QMessageBox::Ok;
-}
-
-QMessageBox::Icon qtIcon(Icon i) {
-    switch (i) {
-    case Icon::None:
-        return QMessageBox::NoIcon;
-    case Icon::Critical:
-        return QMessageBox::Critical;
-    case Icon::Question:
-        return QMessageBox::Question;
-    case Icon::Exclamation:
-        return QMessageBox::Warning;
-    case Icon::Information:
-        return QMessageBox::Information;
-    }
-    return QMessageBox::NoIcon;
-}
-
 QString titleOrAppName(const QString& title) {
     return title.isEmpty() ? QCoreApplication::applicationName() : title;
 }
@@ -75,11 +37,20 @@ QString titleOrAppName(const QString& title) {
 } // namespace
 
 namespace {
+BoxShower& shower() {
+    static BoxShower installed;
+    return installed;
+}
+
 QString& lastText() {
     static QString text;
     return text;
 }
 } // namespace
+
+void setBoxShower(BoxShower boxes) {
+    shower() = std::move(boxes);
+}
 
 QString lastMessage() {
     return lastText();
@@ -97,30 +68,17 @@ Answer msgBox(const QString& text, Buttons buttons, Icon icon, const QString& ti
     if (auto scripted = hook::answerMsgBox(text, buttons, icon, shownTitle, preferred))
         return *scripted;
 
-    QMessageBox box(qtIcon(icon), shownTitle, text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
-    for (Answer a : set.answers)
-        box.addButton(qtButton(a));
-    box.setDefaultButton(qtButton(preferred));
-    const int pressed = box.exec();
-    for (Answer a : set.answers)
-        if (pressed == qtButton(a))
-            return a;
-    // Closed by the window frame: the cancelling button where there is one.
-    for (Answer a : set.answers)
-        if (a == Answer::Cancel || a == Answer::No)
-            return a;
-    return *set.answers.begin();
+    // No box can be shown without windows: the default answer, as Enter would give.
+    return shower().message ? shower().message(text, set.answers, icon, shownTitle, preferred)
+                            : preferred;
 }
 
 QString inputBox(const QString& prompt, const QString& title, const QString& defaultText) {
     const QString shownTitle = titleOrAppName(title);
     if (auto scripted = hook::answerInputBox(prompt, shownTitle, defaultText))
         return *scripted;
-    bool ok = false;
-    QString text = QInputDialog::getText(QApplication::activeWindow(), shownTitle, prompt,
-                                         QLineEdit::Normal, defaultText, &ok);
-    return ok ? text : QString();
+    // Without windows nobody types: as if cancelled.
+    return shower().input ? shower().input(prompt, shownTitle, defaultText) : QString();
 }
 
 QString toString(Buttons b) {

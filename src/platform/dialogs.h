@@ -1,7 +1,11 @@
 #pragma once
 // Message box and input box, as the program's windows ask for them. Under the test hook
-// they are answered from its script and written to its transcript instead of shown.
+// they are answered from its script and written to its transcript instead of shown. The boxes
+// themselves are the windows' (platform/windowed installs them): without windows a message
+// takes its default answer and an input box is cancelled.
 #include <QString>
+#include <functional>
+#include <initializer_list>
 #include <optional>
 
 namespace krv::platform {
@@ -19,6 +23,15 @@ Answer msgBox(const QString& text, Buttons buttons = Buttons::OK, Icon icon = Ic
 
 // Shows a modal input box; returns the text typed, or empty text when cancelled.
 QString inputBox(const QString& prompt, const QString& title = {}, const QString& defaultText = {});
+
+// How boxes are shown when no script answers them.
+struct BoxShower {
+    std::function<Answer(const QString& text, std::initializer_list<Answer> answers, Icon icon,
+                         const QString& title, Answer preferred)>
+        message;
+    std::function<QString(const QString& prompt, const QString& title, const QString& text)> input;
+};
+void setBoxShower(BoxShower boxes);
 
 // The text of the last message box shown (empty before the first).
 QString lastMessage();

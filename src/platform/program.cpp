@@ -2,11 +2,10 @@
 
 #include "platform/test_hook.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QWidget>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +26,11 @@ std::vector<std::function<void(int)>>& endCallbacks() {
     return callbacks;
 }
 } // namespace
+
+std::function<void()>& windowsAtEnd() {
+    static std::function<void()> hide;
+    return hide;
+}
 
 void atProgramEnd(std::function<void(int)> fn) {
     endCallbacks().push_back(std::move(fn));
@@ -51,9 +55,8 @@ void endProgram(int code) {
     if (auto& handler = endHandler())
         handler(code);
     // The original's End: windows gone and the process over, no cleanup of the caller runs.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-        for (QWidget* w : QApplication::topLevelWidgets())
-            w->hide();
+    if (auto& hide = windowsAtEnd())
+        hide();
     std::fflush(nullptr);
     ::_exit(code);
 }

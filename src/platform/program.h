@@ -30,6 +30,9 @@ void atProgramEnd(std::function<void(int)> fn);
 // that ends the program can run inside the test runner. An empty handler restores the default.
 void setEndHandler(std::function<void(int)> handler);
 
+// Hides every window as the program ends; set by the windows' side (platform/windowed).
+std::function<void()>& windowsAtEnd();
+
 struct ProgramEnded {
     int code;
 };

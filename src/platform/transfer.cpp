@@ -10,16 +10,12 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
-#include <optional>
 #include <utility>
 #include <vector>
 
 namespace krv::platform {
 
 namespace {
-
-int connectTimeout = 20;
-int stallTimeout = 30;
 
 // While the body waits for a reader, the event loop gets a turn this often.
 constexpr int WaitSliceMs = 50;
@@ -115,86 +111,23 @@ QString caFile() {
     return qEnvironmentVariable("ZELVOR_CA_FILE");
 }
 
-TransportFault transportFault(int curlCode) {
-    switch (curlCode) {
-    case CURLE_OK:
-        return TransportFault::None;
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_ABORTED_BY_CALLBACK: // the only callback that aborts: stalled or too slow
-        return TransportFault::TimedOut;
-    case CURLE_COULDNT_CONNECT:
-        return TransportFault::Refused;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        return TransportFault::HostNotFound;
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-        return TransportFault::Reset;
-    case CURLE_PARTIAL_FILE:
-        return TransportFault::CutShort;
-    case CURLE_GOT_NOTHING:
-        return TransportFault::NoAnswer;
-    case CURLE_PEER_FAILED_VERIFICATION: // an unknown authority, an expired or wrong name
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_ISSUER_ERROR:
-        return TransportFault::Untrusted;
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_CRL_BADFILE:
-        return TransportFault::NoCaFile;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_ENGINE_NOTFOUND:
-    case CURLE_SSL_ENGINE_SETFAILED:
-    case CURLE_SSL_ENGINE_INITFAILED:
-    case CURLE_SSL_SHUTDOWN_FAILED:
-    case CURLE_SSL_CLIENTCERT:
-    case CURLE_USE_SSL_FAILED:
-        return TransportFault::TlsFailed;
-    default:
-        return TransportFault::Other;
-    }
+TransferOptions TransferOptions::request() {
+    TransferOptions o;
+    o.direct = true;
+    o.maxBodyBytes = 16 * 1024 * 1024;
+    return o;
 }
 
-bool isTlsFault(TransportFault fault) {
-    return fault == TransportFault::Untrusted || fault == TransportFault::NoCaFile ||
-           fault == TransportFault::TlsFailed;
-}
-
-QString describeFault(TransportFault fault, const QString& detail) {
-    const QString words = detail.isEmpty() ? QString() : " (" + detail + ")";
-    switch (fault) {
-    case TransportFault::None:
-        return {};
-    case TransportFault::TimedOut:
-        return "tempo esgotado: o servidor deixou de responder";
-    case TransportFault::Refused:
-        return "o servidor não aceitou a conexão";
-    case TransportFault::HostNotFound:
-        return "o endereço do servidor não foi encontrado";
-    case TransportFault::Reset:
-        return "a conexão foi interrompida (conexão reiniciada)";
-    case TransportFault::CutShort:
-        return "a conexão foi encerrada antes do fim do arquivo";
-    case TransportFault::NoAnswer:
-        return "o servidor encerrou a conexão sem responder";
-    case TransportFault::Untrusted:
-        return "o certificado do servidor não é confiável" + words;
-    case TransportFault::NoCaFile:
-        return "as autoridades certificadoras para verificar o servidor não puderam ser lidas" +
-               words;
-    case TransportFault::TlsFailed:
-        return "a conexão segura (HTTPS) com o servidor falhou" + words;
-    case TransportFault::Other:
-        break;
-    }
-    return "falha de comunicação" + words;
+TransferOptions TransferOptions::download() {
+    TransferOptions o;
+    o.receiveBufferBytes = 128L * 1024;
+    o.whileWaiting = [] { yield(); };
+    return o;
 }
 
 struct InetTransfer::Impl {
-    std::optional<TransferSetup> fixed; // empty: a download with the time-outs of setTimeouts
-    TransferSetup setup;                // the one of the request under way
+    TransferOptions next;  // for the requests to come
+    TransferOptions setup; // the one of the request under way
     QString url;
     int port = 0;
     CURLM* multi = nullptr;
@@ -304,8 +237,6 @@ struct InetTransfer::Impl {
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
         if (const QString file = caFile(); !file.isEmpty())
             curl_easy_setopt(e, CURLOPT_CAINFO, file.toLocal8Bit().constData());
-        if (setup.http11)
-            curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
         if (setup.receiveBufferBytes > 0)
             curl_easy_setopt(e, CURLOPT_BUFFERSIZE, setup.receiveBufferBytes);
         if (setup.maxBodyBytes > 0)
@@ -371,15 +302,13 @@ struct InetTransfer::Impl {
     }
 };
 
-InetTransfer::InetTransfer() : d(std::make_unique<Impl>()) {
+InetTransfer::InetTransfer() : InetTransfer(TransferOptions::download()) {}
+
+InetTransfer::InetTransfer(TransferOptions options) : d(std::make_unique<Impl>()) {
     initTransfers();
     d->multi = curl_multi_init();
     d->easy = curl_easy_init();
-}
-
-InetTransfer::InetTransfer(TransferSetup setup) : InetTransfer() {
-    d->fixed = std::move(setup);
-    d->port = d->fixed->port;
+    setOptions(std::move(options));
 }
 
 InetTransfer::~InetTransfer() {
@@ -399,9 +328,12 @@ void InetTransfer::setRemotePort(int port) {
     d->port = port;
 }
 
-void InetTransfer::setTimeouts(int connectSeconds, int stallSeconds) {
-    connectTimeout = connectSeconds;
-    stallTimeout = stallSeconds;
+void InetTransfer::setOptions(TransferOptions options) {
+    d->next = std::move(options);
+    d->port = d->next.port;
+}
+const TransferOptions& InetTransfer::options() const {
+    return d->next;
 }
 
 void InetTransfer::execute(const QStringList& requestHeaders) {
@@ -419,14 +351,7 @@ void InetTransfer::execute(const QStringList& requestHeaders) {
         if (!line.isEmpty())
             d->requestHeaders = curl_slist_append(d->requestHeaders, line.toUtf8().constData());
 
-    if (d->fixed) {
-        d->setup = *d->fixed;
-    } else {
-        d->setup = TransferSetup();
-        d->setup.connectTimeoutSeconds = connectTimeout;
-        d->setup.stallSeconds = stallTimeout;
-        d->setup.whileWaiting = [] { yield(); };
-    }
+    d->setup = d->next;
     curl_easy_reset(d->easy);
     d->setUp();
 
@@ -463,6 +388,11 @@ QString InetTransfer::getHeader(const QString& name) const {
 
 int InetTransfer::status() const {
     return statusOf(d->headerLines);
+}
+
+QString InetTransfer::httpVersion() const {
+    const QByteArray first = d->headerLines.left(d->headerLines.indexOf(' '));
+    return first.startsWith("HTTP/") ? QString::fromLatin1(first.mid(5)) : QString();
 }
 
 QByteArray InetTransfer::getChunk(int size) {
@@ -526,17 +456,8 @@ QString InetTransfer::errorText() const {
     return QString::fromLatin1(curl_easy_strerror(d->result));
 }
 
-HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options) {
-    TransferSetup setup;
-    setup.port = options.remotePort;
-    setup.connectTimeoutSeconds = options.connectTimeoutSeconds;
-    setup.stallSeconds = options.lowSpeedSeconds;
-    setup.direct = true;
-    setup.http11 = false;
-    setup.receiveBufferBytes = 0;
-    setup.maxBodyBytes = options.maxBodyBytes;
-    setup.whileWaiting = options.whileWaiting;
-    InetTransfer t(setup);
+HttpAnswer httpRequest(const QString& url, const TransferOptions& options) {
+    InetTransfer t(options);
     t.setUrl(url);
     t.execute();
     while (t.stillExecuting())
@@ -562,7 +483,7 @@ HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options) {
     return answer;
 }
 
-QByteArray httpGet(const QString& url, const HttpGetOptions& options) {
+QByteArray httpGet(const QString& url, const TransferOptions& options) {
     return httpRequest(url, options).body;
 }
 

@@ -2,7 +2,9 @@
 // Every HTTP transfer of the assistant, the protocol's requests and the downloads alike, on one
 // libcurl set-up: HTTP and HTTPS only, over HTTPS the server's certificate and name always
 // verified, the same time-outs, rate floor and header parsing. What differs between the two
-// is a parameter of TransferSetup. Nothing is thrown.
+// is in TransferOptions, made by its named constructors. Nothing is thrown.
+#include "platform/transfer_fault.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -11,29 +13,6 @@
 #include <memory>
 
 namespace krv::platform {
-
-// Why a transfer ended without its answer, in the terms a user can act on.
-enum class TransportFault {
-    None,
-    TimedOut,     // nothing came for too long, or connecting took too long
-    Refused,      // nothing listens there, or the host cannot be reached
-    HostNotFound, // the server's name does not resolve
-    Reset,        // the connection was cut by the other side or the network
-    CutShort,     // the answer ended before the length it announced
-    NoAnswer,     // the server closed the connection without answering
-    Untrusted,    // HTTPS: the server's certificate (or its name in it) failed verification
-    NoCaFile,     // HTTPS: the certificate authorities to verify against could not be read
-    TlsFailed,    // HTTPS: the secure connection could not be set up
-    Other,
-};
-
-// A libcurl result code as a fault.
-TransportFault transportFault(int curlCode);
-// A fault of the secure connection: retrying or another password cannot mend it.
-bool isTlsFault(TransportFault fault);
-// The fault as a user reads it (Portuguese), with the library's own words for Other and the
-// secure connection's faults.
-QString describeFault(TransportFault fault, const QString& detail = {});
 
 // The certificate authorities an administrator names instead of the system's store: the
 // file ZELVOR_CA_FILE names (PEM); empty when unset. There is deliberately no setting that
@@ -50,24 +29,32 @@ struct RateFloor {
 };
 RateFloor rateFloor();
 
-// One transfer's set-up. The defaults are the downloads'; the protocol's requests differ.
-struct TransferSetup {
-    int port = 0;                   // replaces the URL's port when not 0
-    int connectTimeoutSeconds = 20; // requests: 15, a login should fail sooner
-    int stallSeconds = 30;          // receiving nothing for this long fails the transfer
+// One transfer's set-up: what differs between the protocol's requests and the downloads,
+// each made by its named constructor; a caller may change a field afterwards.
+struct TransferOptions {
+    // A protocol request: direct, its answer held in memory and limited in size.
+    static TransferOptions request();
+    // A download: through the environment's proxy, streamed, the event loop turned meanwhile.
+    static TransferOptions download();
+
+    int port = 0; // replaces the URL's port when not 0
+    // The same for both: a server that has not accepted the connection in 15 s is taken for
+    // dead, so that a login fails soon and a download goes on to its error.
+    int connectTimeoutSeconds = 15;
+    // Receiving nothing for this long fails the transfer: a stalled server must not hold a run
+    // (and the suite's lock) for ever.
+    int stallSeconds = 30;
     // Requests go direct (no proxy from the environment), as the original control was set
     // up; downloads honour the environment's proxy.
     bool direct = false;
-    // Downloads ask for HTTP/1.1: the engine reads the status at its place in "HTTP/1.1 200"
-    // and takes version 1.1 for resume support; requests take libcurl's choice.
-    bool http11 = true;
     // Downloads read the socket in large blocks (fewer, larger reads; what reaches the caller
     // stays at most 16 KiB a delivery); 0: libcurl's default.
-    long receiveBufferBytes = 128L * 1024;
-    // Requests: a longer answer (announced or received) is abandoned, not kept; 0: no limit.
+    long receiveBufferBytes = 0;
+    // A longer answer (announced or received) is abandoned, not kept; 0: no limit. Requests
+    // hold their answer in memory: a runaway server must not fill it.
     qint64 maxBodyBytes = 0;
     // Called about every 50 ms while a body is awaited: downloads give the event loop its
-    // turn themselves (platform::yield); a request, whatever its caller asks.
+    // turn (platform::yield); a request, whatever its caller asks.
     std::function<void()> whileWaiting;
 };
 
@@ -76,9 +63,9 @@ struct TransferSetup {
 // buffer, so memory stays small whatever the file size; a dead server ends in an error.
 class InetTransfer {
 public:
-    // A download: the downloads' set-up with the time-outs of setTimeouts.
+    // A download with TransferOptions::download().
     InetTransfer();
-    explicit InetTransfer(TransferSetup setup);
+    explicit InetTransfer(TransferOptions options);
     ~InetTransfer();
     InetTransfer(const InetTransfer&) = delete;
     InetTransfer& operator=(const InetTransfer&) = delete;
@@ -88,6 +75,9 @@ public:
     QString url() const;
     // The port of the next requests; 0 (the default) uses the one of the address.
     void setRemotePort(int port);
+    // The set-up of the next requests.
+    void setOptions(TransferOptions options);
+    const TransferOptions& options() const;
 
     // Starts a GET of url(), with optional request header lines ("Range: bytes=10-"), and
     // returns at once. A request still under way is abandoned first.
@@ -104,6 +94,9 @@ public:
     QString getHeader(const QString& name) const;
     // The answer's status (200); 0 when no answer came.
     int status() const;
+    // The answer's HTTP version as its status line names it ("1.0", "1.1", "2"); empty when
+    // no answer came.
+    QString httpVersion() const;
 
     // The next bytes of the body, at most size; waits (yielding to the event loop) until
     // size bytes are there or the body has ended. Empty once the body is exhausted or the
@@ -124,25 +117,12 @@ public:
     // The body passed the set-up's maxBodyBytes (announced or received).
     bool tooLarge() const;
 
-    // Time-outs of every download started afterwards: connecting, and the longest time the
-    // server may send nothing at all before the transfer is abandoned.
-    static void setTimeouts(int connectSeconds, int stallSeconds);
-
     // Bytes the body buffer holds at most before the transfer is held back.
     static constexpr int BufferCapacity = 256 * 1024;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
-};
-
-struct HttpGetOptions {
-    int remotePort = 0;                     // replaces the URL's port when not 0
-    int connectTimeoutSeconds = 15;         // connecting longer than this fails
-    int lowSpeedSeconds = 30;               // a transfer stalled this long fails
-    qint64 maxBodyBytes = 16 * 1024 * 1024; // a longer answer is abandoned, not kept
-    // Called repeatedly while the answer is awaited (the event loop, for repainting).
-    std::function<void()> whileWaiting;
 };
 
 struct HttpAnswer {
@@ -160,9 +140,10 @@ struct HttpAnswer {
 // control never told (the status, and whether the transport failed or the answer grew past a
 // limit). Received only on status 200 with the whole body within maxBodyBytes; the body of
 // any other answer is dropped. The bytes are the server's: callers decode them.
-HttpAnswer httpRequest(const QString& url, const HttpGetOptions& options = {});
+HttpAnswer httpRequest(const QString& url,
+                       const TransferOptions& options = TransferOptions::request());
 
 // The body of a received answer; empty on any failure.
-QByteArray httpGet(const QString& url, const HttpGetOptions& options = {});
+QByteArray httpGet(const QString& url, const TransferOptions& options = TransferOptions::request());
 
 } // namespace krv::platform

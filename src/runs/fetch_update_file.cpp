@@ -1,8 +1,5 @@
 #include "runs/fetch_update_file.h"
 
-#include "download/frm_download.h"
-#include "platform/dialogs.h"
-#include "platform/forms.h"
 #include "platform/program.h"
 #include "platform/scratch_file.h"
 #include "platform/test_hook.h"
@@ -12,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -25,11 +21,6 @@ namespace krv::runs {
 using download::DownloadFailure;
 
 namespace {
-
-QPointer<download::frmDownload>& underWay() {
-    static QPointer<download::frmDownload> window;
-    return window;
-}
 
 // What a partial download was started from; the part is resumed only against the same file.
 struct PartRecord {
@@ -85,7 +76,7 @@ void removePart(const QString& path) {
 
 // A part worth resuming: recorded for this address, this size and this version of the file,
 // and shorter than the file.
-bool resumable(const QString& path, const QString& url, const download::DownLoad& dl) {
+bool resumable(const QString& path, const QString& url, const download::DownloadEngine& dl) {
     const QFileInfo part(partFile(path));
     const auto record = readRecord(partRecord(path));
     const QString now = dl.ETag().isEmpty() ? dl.LastModified() : dl.ETag();
@@ -175,19 +166,7 @@ void removeLeftoverParts(const QString& folder, const QStringList& resuming) {
     platform::removeEndedScratch(folder, {"*.part", "*.part.info"}, writer, resumed);
 }
 
-download::frmDownload* downloadUnderWay() {
-    return underWay().data();
-}
-
 namespace {
-
-// What a fetch drives: the download component, and what its host heard of it.
-struct FetchHost {
-    download::DownLoad& dl;
-    std::function<bool()> completed;             // DLComplete was raised
-    std::function<std::int32_t()> lastErrorCode; // the last DLECode, 0 when none
-    std::function<void(std::int64_t)> sizeKnown; // the size the server announced
-};
 
 struct Fetched {
     FetchOutcome outcome;
@@ -196,8 +175,8 @@ struct Fetched {
 };
 
 // Downloads url into the part beside path through host and judges the result.
-Fetched fetchThrough(FetchHost& host, const QString& url, const QString& path, qint64 listedSize) {
-    download::DownLoad& dl = host.dl;
+Fetched fetchPart(FetchHost& host, const QString& url, const QString& path, qint64 listedSize) {
+    download::DownloadEngine& dl = host.dl;
     // The file is written as a part beside its place and renamed there once whole, so that
     // a file cut off is never taken for the file, and the next run can go on from it.
     const QString part = partFile(path);
@@ -277,41 +256,28 @@ FetchOutcome settle(const Fetched& f, const QString& path, const QElapsedTimer& 
 
 } // namespace
 
-FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
-                             const QString& path, qint64 listedSize) {
+FetchOutcome fetchThrough(FetchHost& host, const QString& url, const QString& path,
+                          qint64 listedSize) {
     // Timed here rather than read from the component: its rate is for the window's caption and
     // does not know what a resume saved.
     QElapsedTimer clock;
     clock.start();
-    auto& w = platform::form<download::frmDownload>();
-    underWay() = &w;
-    w.Label1->setText(heading);
-    w.showOwnedBy(owner);
-    w.running = true;
-    FetchHost host{*w.Dl1, [&w] { return w.completed(); }, [&w] { return w.lastErrorCode(); },
-                   [&w](std::int64_t size) { w.pb1->setMaximum(static_cast<int>(size)); }};
-    const Fetched f = fetchThrough(host, url, path, listedSize);
-    w.running = false;
-    // Deleted now, not at the next turn of the main loop: the next file gets a fresh window.
-    platform::unload(&w);
-    delete &w;
+    const Fetched f = fetchPart(host, url, path, listedSize);
     return settle(f, path, clock);
 }
 
 FetchOutcome fetchQuietly(const QString& url, const QString& path, qint64 listedSize) {
-    QElapsedTimer clock;
-    clock.start();
-    // The component alone, never shown: nobody watches, nobody may stop it.
-    download::DownLoad dl;
+    // The engine alone, no widget: nobody watches, nobody may stop it.
+    download::DownloadEngine dl;
     bool completed = false;
     std::int32_t lastErrorCode = 0;
-    QObject::connect(&dl, &download::DownLoad::DLComplete, [&completed] { completed = true; });
-    QObject::connect(&dl, &download::DownLoad::DLECode,
+    QObject::connect(&dl, &download::DownloadEngine::DLComplete,
+                     [&completed] { completed = true; });
+    QObject::connect(&dl, &download::DownloadEngine::DLECode,
                      [&lastErrorCode](std::int32_t code) { lastErrorCode = code; });
     FetchHost host{dl, [&completed] { return completed; },
                    [&lastErrorCode] { return lastErrorCode; }, [](std::int64_t) {}};
-    const Fetched f = fetchThrough(host, url, path, listedSize);
-    return settle(f, path, clock);
+    return fetchThrough(host, url, path, listedSize);
 }
 
 } // namespace krv::runs

@@ -1,11 +1,12 @@
 #pragma once
 // Fetching one file of an update through the download progress window, and judging whether
 // the whole file arrived: a failed, refused or partial download is never applied.
-#include "download/download_control.h"
+#include "download/download_engine.h"
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 
 class QWidget;
 
@@ -33,13 +34,25 @@ QString describeFailure(const download::DownloadFailure& failure, std::int32_t e
 FetchOutcome judgeDownload(bool completed, const download::DownloadFailure& failure,
                            std::int32_t errorCode, std::int64_t expectedSize, const QString& path);
 
-// Downloads url into path in a fresh progress window with the heading, owned by owner, and
-// judges the result. The bytes go to a part beside path (partFile) with a record of their
-// source (partRecord); the part becomes path once whole. A part cut off by the connection or
-// the user stays for the next fetch, which asks only for the rest when the server still has
-// the same file; anything else that did not arrive whole is removed. listedSize: the size the
-// release's manifest lists (-1: none); an answer announcing any other size is refused before
-// a byte of its body is read.
+// What a fetch drives: a download engine, and what its host heard of it.
+struct FetchHost {
+    download::DownloadEngine& dl;
+    std::function<bool()> completed;             // DLComplete was raised
+    std::function<std::int32_t()> lastErrorCode; // the last DLECode, 0 when none
+    std::function<void(std::int64_t)> sizeKnown; // the size the server announced
+};
+
+// Downloads url into path through host and judges the result. The bytes go to a part beside
+// path (partFile) with a record of their source (partRecord); the part becomes path once
+// whole. A part cut off by the connection or the user stays for the next fetch, which asks
+// only for the rest when the server still has the same file; anything else that did not
+// arrive whole is removed. listedSize: the size the release's manifest lists (-1: none); an
+// answer announcing any other size is refused before a byte of its body is read.
+FetchOutcome fetchThrough(FetchHost& host, const QString& url, const QString& path,
+                          qint64 listedSize = -1);
+
+// The same fetch in a fresh progress window with the heading, owned by owner. Defined with
+// the windows (fetch_window.cpp), as is downloadUnderWay.
 FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QString& url,
                              const QString& path, qint64 listedSize = -1);
 

@@ -7,6 +7,7 @@
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_atual_menu.h"
 #include "runs/mod_add_zip.h"
+#include "runs/txt_zip.h"
 
 #include <QCloseEvent>
 #include <QScopedValueRollback>

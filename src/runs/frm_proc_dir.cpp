@@ -5,6 +5,7 @@
 #include "runs/frm_atual_krv.h"
 #include "runs/mod_add_zip.h"
 #include "runs/run_session.h"
+#include "runs/txt_zip.h"
 #include "runs/window_observer.h"
 
 #include <QVBoxLayout>

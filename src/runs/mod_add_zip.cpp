@@ -1,7 +1,6 @@
 #include "runs/mod_add_zip.h"
 
 #include <QFile>
-#include <QLineEdit>
 
 #include "platform/krv_error.h"
 #include "platform/scratch_file.h"
@@ -22,15 +21,6 @@
 #include <zip.h>
 
 namespace krv::runs {
-
-QLineEdit* criaTxtZip(QWidget* parent) {
-    auto* box = new QLineEdit(
-        "Esta TextBox é usado internamente pelo AddZip, podendo fica escondida do usuário.",
-        parent);
-    box->setObjectName("txtZip");
-    box->hide();
-    return box;
-}
 
 namespace {
 

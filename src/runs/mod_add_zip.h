@@ -7,15 +7,9 @@
 #include <optional>
 #include <vector>
 
-class QLineEdit;
-class QWidget;
-
 namespace krv::runs {
 
 // libzip needs no preparation; kept so that the unpacking windows load as they always did.
-// The hidden text box the run windows carry for the archive library, with its text.
-QLineEdit* criaTxtZip(QWidget* parent);
-
 void IniciaZip();
 
 // Extracts every member of archive whose name matches mask (a Windows-style mask, "*.*"

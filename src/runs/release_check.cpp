@@ -137,7 +137,7 @@ const manifest::Manifest& fromServer(const QString& folder) {
     state().fetchedInto = folder;
     // Stale copies of an earlier run are never taken for this release's.
     discardFetched();
-    platform::HttpGetOptions options;
+    platform::TransferOptions options = platform::TransferOptions::request();
     options.whileWaiting = [] { platform::yield(); };
     QByteArray parts[2];
     const QString names[2] = {manifest::FileName, signatureName()};

@@ -1,7 +1,7 @@
 // Update signatures: the verification unit and the maker's krv-sign tool, on real files.
-#include "../runs/make_zip.h"
 #include "common/release_manifest.h"
 #include "common/update_signature.h"
+#include "make_zip.h"
 #include "pe_builder.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "database/menu_file.h"
-#include "test_menu_records.h"
+#include "menu_records.h"
 
 #include <QFile>
 #include <QTemporaryDir>

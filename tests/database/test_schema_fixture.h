@@ -44,7 +44,7 @@ protected:
     }
 
     // Snapshot and comparison, as the update window runs them.
-    SyncTrace sync(const database::UpdateFile& file) {
+    SyncTrace sync(const database::UpdateFile& file, database::SafeUpdateOptions options = {}) {
         SyncTrace trace;
         database::LerEstrutura(file, database::Conexao());
         database::prepareLookups(file);
@@ -52,7 +52,6 @@ protected:
         view.line = [&](const QString& s) { trace.lines << s; };
         view.status = [&](const QString& s) { trace.statuses << s; };
         view.executed = [&](const QString& s) { trace.statements << s; };
-        database::SafeUpdateOptions options;
         database::updateStructure(file, database::Conexao(), view, options);
         return trace;
     }
@@ -84,19 +83,33 @@ protected:
         return rows;
     }
 
-    // Every table but licensa and menu, as the server's catalogue describes it: engine and
-    // collation; columns by name with type, nullability, key, default, extra, character set
-    // and collation; index columns with position, prefix, uniqueness and kind.
+    // Every table but licensa and menu, as the server's catalogue describes it: engine,
+    // collation and comment; columns by name with type, nullability, key, default, extra,
+    // character set, collation and comment; index columns with position, prefix, uniqueness
+    // and kind; column checks, foreign keys and triggers.
     static QStringList structure(ScratchDatabase& db) {
         const QString where = " where table_schema = database() and table_name not in "
                               "('licensa', 'menu') order by 1";
-        return db.column("select concat_ws('|', table_name, engine, table_collation) from "
-                         "information_schema.tables" +
+        return db.column("select concat_ws('|', table_name, engine, table_collation, "
+                         "table_comment) from information_schema.tables" +
                          where) +
                db.column("select concat_ws('|', table_name, column_name, column_type, "
                          "is_nullable, column_key, ifnull(column_default, '<none>'), extra, "
-                         "ifnull(collation_name, '')) from information_schema.columns" +
+                         "ifnull(collation_name, ''), column_comment) from "
+                         "information_schema.columns" +
                          where) +
+               db.column("select concat_ws('|', table_name, constraint_name, check_clause) from "
+                         "information_schema.check_constraints where constraint_schema = "
+                         "database() order by 1") +
+               db.column("select concat_ws('|', k.table_name, k.constraint_name, k.column_name, "
+                         "k.ordinal_position, k.referenced_table_name, k.referenced_column_name, "
+                         "r.delete_rule, r.update_rule) from information_schema.key_column_usage "
+                         "k join information_schema.referential_constraints r using "
+                         "(constraint_schema, constraint_name, table_name) where "
+                         "k.constraint_schema = database() order by 1") +
+               db.column("select concat_ws('|', trigger_name, event_object_table, action_timing, "
+                         "event_manipulation, action_statement) from information_schema.triggers "
+                         "where trigger_schema = database() order by 1") +
                db.column("select concat_ws('|', table_name, index_name, seq_in_index, "
                          "column_name, ifnull(sub_part, ''), non_unique, index_type) from "
                          "information_schema.statistics" +

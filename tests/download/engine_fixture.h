@@ -16,10 +16,13 @@ namespace krv::test {
 class EngineTest : public ::testing::Test {
 protected:
     // Short time-outs so that a dead server is seen quickly.
-    void SetUp() override { platform::InetTransfer::setTimeouts(5, 2); }
-    void TearDown() override {
-        platform::InetTransfer::setTimeouts(20, 30);
-        qunsetenv("ZELVOR_TEST_TRANSFER_SECOND_MS");
+    void SetUp() override { dl.setTransferOptions(quick()); }
+    void TearDown() override { qunsetenv("ZELVOR_TEST_TRANSFER_SECOND_MS"); }
+    static platform::TransferOptions quick() {
+        platform::TransferOptions o = platform::TransferOptions::download();
+        o.connectTimeoutSeconds = 5;
+        o.stallSeconds = 2;
+        return o;
     }
     // Tests that wait for a stall: the transfer's seconds made short through the test hook.
     static void shortTransferSeconds() { qputenv("ZELVOR_TEST_TRANSFER_SECOND_MS", "150"); }

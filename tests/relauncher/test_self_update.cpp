@@ -1,8 +1,8 @@
 // The self-update end to end: the installed zelvor (version 01.31.00 from its own record)
 // learns of a newer assistant on the reference server, downloads it, starts movrin and ends;
 // movrin replaces the executable and starts the new one, which leaves a marker.
-#include "../navigation/served_folder.h"
-#include "../runs/make_zip.h"
+#include "make_zip.h"
+#include "served_folder.h"
 #include "suite_install.h"
 
 #include <QThread>

@@ -1,6 +1,5 @@
 // The Internet run window in-process: the session's work list shown in lstAux, files from the
 // reference update server on loopback, the program end turned into an exception.
-#include "../navigation/served_folder.h"
 #include "common/updatekrv.h"
 #include "download/frm_download.h"
 #include "hook_tap.h"
@@ -13,8 +12,10 @@
 #include "runs/frm_atual_krv.h"
 #include "runs/frm_proc.h"
 #include "runs/run_session.h"
+#include "served_folder.h"
 #include "session_recorder.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -248,11 +249,7 @@ TEST_F(InternetRunWindow, TheDatabaseWindowIsHandedOverWithItsOwnWindowFlags) {
 // A part left by a download cut off part-way, fetched again on the next run.
 class PartialDownloads : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::InetTransfer::setTimeouts(5, 2);
-        QDir().mkpath(dir_.path() + "/update");
-    }
-    void TearDown() override { platform::InetTransfer::setTimeouts(20, 30); }
+    void SetUp() override { QDir().mkpath(dir_.path() + "/update"); }
 
     void serve(const std::string& etag, std::int64_t dropAfter = -1) {
         RawResponse r;
@@ -328,6 +325,39 @@ TEST_F(PartialDownloads, TheNextFetchGoesOnFromThePartOnlyWhenItIsOfTheSameFile)
 
 // The release's manifest lists each file's size: an answer announcing another is refused
 // before its body is read, so an endless body writes nothing into the update folder.
+// An unattended run's fetch is the engine alone: not one widget exists while it runs. The
+// same watch sees the progress window of a fetch that has one.
+TEST_F(PartialDownloads, AQuietFetchMakesNoWidgetAndTheWindowedOneItsWindow) {
+    RawResponse r;
+    r.patternSize = kSize;
+    r.dripMs = 10; // the body takes a while: the watch gets its turns during the fetch
+    server_.serve("/atualsis/krv.mdb", r);
+    const QString url = QString::fromStdString(server_.url("/atualsis/krv.mdb"));
+    for (const bool quiet : {true, false}) {
+        SCOPED_TRACE(quiet ? "quiet" : "windowed");
+        const qsizetype before = QApplication::allWidgets().size();
+        qsizetype most = before;
+        int turns = 0;
+        QTimer watch;
+        watch.setInterval(5);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            ++turns;
+            most = std::max(most, QApplication::allWidgets().size());
+        });
+        watch.start();
+        const runs::FetchOutcome f =
+            quiet ? runs::fetchQuietly(url, target())
+                  : runs::fetchUpdateFile(nullptr, "Baixando atualização...", url, target());
+        EXPECT_TRUE(f.whole) << f.reason.toStdString();
+        EXPECT_GT(turns, 0);
+        if (quiet)
+            EXPECT_EQ(most, before);
+        else
+            EXPECT_GT(most, before);
+        QFile::remove(target());
+    }
+}
+
 TEST_F(PartialDownloads, AnAnswerAnnouncingAnotherSizeThanListedIsRefusedUnread) {
     const struct {
         const char* name;

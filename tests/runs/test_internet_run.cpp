@@ -1,13 +1,13 @@
 // The Internet update end to end: the real zelvor, copied into a throwaway suite folder (the
 // program folder is the suite's folder, as on an installed machine), the reference update
 // server on loopback and the real MariaDB.
-#include "../common/pe_builder.h"
-#include "../navigation/served_folder.h"
 #include "common/release_manifest.h"
 #include "common/text.h"
 #include "end_to_end.h"
 #include "make_zip.h"
+#include "pe_builder.h"
 #include "release_signer.h"
+#include "served_folder.h"
 #include "test_db.h"
 #include "throwaway_ca.h"
 #include "update_file_builder.h"

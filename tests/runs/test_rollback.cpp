@@ -1,7 +1,6 @@
 // Undoing an update: what a run keeps before it replaces anything, the holds, the menu's rows
 // copy, and end to end the real zelvor updating from the reference update server, then
 // rolling back, refusing, resuming, and holding the undone versions.
-#include "../navigation/served_folder.h"
 #include "common/release_manifest.h"
 #include "common/text.h"
 #include "database/connection.h"
@@ -9,6 +8,7 @@
 #include "make_zip.h"
 #include "runs/holds.h"
 #include "runs/kept_files.h"
+#include "served_folder.h"
 #include "suite_install.h"
 #include "test_db.h"
 

@@ -2,6 +2,7 @@
 // them (test discovery runs the program without the test environment). Dialogs are
 // answered by the test hook, whose transcript goes to a file of this run.
 #include "platform/test_hook.h"
+#include "platform/windowed.h"
 #include "scripting/script_runner.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName("zelvor-tests");
     krv::scripting::install();
+    krv::platform::installWindowed();
     krv::platform::hook::install();
     const int rc = RUN_ALL_TESTS();
     QFile::remove(transcript);

@@ -18,10 +18,11 @@ struct BuildOptions {
     QStringList tables;              // only these tables (any case); empty: all
 };
 
-// Creates the seven tables of an update file, empty, in file.
+// Creates the tables of an update file, empty, in file.
 void createUpdateFileTables(const database::UpdateFile& file);
 
-// Writes numero, tabelas, campos and indices from the open reference database.
+// Writes numero, tabelas, campos, indices, estrangeiras and objetos from the open reference
+// database.
 void writeReference(const database::UpdateFile& file, QSqlDatabase reference,
                     const BuildOptions& options);
 

@@ -1,8 +1,8 @@
-#include "../navigation/served_folder.h"
 #include "download/download_control.h"
 #include "platform/transfer.h"
 #include "raw_http_server.h"
 #include "runs/fetch_update_file.h"
+#include "served_folder.h"
 #include "throwaway_ca.h"
 
 #include <gtest/gtest.h>
@@ -37,13 +37,15 @@ QByteArray readAll(InetTransfer& t, std::initializer_list<int> sizes) {
 // server costs a fraction of a real second.
 class InetTransferTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        InetTransfer::setTimeouts(5, 2);
-        qputenv("ZELVOR_TEST_TRANSFER_SECOND_MS", "150");
-    }
-    void TearDown() override {
-        InetTransfer::setTimeouts(20, 30);
-        qunsetenv("ZELVOR_TEST_TRANSFER_SECOND_MS");
+    void SetUp() override { qputenv("ZELVOR_TEST_TRANSFER_SECOND_MS", "150"); }
+    void TearDown() override { qunsetenv("ZELVOR_TEST_TRANSFER_SECOND_MS"); }
+    // A download's set-up with short time-outs, or a request's.
+    static krv::platform::TransferOptions quick(bool request = false) {
+        using krv::platform::TransferOptions;
+        TransferOptions o = request ? TransferOptions::request() : TransferOptions::download();
+        o.connectTimeoutSeconds = 5;
+        o.stallSeconds = 2;
+        return o;
     }
     RawHttpServer server;
 };
@@ -55,11 +57,13 @@ TEST_F(InetTransferTest, HeaderBlockStartsWithTheStatusLineAndHeadersAreFoundByN
     r.body = "hello";
     r.headers = {{"X-Thing", "  value 1"}};
     server.serve("/a", r);
-    InetTransfer t;
+    InetTransfer t(quick());
     t.setUrl(qurl(server, "/a"));
     t.execute({"Range: bytes=2-"});
     waitHeaders(t);
     EXPECT_TRUE(t.getHeader().startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(t.status(), 200);
+    EXPECT_EQ(t.httpVersion(), "1.1");
     EXPECT_EQ(t.getHeader("content-length"), "5");
     EXPECT_EQ(t.getHeader("X-THING"), "value 1");
     EXPECT_EQ(t.getHeader("Missing"), "");
@@ -74,7 +78,7 @@ TEST_F(InetTransferTest, LargeBodyStreamsWholeThroughTheBoundedBufferInAnyChunkS
     RawResponse r;
     r.patternSize = 3 * 1024 * 1024 + 17;
     server.serve("/big", r);
-    InetTransfer t;
+    InetTransfer t(quick());
     t.setUrl(qurl(server, "/big"));
     t.execute();
     waitHeaders(t);
@@ -95,7 +99,7 @@ TEST_F(InetTransferTest, CutShortAndStalledBodiesFailAndCancelDropsTheAnswer) {
     stall.stallAfter = 10;
     server.serve("/stall", stall);
 
-    InetTransfer t;
+    InetTransfer t(quick());
     t.setUrl(qurl(server, "/cut"));
     t.execute();
     waitHeaders(t);
@@ -124,16 +128,14 @@ TEST_F(InetTransferTest, DeadAndRefusingServersEndWithoutAnswer) {
     RawResponse silent;
     silent.stallBeforeAnswer = true;
     server.serve("/silent", silent);
-    InetTransfer t;
+    InetTransfer t(quick());
     t.setUrl(qurl(server, "/silent"));
     t.execute();
     waitHeaders(t);
     EXPECT_FALSE(t.hasAnswer());
     EXPECT_TRUE(t.failed());
     EXPECT_EQ(t.getHeader(), "");
-    krv::platform::HttpGetOptions quick;
-    quick.lowSpeedSeconds = 2;
-    const auto answer = krv::platform::httpRequest(qurl(server, "/silent"), quick);
+    const auto answer = krv::platform::httpRequest(qurl(server, "/silent"), quick(true));
     EXPECT_EQ(answer.failure, krv::platform::HttpAnswer::Failure::Transport);
     EXPECT_EQ(answer.fault, krv::platform::TransportFault::TimedOut);
 
@@ -181,7 +183,7 @@ TEST_F(InetTransferTest, HttpsServersAreVerifiedAgainstTheCaFileSettingOnBothPat
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         qputenv("ZELVOR_CA_FILE", c.caFile.toLocal8Bit());
-        InetTransfer t;
+        InetTransfer t(quick());
         t.setUrl(c.url);
         t.execute();
         waitHeaders(t);
@@ -226,7 +228,7 @@ TEST_F(InetTransferTest, ABodyDrippingUnderTheRateFloorEndsAsTimedOutOnBothPaths
     drip.dripMs = 100; // 1 KiB each time: 10 KiB/s, never a stall of 2 short seconds
     server.serve("/drip", drip);
 
-    InetTransfer t;
+    InetTransfer t(quick());
     t.setUrl(qurl(server, "/drip"));
     t.execute();
     waitHeaders(t);
@@ -250,4 +252,19 @@ TEST_F(InetTransferTest, ABodyDrippingUnderTheRateFloorEndsAsTimedOutOnBothPaths
     t.cancel();
     qunsetenv("ZELVOR_MIN_RATE");
     qunsetenv("ZELVOR_MIN_RATE_SECONDS");
+}
+
+// One table names every fault: a fault added without its row would reach the user blank.
+TEST(TransportFaults, EveryFaultHasItsWordsForTheUserAndForTheComponentsStatus) {
+    using krv::platform::TransportFault;
+    for (int f = int(TransportFault::TimedOut); f <= int(TransportFault::Other); ++f) {
+        SCOPED_TRACE(f);
+        EXPECT_FALSE(describeFault(TransportFault(f)).isEmpty());
+        EXPECT_FALSE(krv::platform::faultCause(TransportFault(f)).isEmpty());
+    }
+    EXPECT_EQ(describeFault(TransportFault::None), "");
+    // The library's words only where they name what failed.
+    EXPECT_EQ(describeFault(TransportFault::Refused, "Connection refused"),
+              "o servidor não aceitou a conexão");
+    EXPECT_EQ(describeFault(TransportFault::Other, "x"), "falha de comunicação (x)");
 }
