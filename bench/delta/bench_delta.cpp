@@ -10,7 +10,7 @@
 #include "throttle_proxy.h"
 #include "update_server.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     if (argc == 5 && QByteArray(argv[1]) == "--rebuild")
         return rebuildMode(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]),
                            QFile::decodeName(argv[4]));
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     const QStringList a = app.arguments();
     if (a.size() < 3) {
         std::fprintf(stderr, "usage: bench_delta OLD_DIR NEW_DIR [runs] [big-file-name]\n");

@@ -184,13 +184,14 @@ Fetched fetchPart(FetchHost& host, const QString& url, const QString& path, qint
     dl.setUrl(url);
     dl.setSaveLocation(part);
     // Where the tests cut a download off half-way, as a lost connection would.
-    const QMetaObject::Connection halfway = QObject::connect(
-        &dl, &download::DownLoad::RecievedBytes, [&dl, reached = false](std::int32_t n) mutable {
-            if (!reached && dl.FileSize() > 0 && qint64(n) * 2 >= dl.FileSize()) {
-                reached = true;
-                platform::hook::pausePoint("download-halfway");
-            }
-        });
+    const QMetaObject::Connection halfway =
+        QObject::connect(&dl, &download::DownloadEngine::RecievedBytes,
+                         [&dl, reached = false](std::int32_t n) mutable {
+                             if (!reached && dl.FileSize() > 0 && qint64(n) * 2 >= dl.FileSize()) {
+                                 reached = true;
+                                 platform::hook::pausePoint("download-halfway");
+                             }
+                         });
     dl.GetFileInformation();
     std::int64_t size = dl.FileSize();
     host.sizeKnown(size);
