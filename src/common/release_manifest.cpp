@@ -141,6 +141,8 @@ std::optional<Manifest> parse(const QByteArray& json, QString* why) {
     }
     if (!readDeltas(root, m))
         return refuse(why, "o manifesto lista os deltas de forma inválida");
+    if (!parseSteering(root, m.steering, why))
+        return std::nullopt;
     return m;
 }
 
@@ -159,6 +161,7 @@ QByteArray serialize(const Manifest& manifest) {
                      {"expires", isoUtc(manifest.expires)},
                      {"files", files}};
     writeDeltas(manifest, root);
+    writeSteering(manifest.steering, root);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

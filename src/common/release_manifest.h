@@ -4,6 +4,7 @@
 // the release's serial and validity, so that a file the maker once signed cannot be replayed
 // under another name, in another release or after the release expired.
 #include "common/release_deltas.h"
+#include "common/release_steering.h"
 
 #include <QDateTime>
 #include <QList>
@@ -40,6 +41,7 @@ struct Manifest {
 
     // The deltas that stand for archive, in the manifest's order.
     QList<const Delta*> deltasFor(const QString& archive) const;
+    Steering steering; // rollout, halt, withdrawn and minimum versions
 
     // The entry of a file, its name compared without regard to case (media come from systems
     // that ignore it); null when it is not listed.

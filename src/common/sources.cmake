@@ -9,4 +9,5 @@ target_sources(krv_common PRIVATE
   common/release_deltas.cpp
   common/zstd_patch.cpp
   common/delta_file.cpp
+  common/release_steering.cpp
 )

@@ -24,6 +24,8 @@ CommandLine parseCommandLine(const QStringList& args) {
             c.acceptTerms = true;
         else if (a == "--allow-data-change")
             c.allowDataChange = true;
+        else if (a == "--now")
+            c.now = true;
         else if (a == "--directory")
             value(c.directory);
         else if (a == "--plan")
@@ -40,15 +42,16 @@ CommandLine parseCommandLine(const QStringList& args) {
     }
     if (!c.error.isEmpty())
         return c;
-    if (!c.unattended && (c.acceptTerms || c.allowDataChange || !c.directory.isEmpty()))
-        c.error = "As opções --accept-terms, --allow-data-change e --directory só valem com "
-                  "--unattended.";
+    if (!c.unattended && (c.acceptTerms || c.allowDataChange || c.now || !c.directory.isEmpty()))
+        c.error = "As opções --accept-terms, --allow-data-change, --now e --directory só valem "
+                  "com --unattended.";
     else if (c.unattended && !c.plan.isEmpty())
         c.error = "As opções --plan e --unattended não podem ser usadas juntas.";
     else if (int(c.rollback) + int(c.releaseHold) + int(c.listUpdates) + int(!c.plan.isEmpty()) >
                  1 ||
              ((c.releaseHold || c.listUpdates) && c.unattended) ||
-             (c.rollback && (c.acceptTerms || c.allowDataChange || !c.directory.isEmpty())))
+             (c.rollback &&
+              (c.acceptTerms || c.allowDataChange || c.now || !c.directory.isEmpty())))
         c.error = "As opções --rollback, --release-hold, --list-updates e --plan não podem ser "
                   "usadas juntas nem com as de uma atualização; --rollback aceita "
                   "--unattended.";
@@ -67,6 +70,8 @@ QString helpText() {
            "  --allow-data-change  aplica também alterações do banco de dados que mudam\n"
            "                       valores guardados, depois de copiá-los para\n"
            "                       atualizacoes (com --unattended)\n"
+           "  --now                recebe agora uma versão distribuída em etapas, antes da\n"
+           "                       etapa desta instalação (com --unattended)\n"
            "  --plan ARQUIVO       mostra o que a atualização do banco de dados faria com\n"
            "                       ARQUIVO, sem alterar nada\n"
            "  --rollback [REGISTRO] desfaz a atualização de REGISTRO (sem ele, a última que\n"

@@ -11,6 +11,7 @@ struct CommandLine {
     bool unattended = false;
     bool acceptTerms = false;
     bool allowDataChange = false; // --allow-data-change: take changes of stored values
+    bool now = false;             // --now: take a staged release outside this installation's stage
     QString directory;            // --directory PATH: the directory path, unattended
     QString plan;                 // --plan FILE: print the database update's plan and end
     bool rollback = false;        // --rollback [RECORD]: undo an update

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
         ::_exit(status);
     }
     krv::runmode::unattended = options.unattended;
+    krv::runmode::now = options.now;
     krv::runmode::arguments = args;
 
     // The test hook's script side, handed over before the application starts the hook.

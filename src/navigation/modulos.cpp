@@ -1,5 +1,6 @@
 #include "navigation/modulos.h"
 
+#include "common/release_manifest.h"
 #include "common/run_mode.h"
 #include "common/updatekrv.h"
 #include "download/protocol.h"
@@ -80,16 +81,18 @@ void selfUpdate(runs::RunSession& run, const runs::WorkItem& assistant, QWidget*
         return;
     }
     runs::record::filesFetched();
+    // Movrin unpacks only the archive checked here: a file swapped in update/ since is refused.
+    const QString sha256 = manifest::fileSha256(path);
     const QString movrin = programFolder() + "/movrin";
     if (runmode::unattended) {
         // Movrin takes this process over and hands it to the new assistant: whoever waits
         // for this run gets the exit status of the run that finishes the update.
         qputenv(kReplacedWith, offered.toUtf8());
         run.status("frmInicio", "Atualizando o assistente para a versão " + offered + " (movrin)");
-        endProgramAs(movrin,
-                     QStringList{"-/update/" + archive, "--unattended"} + runmode::arguments);
+        endProgramAs(movrin, QStringList{"-/update/" + archive, sha256, "--unattended"} +
+                                 runmode::arguments);
     }
-    if (!startDetached(movrin, {"-/update/" + archive}))
+    if (!startDetached(movrin, {"-/update/" + archive, sha256}))
         run.message(
             {"Aviso!",
              "Não foi possível iniciar " + movrin + " para concluir a atualização do assistente.",

@@ -6,6 +6,8 @@
 #include "relauncher/form1.h"
 #include "scripting/script_runner.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // The time between attempts. A test hook installed from its variables (before an unattended
@@ -20,19 +22,24 @@ std::chrono::milliseconds tick() {
 } // namespace
 
 int main(int argc, char** argv) {
-    // "-" followed by the archive's path relative to DirSis; then, from an unattended
-    // assistant, "--unattended" and the arguments to restart it with.
+    // "-" followed by the archive's path relative to DirSis; the archive's SHA-256 as the
+    // assistant checked it; then, from an unattended assistant, "--unattended" and the
+    // arguments to restart it with.
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    const bool unattended = args.value(1) == "--unattended";
+    static const QRegularExpression hex("^[0-9a-f]{64}$");
+    const QString sha256 = hex.match(args.value(1)).hasMatch() ? args.value(1) : QString();
+    const qsizetype next = sha256.isEmpty() ? 1 : 2;
+    const bool unattended = args.value(next) == "--unattended";
     // The test hook's script side, handed over before the application starts the hook.
     krv::scripting::install();
     int qtArgc = 1; // the arguments are ours, not Qt's
     krv::platform::Application app(qtArgc, argv, "movrin", unattended);
     krv::relauncher::Form1 form(args.value(0), tick());
+    form.relauncher().expectSha256(sha256);
     if (unattended) {
-        form.relauncher().setUnattended(args.mid(2));
+        form.relauncher().setUnattended(args.mid(next + 1));
         // Every box goes to standard output and is answered with its default button.
         krv::scripting::drive({}, &krv::platform::printUnattended);
     }

@@ -10,6 +10,7 @@
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -45,6 +46,15 @@ std::optional<FileId> fileId(const QString& path) {
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
     return FileId{st.st_dev, st.st_ino};
+}
+
+// Movrin carries no more of the suite than extraction: the archive's hash is taken here.
+QString sha256Of(const QString& path) {
+    QFile f(path);
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !sha.addData(&f))
+        return {};
+    return QString::fromLatin1(sha.result().toHex());
 }
 
 } // namespace
@@ -87,6 +97,13 @@ void Relauncher::Processar() {
     hook::pausePoint("movrin-checked");
 
     const QString archive = winJoin(dirSis, argument_.mid(1));
+    if (!sha256_.isEmpty() && sha256Of(archive) != sha256_) {
+        notice("O arquivo " + archive +
+               " não é o que o assistente de atualização verificou "
+               "(SHA-256 diferente): o assistente instalado fica como está.\r\nProcesso "
+               "cancelado!");
+        endProgram(unattended_ ? 1 : 0);
+    }
     bool unpacked = true;
     try {
         runs::Descompacta(archive, "*.*", ownFolder_, 0);

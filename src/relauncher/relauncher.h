@@ -20,6 +20,9 @@ public:
         unattended_ = true;
         assistantArguments_ = assistantArguments;
     }
+    // The archive must have this SHA-256 (lower-case hex) before it is unpacked; empty: not
+    // checked (a hand-started Movrin).
+    void expectSha256(const QString& sha256) { sha256_ = sha256; }
     // Back to the first attempt (the timer was started).
     void reset() { attempts_ = 0; }
     // One attempt: returns when the old executable is still in use; otherwise shows the
@@ -37,6 +40,7 @@ private:
     std::int16_t attempts_ = 0;
     bool unattended_ = false;
     QStringList assistantArguments_;
+    QString sha256_;
 };
 
 } // namespace krv::relauncher

@@ -2,6 +2,7 @@
 
 #include "common/updatekrv.h"
 #include "platform/krv_error.h"
+#include "runs/release_steering.h"
 #include "runs/run_session.h"
 #include "runs/update_record.h"
 
@@ -81,17 +82,43 @@ bool held(const QList<Hold>& holds, const QString& kind, const QString& name,
     return false;
 }
 
-bool leaveOut(const QString& kind, const QString& name, const QString& version) {
-    if (!held(read(updatekrv::DirSis), kind, name, version)) {
-        record::versionOffered(kind, name, version);
-        return false;
+bool leaveOut(const QString& kind, const QString& name, const QString& version,
+              const QString& installed) {
+    if (steering::withdrawn(kind, name, version)) {
+        record::note("withdrawn", QJsonObject{{"kind", kind},
+                                              {"name", name},
+                                              {"version", version},
+                                              {"result", "not offered"}});
+        session().status("zelvor", "Versão " + version + " de " + name +
+                                       " retirada pelo fabricante: não será aplicada.");
+        return true;
     }
-    record::versionHeld(kind, name, version);
-    session().status("zelvor", "Versão " + version + " de " + name +
-                                   " retida por um retorno (zelvor --rollback): não será "
-                                   "aplicada. Para liberá-la: zelvor --release-hold " +
-                                   name);
-    return true;
+    const QList<Hold> holds = read(updatekrv::DirSis);
+    const QString minimum = steering::minimumAbove(kind, name, installed);
+    if (held(holds, kind, name, version) && !minimum.isEmpty()) {
+        // The maker needs every installation at least at minimum: the hold gives way.
+        QList<Hold> rest = holds;
+        rest.removeIf([&](const Hold& h) { return same(h, Hold{kind, name, version, {}}); });
+        write(updatekrv::DirSis, rest);
+        record::note("holds_ended", QJsonObject{{"kind", kind},
+                                                {"name", name},
+                                                {"version", version},
+                                                {"minimum", minimum},
+                                                {"installed", installed}});
+        session().status("zelvor", "Versão " + version + " de " + name +
+                                       " deixa de ser retida: o fabricante exige no mínimo a "
+                                       "versão " +
+                                       minimum + " (instalada: " + installed + ").");
+    } else if (held(holds, kind, name, version)) {
+        record::versionHeld(kind, name, version);
+        session().status("zelvor", "Versão " + version + " de " + name +
+                                       " retida por um retorno (zelvor --rollback): não será "
+                                       "aplicada. Para liberá-la: zelvor --release-hold " +
+                                       name);
+        return true;
+    }
+    record::versionOffered(kind, name, version);
+    return false;
 }
 
 bool leaveOutArchive(const QString& mask, const QString& archive) {

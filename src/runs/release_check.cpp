@@ -30,6 +30,7 @@ struct State {
     QMap<QString, QString> offered;   // entry -> version, names in lower case
     QMap<QString, QString> installed; // entry -> installed version, names in lower case
     QString fetchedInto;              // the update folder the manifest was fetched into
+    QByteArray fetched[2];            // the manifest and its signature, until kept there
 };
 
 State& state() {
@@ -83,6 +84,10 @@ const manifest::Manifest& accept(const QByteArray& text, const QByteArray& signa
         refuse(why);
     if (m->expires <= QDateTime::currentDateTimeUtc())
         refuse("o manifesto da versão expirou em " + manifest::isoUtc(m->expires));
+    // A manifest from the future is a clock or a signing gone wrong: its validity means nothing.
+    if (m->issued > QDateTime::currentDateTimeUtc().addDays(1))
+        refuse("o manifesto da versão foi emitido em " + manifest::isoUtc(m->issued) +
+               ", mais de um dia à frente do relógio deste computador");
     const qint64 highest = highestApplied(updatekrv::DirSis);
     if (m->serial < highest)
         refuse(QString("o manifesto da versão tem o número de série %1, menor que o da última "
@@ -131,9 +136,29 @@ const manifest::Manifest* current() {
     return state().manifest ? &*state().manifest : nullptr;
 }
 
+namespace {
+
+// Keeps the fetched manifest and signature beside the files once the update folder exists
+// (the version check fetches them before it does).
+void keepFetched(const QString& folder) {
+    const QString names[2] = {manifest::FileName, signatureName()};
+    for (int i = 0; i < 2 && QFileInfo(folder).isDir(); ++i) {
+        if (state().fetched[i].isNull())
+            continue;
+        QSaveFile f(folder + '/' + names[i]);
+        if (f.open(QIODevice::WriteOnly) &&
+            f.write(state().fetched[i]) == state().fetched[i].size() && f.commit())
+            state().fetched[i] = QByteArray();
+    }
+}
+
+} // namespace
+
 const manifest::Manifest& fromServer(const QString& folder) {
-    if (state().manifest)
+    if (state().manifest) {
+        keepFetched(folder);
         return *state().manifest;
+    }
     state().fetchedInto = folder;
     // Stale copies of an earlier run are never taken for this release's.
     discardFetched();
@@ -155,12 +180,13 @@ const manifest::Manifest& fromServer(const QString& folder) {
                    why + ")");
         }
         parts[i] = a.body;
-        // Kept beside the files for the record and for anyone checking the run afterwards.
-        QSaveFile f(folder + '/' + names[i]);
-        if (f.open(QIODevice::WriteOnly) && f.write(a.body) == a.body.size())
-            f.commit();
     }
-    return accept(parts[0], parts[1]);
+    const manifest::Manifest& m = accept(parts[0], parts[1]);
+    // Kept beside the files for the record and for anyone checking the run afterwards.
+    state().fetched[0] = parts[0];
+    state().fetched[1] = parts[1];
+    keepFetched(folder);
+    return m;
 }
 
 const manifest::Manifest& fromMedium(const QString& folder) {

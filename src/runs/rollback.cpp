@@ -209,7 +209,22 @@ QStringList describe(const Plan& p) {
     return lines;
 }
 
-QJsonObject apply(const QString& suiteFolder, const Plan& p, database::Connection* connection) {
+QString updateThatInstalled(const QString& suiteFolder, const QString& kind, const QString& name,
+                            const QString& version) {
+    const QList<Record> all = records(suiteFolder);
+    for (qsizetype i = all.size() - 1; i >= 0; --i) {
+        if (!undoable(all[i].json) || !undoneBy(all, all[i].name).isEmpty())
+            continue;
+        for (const QJsonValue& v : all[i].json["versions"].toArray())
+            if (v["kind"] == kind && v["version"] == version &&
+                (kind == "menu" || v["name"].toString().compare(name, Qt::CaseInsensitive) == 0))
+                return all[i].name;
+    }
+    return {};
+}
+
+QJsonObject apply(const QString& suiteFolder, const Plan& p, database::Connection* connection,
+                  const QJsonObject& note) {
     const QDateTime start = QDateTime::currentDateTime();
     saveJournal(p);
     QJsonArray restored, removed;
@@ -249,7 +264,7 @@ QJsonObject apply(const QString& suiteFolder, const Plan& p, database::Connectio
             .arg(restored.size())
             .arg(removed.size())
             .arg(p.menu ? ", menu restaurado" : "");
-    const QJsonObject rec{
+    QJsonObject rec{
         {"start", start.toString(Qt::ISODateWithMs)},
         {"end", QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
         {"user", ""},
@@ -266,6 +281,10 @@ QJsonObject apply(const QString& suiteFolder, const Plan& p, database::Connectio
         {"database", QJsonObject{{"atmenu", QJsonObject{{"after", p.atmenu}}}}},
         {"held", held},
     };
+    for (auto it = note.begin(); it != note.end(); ++it)
+        rec[it.key()] = it.value();
+    if (note.contains("reason"))
+        rec["message"] = note["reason"].toString() + " " + message;
     record::write(suiteFolder, rec);
     QFile::remove(p.folder + '/' + kept::kRollbackJournal);
     return rec;

@@ -36,13 +36,20 @@ struct Plan {
 // would do in suiteFolder; an empty name: the last update that kept files or the menu.
 Plan plan(const QString& suiteFolder, const QString& recordName = {});
 
+// The newest update that installed that version (kind as the record's versions say) and was
+// not undone: its record's file name; empty when none did.
+QString updateThatInstalled(const QString& suiteFolder, const QString& kind, const QString& name,
+                            const QString& version);
+
 // The lines that tell a person what the rollback puts back.
 QStringList describe(const Plan& plan);
 
 // Does it (plan must carry no refusal); connection is used when the menu is restored.
 // Writes the rollback's own record and returns it. Throws KrvError when a step fails; the
-// journal stays, so the next rollback finishes the work.
-QJsonObject apply(const QString& suiteFolder, const Plan& plan, database::Connection* connection);
+// journal stays, so the next rollback finishes the work. The fields of note go into the record
+// too, its "reason" (why the update was undone) before the record's message.
+QJsonObject apply(const QString& suiteFolder, const Plan& plan, database::Connection* connection,
+                  const QJsonObject& note = {});
 
 // One line a record, newest first: start, outcome, modules, menu, database, whether it can
 // be rolled back; fields separated by tabs.

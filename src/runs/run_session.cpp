@@ -24,6 +24,7 @@
 #include "runs/leftovers.h"
 #include "runs/mod_add_zip.h"
 #include "runs/release_check.h"
+#include "runs/release_steering.h"
 #include "runs/signed_files.h"
 #include "runs/update_record.h"
 
@@ -158,6 +159,24 @@ int portNumber(const QString& porta) {
     return ok && n >= 1 && n <= 65535 ? n : 0;
 }
 
+// The manifest fetched and accepted, and the withdrawn versions installed here put back;
+// false when the run has failed.
+bool steerRelease(RunSession& run, const QList<protocol::Record>& records) {
+    try {
+        release::fromServer(updatekrv::updateFolder());
+    } catch (const KrvError& e) {
+        run.fail("Programa: frmInicio\r\nRotina: Modulos", e);
+        return false;
+    }
+    QMap<QString, QString> offered;
+    for (const protocol::Record& r : records) {
+        const std::optional<int> code = moduleCode(r.field(0));
+        if (code && *code != 1)
+            offered[*code == 11 ? QString("menu") : r.field(1).toLower()] = r.field(2);
+    }
+    return steering::putBackWithdrawn(run, offered);
+}
+
 } // namespace
 
 QString runtimeReportText(const KrvError& error) {
@@ -275,6 +294,9 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
         serverUnreadable(*this, "a lista de versões", answer.failure);
         return Check::Failed;
     }
+    // With a key, the maker's manifest steers the release before the work list is made.
+    if (signaturesRequired() && !steerRelease(*this, answer.records))
+        return Check::Failed;
     auto due = [&](WorkItem item) {
         QString failure;
         const std::optional<HistorySection> section =
@@ -307,7 +329,7 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
             item.installed = db ? PegaAtBD() : PegaAtMNU();
             if (item.installed == item.offered)
                 continue;
-            if (!db && holds::leaveOut("menu", item.file, item.offered)) {
+            if (!db && holds::leaveOut("menu", item.file, item.offered, item.installed)) {
                 work.held << item;
                 continue;
             }
@@ -332,14 +354,15 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
         }
         if (!sortsBefore(item.installed, item.offered))
             continue;
-        if (holds::leaveOut(*code == 0 ? "assistant" : "module", item.baseName, item.offered)) {
+        if (holds::leaveOut(*code == 0 ? "assistant" : "module", item.baseName, item.offered,
+                            item.installed)) {
             work.held << item;
             continue;
         }
         if (*code == 0) {
             item.kind = WorkItem::Kind::Assistant;
             assistant = item;
-            return Check::Assistant;
+            return steering::takeRelease(*this) ? Check::Assistant : Check::NothingToDo;
         }
         release::offered(item.file, item.offered, item.installed);
         if (!due(item))
@@ -347,11 +370,14 @@ RunSession::Check RunSession::check(const protocol::Inet& inet) {
     }
     // Decided on the work list: items due with an empty history still show the terms.
     if (work.isEmpty()) {
-        message(box("Seu sistema não necessita de nenhuma atualização!", Icon::Information));
-        end(ends(Outcome::NothingToDo));
+        const bool putBack = values.Atualizou; // a withdrawn version put back
+        message(box(putBack ? "Atualização concluída com sucesso!"
+                            : "Seu sistema não necessita de nenhuma atualização!",
+                    Icon::Information));
+        end(ends(putBack ? Outcome::Updated : Outcome::NothingToDo));
         return Check::NothingToDo;
     }
-    return Check::Due;
+    return steering::takeRelease(*this) ? Check::Due : Check::NothingToDo;
 }
 
 void RunSession::refuseTerms() {

@@ -12,6 +12,8 @@ target_sources(krv_core PRIVATE
   runs/release_check.cpp
   runs/delta_update.cpp
   runs/update_record_deltas.cpp
+  runs/installation_id.cpp
+  runs/release_steering.cpp
 )
 target_sources(krv_windows PRIVATE
   runs/frm_proc.cpp

@@ -88,6 +88,7 @@ struct State {
     QList<KeptEntry> kept;
     QJsonValue keptMenu; // null until the menu's rows are kept
     QList<VersionEntry> offered, held;
+    QMap<QString, QJsonArray> notes; // field -> entries (withdrawals, holds ended)
 };
 
 State& state() {
@@ -443,7 +444,7 @@ QJsonObject buildAt(bool running, int endCode) {
         outcome = "running";
     else if (!failed)
         outcome = session().values.Atualizou ? "updated" : "nothing to update";
-    return QJsonObject{
+    QJsonObject out{
         {"start", stamp(s.start)},
         {"end", stamp(QDateTime::currentDateTime())},
         {"user", session().values.UsuarioAtual},
@@ -470,6 +471,9 @@ QJsonObject buildAt(bool running, int endCode) {
         {"held", versionsJson(s.held)},
         {"delta_updates", deltaSummary(fetchedBytes(s))},
     };
+    for (auto it = s.notes.begin(); it != s.notes.end(); ++it)
+        out[it.key()] = it.value();
+    return out;
 }
 
 } // namespace
@@ -522,6 +526,11 @@ void versionOffered(const QString& kind, const QString& name, const QString& ver
 void versionHeld(const QString& kind, const QString& name, const QString& version) {
     if (state().begun)
         state().held << VersionEntry{kind, name, version};
+}
+
+void note(const QString& field, const QJsonObject& entry) {
+    if (state().begun)
+        state().notes[field].append(entry);
 }
 
 QJsonObject build(int endCode) {

@@ -70,6 +70,9 @@ void deltaNotUsed(const QString& archive, const QString& reason);
 // The record's "delta_updates": each module judged, the run's bytes fetched (fetched, every
 // file) beside what the full archives would have cost; null when no module was judged.
 QJsonValue deltaSummary(qint64 fetched);
+// An entry added to the record's list field: a withdrawn version put back or left ("withdrawn"),
+// a hold a minimum version ended ("holds_ended").
+void note(const QString& field, const QJsonObject& entry);
 
 // The record as it would be written for a program end with that code; for tests and for the
 // program end. Empty when begin() was not called.

@@ -287,6 +287,16 @@ TEST_F(Signed, ReleaseListsEveryFileAndVerifyReleaseChecksTheFolder) {
          [] {},
          1,
          "x.krv"},
+        {"a stage above 100 %",
+         {"release", key, rel, "--rollout", "150@2026-12-10"},
+         [] {},
+         2,
+         "--rollout PERCENT@TIME"},
+        {"a withdrawal of the database",
+         {"release", key, rel, "--withdraw", "database:krv=1"},
+         [] {},
+         2,
+         "--withdraw KIND:NAME=VERSION"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -304,6 +314,29 @@ TEST_F(Signed, ReleaseListsEveryFileAndVerifyReleaseChecksTheFolder) {
     ASSERT_EQ(next.exitCode, 0) << qPrintable(next.out);
     EXPECT_EQ(krv::manifest::parse(readAll(rel + "/manifesto.json"))->serial, 2);
     EXPECT_EQ(krvSign({"verify-release", ours, rel}).exitCode, 0);
+
+    // Steered again: the same files, only the steering changes.
+    const auto before = krv::manifest::parse(readAll(rel + "/manifesto.json"));
+    const Tool steered =
+        krvSign({"release", key, rel, "--version", "mnusis_cs.krv=000012", "--rollout",
+                 "12.5@2026-12-10T03:00", "--halt", "--minimum", "module:control=01.30.00"});
+    ASSERT_EQ(steered.exitCode, 0) << qPrintable(steered.out);
+    const auto after = krv::manifest::parse(readAll(rel + "/manifesto.json"));
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(after->serial, 3);
+    ASSERT_EQ(after->files.size(), before->files.size());
+    for (qsizetype i = 0; i < after->files.size(); ++i)
+        EXPECT_EQ(after->files[i].sha256 + after->files[i].version,
+                  before->files[i].sha256 + before->files[i].version);
+    EXPECT_TRUE(after->steering.halted);
+    ASSERT_EQ(after->steering.stages.size(), 1);
+    EXPECT_EQ(after->steering.stages[0].from,
+              QDateTime::fromString("2026-12-10T03:00:00Z", Qt::ISODate));
+    const Tool read = krvSign({"verify-release", ours, rel});
+    EXPECT_EQ(read.exitCode, 0) << qPrintable(read.out);
+    EXPECT_TRUE(read.out.contains("rollout 12.5% from 2026-12-10T03:00:00Z\nhalted\nminimum "
+                                  "module:control=01.30.00\n"))
+        << qPrintable(read.out);
 }
 
 // What the installation's reader refuses of a manifest, each the way a forger or a broken

@@ -43,6 +43,7 @@ TEST(CommandLine, ReadsEachOptionAndRefusesWhatCannotBeUsed) {
         {{"--accept-terms"}, false, true, {}, {}, "só valem com --unattended"},
         {{"--directory", "/x"}, false, false, "/x", {}, "só valem com --unattended"},
         {{"--allow-data-change"}, false, false, {}, {}, "só valem com --unattended"},
+        {{"--now"}, false, false, {}, {}, "só valem com --unattended"},
         {{"--unattended", "--plan", "f"}, true, false, {}, "f", "não podem ser usadas juntas"},
         {{"--unatended"}, false, false, {}, {}, "Opção desconhecida: --unatended"},
         {{"extra"}, false, false, {}, {}, "Opção desconhecida: extra"},

@@ -2,6 +2,7 @@
 // naming that folder, and an archive holding a new "zelvor" that leaves a marker when started.
 #include "run_program.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -115,6 +116,32 @@ TEST_F(Movrin, ReplacesAReleasedAssistantAndStartsTheNewOne) {
     EXPECT_TRUE(QFile::exists(suite_ + "/leiame.txt"));
     EXPECT_FALSE(QFile::exists(suite_ + "/zelvor.old"));
     EXPECT_EQ(r.exitCode, 0);
+}
+
+// The assistant passes the SHA-256 of the archive it checked: the same archive is unpacked, one
+// swapped in update/ since is refused and the assistant in place stays.
+TEST_F(Movrin, UnpacksOnlyTheArchiveTheAssistantChecked) {
+    for (const bool swapped : {false, true}) {
+        SCOPED_TRACE(swapped ? "swapped" : "as checked");
+        QFile::remove(suite_ + "/zelvor");
+        QFile::remove(suite_ + "/update/zelvor0132.zip");
+        writeFile(suite_ + "/zelvor", "velho");
+        const QString archive = makeArchive();
+        const QString checked = QString::fromLatin1(
+            QCryptographicHash::hash(readFile(archive), QCryptographicHash::Sha256).toHex());
+        if (swapped) {
+            QFile::remove(archive);
+            makeArchive("zelvor0132.zip.outro");
+            QFile::rename(archive + ".outro", archive);
+            writeFile(archive, readFile(archive) + "x");
+        }
+        const RunResult r = runMovrin(suite_, {"-/update/zelvor0132.zip", checked});
+        ASSERT_EQ(r.messages().size(), 1) << r.transcriptText().toStdString();
+        EXPECT_EQ(r.messages()[0].startsWith(kSuccess), !swapped) << r.messages()[0].toStdString();
+        EXPECT_EQ(r.messages()[0].contains("SHA-256 diferente"), swapped);
+        EXPECT_EQ(readFile(suite_ + "/zelvor") == "velho", swapped);
+        EXPECT_EQ(r.of("run").size(), swapped ? 0 : 1);
+    }
 }
 
 TEST_F(Movrin, NoFurtherAttemptWhileAnAttemptsMessageIsOpen) {

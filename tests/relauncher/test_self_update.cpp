@@ -1,6 +1,7 @@
 // The self-update end to end: the installed zelvor (version 01.31.00 from its own record)
 // learns of a newer assistant on the reference server, downloads it, starts movrin and ends;
 // movrin replaces the executable and starts the new one, which leaves a marker.
+#include "common/release_manifest.h"
 #include "make_zip.h"
 #include "served_folder.h"
 #include "suite_install.h"
@@ -79,7 +80,10 @@ TEST(SelfUpdate, ZelvorHandsOverToMovrinWhichStartsTheNewAssistant) {
         EXPECT_TRUE(r.output.contains(c.output)) << r.output.toStdString();
         if (c.args.isEmpty()) {
             ASSERT_EQ(r.of("run").size(), 1) << r.transcriptText().toStdString();
-            EXPECT_EQ(r.of("run")[0].fields, QStringList({movrin, "-/update/zelvor01.32.00.zip"}));
+            EXPECT_EQ(r.of("run")[0].fields,
+                      QStringList({movrin, "-/update/zelvor01.32.00.zip",
+                                   krv::manifest::fileSha256(served.path() +
+                                                             "/atualsis/zelvor01.32.00.zip")}));
             // Movrin waits for its first tick before it replaces the old executable.
             for (int i = 0; i < 300 && !QFile::exists(marker); ++i)
                 QThread::msleep(50);

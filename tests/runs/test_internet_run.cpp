@@ -340,7 +340,8 @@ TEST_F(InternetRun, ANewerAssistantIsDownloadedAndMovrinStarted) {
     const auto started = r.of("run");
     ASSERT_EQ(started.size(), 1) << shownText(r);
     EXPECT_EQ(started[0].fields,
-              QStringList({install_.folder() + "/movrin", "-/update/zelvor01.32.00.zip"}));
+              QStringList({install_.folder() + "/movrin", "-/update/zelvor01.32.00.zip",
+                           manifest::fileSha256(served("zelvor01.32.00.zip"))}));
     EXPECT_EQ(readFile(install_.updateFolder() + "/zelvor01.32.00.zip"),
               readFile(served("zelvor01.32.00.zip")));
     // The record names the assistant's archive handed to Movrin.

@@ -27,14 +27,14 @@ QByteArray ReleaseSigner::publicLine() const {
 
 bool ReleaseSigner::release(const QString& folder, qint64 serial,
                             const QMap<QString, QString>& versions, QString* output,
-                            const QStringList& extra) const {
+                            const QStringList& options) const {
     // Each call a release of its own: the folder's earlier manifest does not hold the serial.
     QFile::remove(QDir(folder).filePath(manifest::FileName));
     QStringList args{"release", dir_.filePath("krv-sign.key"), folder, "--serial",
                      QString::number(serial)};
     for (auto it = versions.begin(); it != versions.end(); ++it)
         args << "--version" << it.key() + "=" + it.value();
-    args << extra;
+    args << options;
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(KRV_SIGN_BIN, args);

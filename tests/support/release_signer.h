@@ -18,10 +18,10 @@ public:
     ReleaseSigner();
     // The public key's line, as zelvor.pub holds it.
     QByteArray publicLine() const;
-    // krv-sign release on folder (with extra options); false (with the tool's words in output)
-    // when it refused.
+    // krv-sign release on folder, with further options (--rollout ...); false (with the
+    // tool's words in output) when it refused.
     bool release(const QString& folder, qint64 serial, const QMap<QString, QString>& versions = {},
-                 QString* output = nullptr, const QStringList& extra = {}) const;
+                 QString* output = nullptr, const QStringList& options = {}) const;
     // Reads folder's manifest, lets edit change it and signs it again with this key.
     void resign(const QString& folder, const std::function<void(manifest::Manifest&)>& edit) const;
 

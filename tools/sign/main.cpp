@@ -3,7 +3,8 @@
 //   krv-sign sign KEYFILE FILE...  writes FILE.sig beside each FILE
 //   krv-sign verify PUBFILE FILE... exit status 0 only when every FILE verifies
 //   krv-sign release KEYFILE FOLDER [--serial N] [--valid-days D] [--version FILE=V]...
-//                  [--delta-from OLD_FOLDER]...
+//                  [--rollout PERCENT@TIME]... [--halt] [--withdraw KIND:NAME=VERSION]...
+//                  [--minimum KIND:NAME=VERSION]... [--delta-from OLD_FOLDER]...
 //                                  writes FOLDER/manifesto.json and its signature (and the
 //                                  deltas from each earlier release OLD_FOLDER)
 //   krv-sign verify-release PUBFILE FOLDER
@@ -21,7 +22,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QTimeZone>
 #include <cstdio>
 #include <fcntl.h>
 #include <sodium.h>
@@ -37,7 +40,11 @@ int usage() {
                          "       krv-sign sign KEYFILE FILE...\n"
                          "       krv-sign verify PUBFILE FILE...\n"
                          "       krv-sign release KEYFILE FOLDER [--serial N] [--valid-days D] "
-                         "[--version FILE=V]... [--delta-from OLD_FOLDER]...\n"
+                         "[--version FILE=V]...\n"
+                         "               [--rollout PERCENT@TIME]... [--halt]\n"
+                         "               [--withdraw KIND:NAME=VERSION]... "
+                         "[--minimum KIND:NAME=VERSION]...\n"
+                         "               [--delta-from OLD_FOLDER]...\n"
                          "       krv-sign verify-release PUBFILE FOLDER\n");
     return 2;
 }
@@ -167,14 +174,69 @@ std::optional<krv::manifest::Manifest> existingManifest(const QString& folder) {
     return krv::manifest::parse(f.read(krv::manifest::MaxBytes + 1));
 }
 
+// One steering option of release (--rollout, --halt, --withdraw, --minimum) into steering;
+// nullopt when option is none of them, false when its value is malformed.
+std::optional<bool> steeringOption(const QString& option, const QString& value,
+                                   krv::manifest::Steering& steering, bool& usedValue) {
+    namespace m = krv::manifest;
+    usedValue = option != "--halt";
+    if (option == "--halt") {
+        steering.halted = true;
+        return true;
+    }
+    if (option == "--rollout") {
+        bool ok = false;
+        const double percent = value.section('@', 0, 0).toDouble(&ok);
+        QDateTime from = QDateTime::fromString(value.section('@', 1), Qt::ISODate);
+        if (!ok || !(percent >= 0 && percent <= 100) || !from.isValid() || !value.contains('@'))
+            return false;
+        if (from.timeSpec() == Qt::LocalTime)
+            from.setTimeZone(QTimeZone::utc()); // a time without a zone is UTC, as the manifest's
+        steering.staged = true;
+        steering.stages << m::Stage{percent, from.toUTC()};
+        return true;
+    }
+    if (option != "--withdraw" && option != "--minimum")
+        return std::nullopt;
+    static const QRegularExpression form(R"(^(module|menu|assistant):([^=]+)=(.+)$)");
+    const QRegularExpressionMatch match = form.match(value);
+    if (!match.hasMatch())
+        return false;
+    (option == "--withdraw" ? steering.withdrawn : steering.minimum)
+        << m::VersionRef{match.captured(1), match.captured(2), match.captured(3)};
+    return true;
+}
+
+// What the manifest steers, for the maker to read back.
+void printSteering(const krv::manifest::Steering& s) {
+    for (const krv::manifest::Stage& stage : s.stages)
+        std::printf("rollout %g%% from %s\n", stage.percent,
+                    qPrintable(krv::manifest::isoUtc(stage.from)));
+    if (s.halted)
+        std::printf("halted\n");
+    for (const auto& [label, list] :
+         {std::pair{"withdrawn", &s.withdrawn}, {"minimum", &s.minimum}})
+        for (const krv::manifest::VersionRef& v : *list)
+            std::printf("%s %s:%s=%s\n", label, qPrintable(v.kind), qPrintable(v.name),
+                        qPrintable(v.version));
+}
+
 int release(const QString& keyFile, const QString& folder, const QStringList& options) {
     namespace m = krv::manifest;
     qint64 serial = -1, days = 90;
     QMap<QString, QString> given;
     QStringList deltaFrom;
+    m::Steering steering;
     for (qsizetype i = 0; i < options.size(); ++i) {
         const QString value = options.value(i + 1);
         bool ok = i + 1 < options.size();
+        bool usedValue = true;
+        if (const auto steered = steeringOption(options[i], value, steering, usedValue)) {
+            if (!*steered || (usedValue && !ok))
+                return usage();
+            i += usedValue ? 1 : 0;
+            continue;
+        }
         if (options[i] == "--serial")
             serial = value.toLongLong(&ok);
         else if (options[i] == "--valid-days")
@@ -207,6 +269,7 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
         return 1;
     m::Manifest manifest;
     manifest.serial = serial;
+    manifest.steering = steering;
     manifest.issued = QDateTime::currentDateTimeUtc();
     manifest.expires = manifest.issued.addDays(days);
     for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
@@ -244,6 +307,7 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
     for (const m::Delta& d : manifest.deltas)
         std::printf("delta %s %s from %s, %lld bytes\n", qPrintable(d.name), qPrintable(d.archive),
                     qPrintable(d.fromVersion), static_cast<long long>(d.size));
+    printSteering(manifest.steering);
     std::printf("%s: serial %lld, expires %s\n", qPrintable(manifestPath),
                 static_cast<long long>(serial), qPrintable(m::isoUtc(manifest.expires)));
     return 0;
@@ -269,6 +333,9 @@ int verifyRelease(const QString& publicFile, const QString& folder) {
     int status = 0;
     if (manifest->expires <= QDateTime::currentDateTimeUtc())
         status = fail(manifestPath + ": expired " + m::isoUtc(manifest->expires));
+    if (manifest->issued > QDateTime::currentDateTimeUtc().addDays(1))
+        status = fail(manifestPath + ": issued more than a day ahead, " +
+                      m::isoUtc(manifest->issued) + "; installations refuse it");
     for (const m::Entry& e : manifest->files) {
         const QString path = QDir(folder).filePath(e.name);
         if (!QFileInfo(path).isFile())
@@ -283,6 +350,7 @@ int verifyRelease(const QString& publicFile, const QString& folder) {
             status = fail(name + ": not listed in the manifest");
     if (!krv::sign::verifyDeltas(*manifest, folder))
         status = 1;
+    printSteering(manifest->steering);
     std::printf("%s: serial %lld, expires %s\n", qPrintable(manifestPath),
                 static_cast<long long>(manifest->serial), qPrintable(m::isoUtc(manifest->expires)));
     return status;
