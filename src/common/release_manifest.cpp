@@ -82,6 +82,14 @@ const Entry* Manifest::find(const QString& name) const {
     return nullptr;
 }
 
+QList<const Delta*> Manifest::deltasFor(const QString& archive) const {
+    QList<const Delta*> out;
+    for (const Delta& d : deltas)
+        if (d.archive.compare(archive, Qt::CaseInsensitive) == 0)
+            out << &d;
+    return out;
+}
+
 QString isoUtc(const QDateTime& time) {
     return time.toUTC().toString("yyyy-MM-ddTHH:mm:ssZ");
 }
@@ -124,11 +132,15 @@ std::optional<Manifest> parse(const QByteArray& json, QString* why) {
         e.size = *size;
         e.kind = kindOf(e.name);
         e.version = version.toString();
+        if (!readMembers(o, e))
+            return refuse(why, "o manifesto lista os membros de " + e.name + " de forma inválida");
         if (seen.contains(e.name.toLower()))
             return refuse(why, "o manifesto lista o arquivo " + e.name + " mais de uma vez");
         seen.insert(e.name.toLower());
         m.files << e;
     }
+    if (!readDeltas(root, m))
+        return refuse(why, "o manifesto lista os deltas de forma inválida");
     if (!parseSteering(root, m.steering, why))
         return std::nullopt;
     return m;
@@ -141,12 +153,14 @@ QByteArray serialize(const Manifest& manifest) {
             {"name", e.name}, {"size", e.size}, {"sha256", e.sha256}, {"kind", kindText(e.kind)}};
         if (!e.version.isEmpty())
             o["version"] = e.version;
+        writeMembers(e, o);
         files.append(o);
     }
     QJsonObject root{{"serial", manifest.serial},
                      {"issued", isoUtc(manifest.issued)},
                      {"expires", isoUtc(manifest.expires)},
                      {"files", files}};
+    writeDeltas(manifest, root);
     writeSteering(manifest.steering, root);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

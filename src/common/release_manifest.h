@@ -3,6 +3,7 @@
 // (manifesto.json.sig). One signature binds every file's name, size, SHA-256 and version to
 // the release's serial and validity, so that a file the maker once signed cannot be replayed
 // under another name, in another release or after the release expired.
+#include "common/release_deltas.h"
 #include "common/release_steering.h"
 
 #include <QDateTime>
@@ -28,12 +29,18 @@ struct Entry {
     QString sha256; // 64 lower-case hex digits
     Kind kind = Kind::Other;
     QString version; // empty when the file carries none the maker knows of
+    // A module archive's files (release_deltas.h); may be empty.
+    QList<Member> members;
 };
 
 struct Manifest {
     qint64 serial = 0;
     QDateTime issued, expires; // UTC
     QList<Entry> files;
+    QList<Delta> deltas; // release_deltas.h
+
+    // The deltas that stand for archive, in the manifest's order.
+    QList<const Delta*> deltasFor(const QString& archive) const;
     Steering steering; // rollout, halt, withdrawn and minimum versions
 
     // The entry of a file, its name compared without regard to case (media come from systems

@@ -34,7 +34,8 @@ bool holdsUpdateFiles(const QString& folder) {
     const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
     for (const QString& f : files)
         if (matchesMask(f, "*.zip", Qt::CaseInsensitive) ||
-            matchesMask(f, "*.mdb", Qt::CaseInsensitive))
+            matchesMask(f, "*.mdb", Qt::CaseInsensitive) ||
+            matchesMask(f, "*.delta", Qt::CaseInsensitive))
             return true;
     return false;
 }

@@ -21,7 +21,7 @@ extern const std::array<ModuleArchive, 8> kModuleArchives;
 // order with case ignored; the name is returned as stored. Empty when there is none.
 QString firstMatch(const QString& folder, const QString& mask);
 
-// True when folder directly holds an ordinary, not hidden "*.zip" or "*.mdb" file, case
+// True when folder directly holds an ordinary, not hidden "*.zip", "*.mdb" or "*.delta" file, case
 // ignored (media are often prepared on systems that ignore it).
 bool holdsUpdateFiles(const QString& folder);
 

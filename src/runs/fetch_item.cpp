@@ -6,12 +6,16 @@
 
 namespace krv::runs {
 
+FetchOutcome fetchFromServer(const Fetcher& fetcher, const QString& name, const QString& path,
+                             qint64 listed, const QString& heading) {
+    const QString url = protocol::fileUrl(name);
+    return fetcher ? fetcher(heading, url, path, listed) : fetchQuietly(url, path, listed);
+}
+
 bool fetchVerified(const Fetcher& fetcher, const WorkItem& item, const QString& heading) {
     const QString path = updatePath(item.file);
-    const QString url = protocol::fileUrl(item.file);
-    const qint64 listed = release::listedSize(item.file);
     const FetchOutcome got =
-        fetcher ? fetcher(heading, url, path, listed) : fetchQuietly(url, path, listed);
+        fetchFromServer(fetcher, item.file, path, release::listedSize(item.file), heading);
     if (got.cancelled)
         return false;
     if (!got.whole)

@@ -16,4 +16,9 @@ namespace krv::runs {
 // the file) or the release refuses it (the refused file removed).
 bool fetchVerified(const Fetcher& fetcher, const WorkItem& item, const QString& heading);
 
+// Fetches the release's file name from the update server into path through fetcher (without a
+// window when there is none), bounded by listed; the caller verifies what arrived.
+FetchOutcome fetchFromServer(const Fetcher& fetcher, const QString& name, const QString& path,
+                             qint64 listed, const QString& heading);
+
 } // namespace krv::runs

@@ -2,6 +2,7 @@
 
 #include "platform/program.h"
 #include "platform/scratch_file.h"
+#include "platform/test_hook.h"
 #include "runs/update_record.h"
 
 #include <QDir>
@@ -182,6 +183,15 @@ Fetched fetchPart(FetchHost& host, const QString& url, const QString& path, qint
     qint64 resumedFrom = 0;
     dl.setUrl(url);
     dl.setSaveLocation(part);
+    // Where the tests cut a download off half-way, as a lost connection would.
+    const QMetaObject::Connection halfway =
+        QObject::connect(&dl, &download::DownloadEngine::RecievedBytes,
+                         [&dl, reached = false](std::int32_t n) mutable {
+                             if (!reached && dl.FileSize() > 0 && qint64(n) * 2 >= dl.FileSize()) {
+                                 reached = true;
+                                 platform::hook::pausePoint("download-halfway");
+                             }
+                         });
     dl.GetFileInformation();
     std::int64_t size = dl.FileSize();
     host.sizeKnown(size);
@@ -210,6 +220,7 @@ Fetched fetchPart(FetchHost& host, const QString& url, const QString& path, qint
             dl.Download();
         }
     }
+    QObject::disconnect(halfway);
     Fetched f;
     f.failure = dl.Failure();
     f.resumedFrom = resumedFrom;
@@ -254,13 +265,6 @@ FetchOutcome fetchThrough(FetchHost& host, const QString& url, const QString& pa
     clock.start();
     const Fetched f = fetchPart(host, url, path, listedSize);
     return settle(f, path, clock);
-}
-
-WindowFetching::WindowFetching(Fetcher& fetcher, QWidget* owner) : fetcher_(fetcher) {
-    fetcher_ = [owner](const QString& heading, const QString& url, const QString& path,
-                       qint64 listedSize) {
-        return fetchUpdateFile(owner, heading, url, path, listedSize);
-    };
 }
 
 FetchOutcome fetchQuietly(const QString& url, const QString& path, qint64 listedSize) {

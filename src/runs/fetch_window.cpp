@@ -38,4 +38,11 @@ FetchOutcome fetchUpdateFile(QWidget* owner, const QString& heading, const QStri
     return outcome;
 }
 
+WindowFetching::WindowFetching(Fetcher& fetcher, QWidget* owner) : fetcher_(fetcher) {
+    fetcher_ = [owner](const QString& heading, const QString& url, const QString& path,
+                       qint64 listedSize) {
+        return fetchUpdateFile(owner, heading, url, path, listedSize);
+    };
+}
+
 } // namespace krv::runs

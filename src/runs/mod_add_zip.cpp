@@ -343,4 +343,16 @@ void Descompacta(const QString& archive, const QString& mask, const QString& des
     staged.place(archive, destination);
 }
 
+void placeRebuilt(const QString& label, const QString& destination,
+                  const std::vector<StagedMember>& files, const StagedCheck& check) {
+    Staged staged;
+    for (const StagedMember& f : files)
+        staged.add(QFile::encodeName(f.path), QFile::encodeName(targetOf(destination, f.name)));
+    if (check)
+        check(staged.members());
+    if (beforeReplacing())
+        beforeReplacing()(destination, staged.members());
+    staged.place(label, destination);
+}
+
 } // namespace krv::runs

@@ -41,6 +41,12 @@ using StagedCheck = std::function<void(const std::vector<StagedMember>&)>;
 void Descompacta(const QString& archive, const QString& mask, const QString& destination,
                  int restoreStructure, const StagedCheck& check);
 
+// Files already written in full beside their places in destination (a module rebuilt from a
+// delta, runs/delta_update.h): judged, kept and renamed exactly as an archive's members, label
+// naming them in errors. The files not renamed are removed.
+void placeRebuilt(const QString& label, const QString& destination,
+                  const std::vector<StagedMember>& files, const StagedCheck& check);
+
 // Called with every archive's staged members after its check, before the first rename: the
 // run keeps the files about to be replaced. Throwing refuses the archive, nothing replaced.
 void setBeforeReplacing(

@@ -17,6 +17,7 @@
 #include "platform/program.h"
 #include "platform/run_lock.h"
 #include "platform/settings.h"
+#include "runs/delta_update.h"
 #include "runs/dir_run.h"
 #include "runs/holds.h"
 #include "runs/kept_files.h"
@@ -36,6 +37,7 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <map>
 
 namespace krv::runs {
 
@@ -424,7 +426,7 @@ StepResult RunSession::fetch() {
         if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
             throw KrvError(err::FileAccess, "Não foi possível criar a pasta " + folder);
         const QStringList entries = work.files();
-        removeLeftoverParts(folder, entries);
+        removeLeftoverParts(folder, entries + delta::resumable(folder));
         dropUncheckedMenuFile(folder, entries);
         QStringList verifiedArchives;
         // With a key, the release's signed manifest decides before any file is fetched.
@@ -433,13 +435,32 @@ StepResult RunSession::fetch() {
             release::requireListed(entries);
         }
 
+        const delta::FetchOne fetchOne = [&](const QString& name, const QString& path,
+                                             qint64 listed) {
+            return fetchFromServer(fetchFile, name, path, listed, "Baixando atualização...");
+        };
+        std::map<QString, std::vector<StagedMember>> rebuilt; // by archive path
         for (const WorkItem& item : work.items) {
             status(window, "Solicitando arquivo");
-            if (!fetchVerified(fetchFile, item, "Baixando atualização...")) {
+            const QString path = updatePath(item.file);
+            // A module may come as a delta against its installed files (runs/delta_update.h).
+            delta::Attempt viaDelta;
+            if (item.kind == WorkItem::Kind::Module)
+                viaDelta = delta::forRun(item.file, folder, fetchOne,
+                                         [&](const QString& t) { status(window, t); });
+            if (viaDelta.served) {
+                rebuilt[path] = std::move(viaDelta.files);
+            } else if (viaDelta.cutOff) {
+                if (viaDelta.cutOff->cancelled) {
+                    stopped();
+                    return StepResult::Ended;
+                }
+                throw KrvError(err::Download, "O arquivo " + viaDelta.delta +
+                                                  " não foi baixado: " + viaDelta.cutOff->reason);
+            } else if (!fetchVerified(fetchFile, item, "Baixando atualização...")) {
                 stopped();
                 return StepResult::Ended;
             }
-            const QString path = updatePath(item.file);
             protocol::sendClientLog(values.UsuarioAtual, item.file);
             values.Atualizou = true;
             switch (item.kind) {
@@ -465,8 +486,12 @@ StepResult RunSession::fetch() {
         for (const QString& path : verifiedArchives) {
             status(window, "Descompactando arquivo");
             const QString name = QFileInfo(path).fileName();
-            Descompacta(path, "*.*", updatekrv::DirSis, 0,
-                        release::moduleCheck(name, updatekrv::DirSis));
+            if (rebuilt.count(path))
+                placeRebuilt(name, updatekrv::DirSis, rebuilt[path],
+                             release::moduleCheck(name, updatekrv::DirSis));
+            else
+                Descompacta(path, "*.*", updatekrv::DirSis, 0,
+                            release::moduleCheck(name, updatekrv::DirSis));
         }
         record::filesFetched();
         if (work.has(WorkItem::Kind::Database)) {
@@ -669,8 +694,17 @@ StepResult RunSession::applyFolder() {
         // Every file of the medium is checked before the first one is applied, so a refused
         // file leaves the suite as it was; the medium's files are never removed.
         work.clear();
+        // With a key, a module may come only as a delta the medium's manifest lists.
+        QStringList onlyAsDelta;
+        const bool deltas = signaturesRequired() && !firstMatch(origin, "\\*.delta").isEmpty();
+        if (deltas)
+            release::fromMedium(origin);
         for (const ModuleArchive& row : kModuleArchives) {
-            const QString found = firstMatch(origin, row.mask);
+            QString found = firstMatch(origin, row.mask);
+            if (found.isEmpty() && deltas &&
+                !(found = delta::mediumDeltaArchive(*release::current(), origin, row.mask))
+                     .isEmpty())
+                onlyAsDelta << found;
             if (!found.isEmpty() && !holds::leaveOutArchive(row.mask, found)) {
                 WorkItem item;
                 item.file = found;
@@ -689,19 +723,28 @@ StepResult RunSession::applyFolder() {
             work.items << item;
             names << mdbName;
         }
+        // The modules rebuilt from the medium's deltas, by archive.
+        std::map<QString, std::vector<StagedMember>> rebuilt;
         // With a key, the medium's signed manifest must list every file it offers, as it is.
         if (signaturesRequired() && !names.isEmpty()) {
             release::fromMedium(origin);
             release::requireListed(names);
             for (const QString& name : names)
-                release::requireListedContent(name, platform::winJoin(origin, "\\" + name), false);
+                if (!onlyAsDelta.contains(name))
+                    release::requireListedContent(name, platform::winJoin(origin, "\\" + name),
+                                                  false);
             if (!mdbName.isEmpty())
                 release::requireUpdateFileVersion(platform::winJoin(origin, "\\" + mdbName),
                                                   installed.databaseText());
+            rebuilt = delta::forMedium(archives, onlyAsDelta, origin,
+                                       [&](const QString& t) { status(window, t); });
             release::markApplied();
         }
         // The archives are applied whatever else the medium holds: recorded before the first.
-        record::filesFound(origin, withSignatures(archives));
+        QStringList onMedium = archives;
+        for (const QString& name : onlyAsDelta)
+            onMedium.removeAll(name);
+        record::filesFound(origin, withSignatures(onMedium));
         QStringList archivePaths;
         for (const WorkItem& item : work.items)
             if (item.kind == WorkItem::Kind::Module)
@@ -711,8 +754,12 @@ StepResult RunSession::applyFolder() {
             if (item.kind != WorkItem::Kind::Module)
                 continue;
             status(window, item.status);
-            Descompacta(platform::winJoin(origin, "\\" + item.file), "*.*", updatekrv::DirSis, 0,
-                        release::moduleCheck(item.file, updatekrv::DirSis));
+            if (rebuilt.count(item.file))
+                placeRebuilt(item.file, updatekrv::DirSis, rebuilt.at(item.file),
+                             release::moduleCheck(item.file, updatekrv::DirSis));
+            else
+                Descompacta(platform::winJoin(origin, "\\" + item.file), "*.*", updatekrv::DirSis,
+                            0, release::moduleCheck(item.file, updatekrv::DirSis));
             values.Atualizou = true;
         }
 

@@ -14,6 +14,8 @@ target_sources(krv_core PRIVATE
   runs/signed_files.cpp
   runs/archive_version.cpp
   runs/release_check.cpp
+  runs/delta_update.cpp
+  runs/update_record_deltas.cpp
   runs/installation_id.cpp
   runs/release_steering.cpp
 )

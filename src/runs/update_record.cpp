@@ -382,6 +382,13 @@ QJsonArray versionsJson(const QList<VersionEntry>& versions) {
 }
 
 // running: the record of a run still under way (rewritten at each milestone).
+qint64 fetchedBytes(const State& s) {
+    qint64 total = 0;
+    for (const Download& d : s.downloads)
+        total += d.bytes;
+    return total;
+}
+
 QJsonObject buildAt(bool running, int endCode) {
     State& s = state();
     const Snapshot after = take();
@@ -472,6 +479,7 @@ QJsonObject buildAt(bool running, int endCode) {
         {"kept_menu", s.keptMenu},
         {"versions", versionsJson(s.offered)},
         {"held", versionsJson(s.held)},
+        {"delta_updates", deltaSummary(fetchedBytes(s))},
     };
     for (auto it = s.notes.begin(); it != s.notes.end(); ++it)
         out[it.key()] = it.value();

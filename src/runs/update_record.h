@@ -73,6 +73,15 @@ void menuKept(const QString& file, int rows);
 void versionOffered(const QString& kind, const QString& name, const QString& version);
 void versionHeld(const QString& kind, const QString& name, const QString& version);
 
+// ---- delta updates (update_record_deltas.cpp)
+// A module archive rebuilt from a delta: the delta's name, the bytes fetched of it this run and
+// what the archive would have cost.
+void deltaServed(const QString& archive, const QString& delta, qint64 bytes, qint64 archiveSize);
+// A module archive fetched whole in a signed run, and why no delta served.
+void deltaNotUsed(const QString& archive, const QString& reason);
+// The record's "delta_updates": each module judged, the run's bytes fetched (fetched, every
+// file) beside what the full archives would have cost; null when no module was judged.
+QJsonValue deltaSummary(qint64 fetched);
 // An entry added to the record's list field: a withdrawn version put back or left ("withdrawn"),
 // a hold a minimum version ended ("holds_ended").
 void note(const QString& field, const QJsonObject& entry);

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -349,6 +350,19 @@ TEST(ManifestReader, RefusesEveryMalformedManifest) {
     };
     const QByteArray file =
         "{\"name\":\"krv.mdb\",\"size\":10,\"sha256\":\"" + hash + "\",\"kind\":\"database\"}";
+    // An archive with its members, and a delta for archive (its closing bracket and the root's
+    // "deltas" field: files are the last field doc writes).
+    const QByteArray hash2(64, 'b');
+    const QByteArray module = file + ",{\"name\":\"control01.32.00.zip\",\"size\":9,\"sha256\":\"" +
+                              hash +
+                              "\",\"kind\":\"module\",\"members\":[{\"name\":\"control.exe\"," +
+                              "\"size\":20,\"sha256\":\"" + hash2 + "\"}]}";
+    const auto delta = [&](const QByteArray& archive) {
+        return "\"deltas\":[{\"name\":\"control01.31.00-01.32.00.delta\",\"archive\":" + archive +
+               ",\"size\":5,\"sha256\":\"" + hash + "\",\"algorithm\":\"zstd-patch\"," +
+               "\"window\":1048576,\"from_version\":\"01.31.00\",\"sources\":[{\"name\":" +
+               "\"control.exe\",\"size\":19,\"sha256\":\"" + hash2 + "\"}]}";
+    };
     const struct {
         const char* name;
         QByteArray json;
@@ -374,16 +388,103 @@ TEST(ManifestReader, RefusesEveryMalformedManifest) {
          false},
         {"larger than a manifest may be", doc("7", file) + QByteArray(krv::manifest::MaxBytes, ' '),
          false},
+        {"fields a newer maker added, ignored",
+         doc("7", QByteArray(file).replace("}", ",\"rollout\":{\"stage\":1}}")), true},
+        {"an archive with its members", doc("7", module + "]," + delta("\"control01.32.00.zip\"")),
+         true},
+        {"a member with a short hash", doc("7", QByteArray(module).replace(hash2, hash2.left(60))),
+         false},
+        {"a delta for an archive not listed",
+         doc("7", module + "]," + delta("\"krvsis01.32.00.zip\"")), false},
+        {"a delta without a window",
+         doc("7",
+             module + "]," +
+                 QByteArray(delta("\"control01.32.00.zip\"")).replace("\"window\":1048576,", "")),
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QString why;
         const auto m = krv::manifest::parse(c.json, &why);
         EXPECT_EQ(m.has_value(), c.accepted) << qPrintable(why);
-        if (m)
-            EXPECT_EQ(krv::manifest::parse(krv::manifest::serialize(*m))->files.first().sha256,
-                      QString::fromLatin1(hash));
-        else
+        if (m) {
+            const auto again = krv::manifest::parse(krv::manifest::serialize(*m));
+            EXPECT_EQ(again->files.first().sha256, QString::fromLatin1(hash));
+            EXPECT_EQ(again->files.last().members.size(), m->files.last().members.size());
+            ASSERT_EQ(again->deltas.size(), m->deltas.size());
+            for (const auto& d : again->deltas)
+                EXPECT_EQ(d.sources.first().size, 19);
+        } else
             EXPECT_FALSE(why.isEmpty());
     }
+}
+
+// Deltas from the two releases before: one per earlier version of each module, listed with
+// what they expect installed and verified with the release; a delta that saves too little
+// (a module rebuilt from scratch) is left out.
+TEST_F(Signed, ReleaseWithDeltasMakesListsAndVerifiesThem) {
+    krv::test::PeBuilder pe(dir.path());
+    QByteArray body;
+    for (int i = 0; i < 64 * 1024; ++i)
+        body.append(char((i * 2654435761u) >> 13));
+    const QString key = dir.filePath("ours/krv-sign.key"), pub = dir.filePath("ours/krv-sign.pub");
+    const auto publish = [&](const QString& folder, int minor, const QStringList& extra) {
+        QDir().mkpath(folder);
+        const QString exe = pe.withVersion(QString("control%1.exe").arg(minor), 1, minor, 0, 0);
+        ASSERT_FALSE(exe.isEmpty()) << qPrintable(pe.error());
+        QByteArray changed = body;
+        changed.replace(1000 * minor, 500, QByteArray(500, char(minor)));
+        const QString version = QString("01.%1.00").arg(minor);
+        krv::test::makeZip(folder + "/control" + version + ".zip",
+                           {{"control.exe", readAll(exe) + changed}, {"leiame.txt", "notas"}});
+        // A module whose every byte changes between versions.
+        QByteArray other(32 * 1024, '\0');
+        QRandomGenerator(minor).fillRange(reinterpret_cast<quint32*>(other.data()), 8 * 1024);
+        const QString caixa = pe.withVersion(QString("caixa%1.exe").arg(minor), 1, minor, 0, 0);
+        krv::test::makeZip(folder + "/caixa" + version + ".zip",
+                           {{"caixa.exe", readAll(caixa) + other}});
+        const Tool t = krvSign(QStringList{"release", key, folder} + extra);
+        ASSERT_EQ(t.exitCode, 0) << qPrintable(t.out);
+    };
+    const QString n2 = dir.filePath("r30"), n1 = dir.filePath("r31"), now = dir.filePath("r32");
+    publish(n2, 30, {});
+    publish(n1, 31, {});
+    publish(now, 32, {"--delta-from", n1, "--delta-from", n2});
+    const auto m = krv::manifest::parse(readAll(now + "/manifesto.json"));
+    ASSERT_TRUE(m);
+    QStringList listed;
+    for (const auto& d : m->deltas)
+        listed << d.name + " " + d.archive + " " + d.fromVersion + " " + d.algorithm;
+    EXPECT_EQ(listed, QStringList({"control01.31.00-01.32.00.delta control01.32.00.zip 01.31.00 "
+                                   "zstd-patch",
+                                   "control01.30.00-01.32.00.delta control01.32.00.zip 01.30.00 "
+                                   "zstd-patch"}));
+    EXPECT_FALSE(QFileInfo::exists(now + "/caixa01.31.00-01.32.00.delta"));
+    const auto* control = m->find("control01.32.00.zip");
+    ASSERT_EQ(control->members.size(), 2);
+    EXPECT_EQ(control->members[0].name, "control.exe");
+    for (const auto& d : m->deltas) {
+        EXPECT_LE(double(d.size), 0.2 * double(control->size)) << qPrintable(d.name);
+        EXPECT_EQ(d.size, QFileInfo(now + "/" + d.name).size());
+        // What it expects installed: the earlier release's members.
+        const auto from = krv::manifest::parse(
+            readAll((d.fromVersion == "01.31.00" ? n1 : n2) + "/manifesto.json"));
+        EXPECT_EQ(d.sources.size(), 2);
+        EXPECT_EQ(d.sources[0].sha256,
+                  from->find("control" + d.fromVersion + ".zip")->members[0].sha256);
+        EXPECT_NE(d.sources[0].sha256, control->members[0].sha256);
+    }
+    const Tool verified = krvSign({"verify-release", pub, now});
+    EXPECT_EQ(verified.exitCode, 0) << qPrintable(verified.out);
+    EXPECT_TRUE(verified.out.contains("OK control01.30.00-01.32.00.delta"))
+        << qPrintable(verified.out);
+    QByteArray spoiled = readAll(now + "/control01.30.00-01.32.00.delta");
+    spoiled[20] = char(spoiled[20] ^ 1);
+    write(now + "/control01.30.00-01.32.00.delta", spoiled);
+    write(now + "/stray.delta", "x");
+    const Tool refused = krvSign({"verify-release", pub, now});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.out.contains("control01.30.00-01.32.00.delta: differs"))
+        << qPrintable(refused.out);
+    EXPECT_TRUE(refused.out.contains("stray.delta: not listed")) << qPrintable(refused.out);
 }

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <functional>
@@ -939,5 +940,191 @@ TEST_F(InternetRun, OverHttpsASignedUpdateAppliesOnlyWhenTheCertificateIsTrusted
         EXPECT_EQ(readFile(module_), module) << what;
         EXPECT_EQ(install_.db().scalar("select atmenu from licensa"), "000010") << what;
         EXPECT_EQ(suiteFiles(), before) << what;
+    }
+}
+
+// Delta updates end to end: a release of krvsis 01.32.00 with deltas from 01.31.00 and
+// 01.30.00 made by krv-sign, real PE modules in real zips. A delta that can serve is fetched
+// instead of the archive and gives the same files; every doubt ends in the full archive in the
+// same run; a medium carries deltas the same way; the rollback undoes a delta update.
+TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot) {
+    const ReleaseSigner maker;
+    QTemporaryDir scratch;
+    PeBuilder pe(scratch.path());
+    // The new file is larger than the download's write buffer, so that half of the delta is on disk
+    // when a run is cut off there.
+    QByteArray body(1024 * 1024, '\0'), added(640 * 1024, '\0');
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
+    QRandomGenerator(6).fillRange(reinterpret_cast<quint32*>(added.data()), added.size() / 4);
+    QMap<int, QByteArray> module; // by minor version: a build that differs in a few KiB
+    for (int minor : {30, 31, 32}) {
+        const QString exe = pe.withVersion(QString("krvsis%1").arg(minor), 1, minor, 0, 0);
+        ASSERT_FALSE(exe.isEmpty()) << pe.error().toStdString();
+        module[minor] = readFile(exe) +
+                        QByteArray(body).replace(4096 * minor, 2048, QByteArray(2048, char(minor)));
+    }
+    const auto publish = [&](int minor, qint64 serial, const QStringList& extra) {
+        const QString folder = scratch.path() + QString("/r%1").arg(minor);
+        QDir().mkpath(folder);
+        std::vector<ZipEntry> members{{"krvsis", module[minor]}, {"leiame.txt", "notas"}};
+        if (minor == 32)
+            members.push_back({"novo.dll", added});
+        makeZip(folder + QString("/krvsis01.%1.00.zip").arg(minor), members);
+        QString said;
+        EXPECT_TRUE(maker.release(folder, serial, {}, &said, extra)) << said.toStdString();
+        return folder;
+    };
+    const QString r30 = publish(30, 1, {}), r31 = publish(31, 2, {});
+    const QString r32 = publish(32, 5, {"--delta-from", r31, "--delta-from", r30});
+    const QString from31 = "krvsis01.31.00-01.32.00.delta",
+                  from30 = "krvsis01.30.00-01.32.00.delta";
+    const QString archive = "krvsis01.32.00.zip", release = served_.path() + "/atualsis";
+    ASSERT_TRUE(QFileInfo::exists(r32 + "/" + from31) && QFileInfo::exists(r32 + "/" + from30));
+    versions("5\tkrvsis\t01.32.00\n");
+    history(5, "01.32.00\t2024-03-01\tCorrige boletos\n");
+    install_.setSetting("atuser", "ana");
+    install_.setSetting("atpwd", "segredo");
+    const QString suite = install_.folder(), medium = scratch.path() + "/midia";
+    const auto zelvor = [&](const QStringList& args, const char* pausePoint = nullptr) {
+        RunOptions o = install_.options({}, 90);
+        o.env["ZELVOR_BASE_URL"] = served_.baseUrl();
+        o.arguments = args;
+        if (pausePoint) {
+            o.env["ZELVOR_TEST_PAUSE"] = pausePoint;
+            o.killAtPause = true;
+        }
+        return runProgram(zelvor_, o);
+    };
+    const auto spoilServed = [&](const QString& name) {
+        QByteArray b = readFile(release + "/" + name);
+        b[b.size() / 2] = char(b[b.size() / 2] ^ 0x40);
+        served_.write("atualsis/" + name, b);
+    };
+    struct Case {
+        const char* name;
+        int installed;               // krvsis's minor version before the run
+        std::function<void()> spoil; // after the release and the suite are in place
+        QString delta;               // the delta that serves; empty: the full archive
+        QString fullBecause;         // part of the record's reason for the full archive
+        int deltaGets;               // requests for a delta
+        const char* cutAt = nullptr; // a first run killed there, the next resumes
+        bool onMedium = false;       // a directory run of a medium holding deltas, no archive
+        bool rollback = false;       // undone afterwards
+        int exitCode = 0;
+    };
+    const QList<Case> cases = {
+        {"a delta from the version before serves", 31, [] {}, from31, {}, 1},
+        {"a delta from two versions back, used directly", 30, [] {}, from30, {}, 1},
+        {"an installed file changed since",
+         31,
+         [&] { writeFile(suite + "/leiame.txt", "notas minhas"); },
+         {},
+         "não correspondem",
+         0},
+        {"a corrupt delta on the server", 31, [&] { spoilServed(from31); }, {}, "não confere", 1},
+        {"the delta answers 404",
+         31,
+         [&] { QFile::remove(release + "/" + from31); },
+         {},
+         "HTTP 404",
+         1},
+        // The cut run's request; the resume's: the size check, the engine's own, the range.
+        {"cut off half-way, resumed by the next run", 31, [] {}, from31, {}, 4, "download-halfway"},
+        {"a medium with a delta and no archive", 31, [] {}, from31, {}, 0, nullptr, true},
+        {"a medium whose only delta cannot serve",
+         31,
+         [&] { writeFile(suite + "/leiame.txt", "notas minhas"); },
+         {},
+         "não correspondem",
+         0,
+         nullptr,
+         true,
+         false,
+         1},
+        {"a delta update undone by the rollback", 31, [] {}, from31, {}, 1, nullptr, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& f : QDir(release).entryList(QDir::Files))
+            QFile::remove(release + "/" + f);
+        for (const QString& f : QDir(r32).entryList(QDir::Files))
+            QFile::copy(r32 + "/" + f, release + "/" + f);
+        QDir(medium).removeRecursively();
+        QDir().mkpath(medium);
+        for (const QString& f :
+             {from31, from30, QString("manifesto.json"), QString("manifesto.json.sig")})
+            QFile::copy(r32 + "/" + f, medium + "/" + f);
+        QDir(suite + "/atualizacoes").removeRecursively();
+        QDir(install_.updateFolder()).removeRecursively();
+        writeFile(module_, module[c.installed]);
+        writeFile(suite + "/leiame.txt", "notas");
+        QFile::remove(suite + "/novo.dll");
+        writeFile(suite + "/zelvor.pub", maker.publicLine());
+        c.spoil();
+        const QByteArray leiame = readFile(suite + "/leiame.txt");
+        const auto deltaGets = [&] { return downloads(from31) + downloads(from30); };
+        const int before = deltaGets();
+        const int archiveBefore = downloads(archive);
+        const QStringList args = c.onMedium ? QStringList{"--unattended", "--directory", medium}
+                                            : QStringList{"--unattended", "--accept-terms"};
+        if (c.cutAt) {
+            const RunResult cut = zelvor(args, c.cutAt);
+            ASSERT_TRUE(cut.killed) << shownText(cut);
+            EXPECT_GT(QFileInfo(install_.updateFolder() + "/" + c.delta + ".part").size(), 0);
+            EXPECT_EQ(readFile(module_), module[c.installed]);
+        }
+        const RunResult r = zelvor(args);
+        const std::string what = shownText(r) + r.output.toStdString();
+        expectCleanEnd(r, c.exitCode);
+        EXPECT_EQ(deltaGets() - before, c.deltaGets) << what;
+        const QJsonObject rec = updateRecords(suite).last();
+        const QJsonObject judged = rec["delta_updates"]["modules"][0].toObject();
+        EXPECT_EQ(judged["archive"].toString(), archive) << what;
+        if (c.exitCode != 0) {
+            EXPECT_TRUE(r.output.contains(archive)) << what;
+            EXPECT_EQ(readFile(module_), module[c.installed]);
+            EXPECT_EQ(readFile(suite + "/leiame.txt"), leiame);
+            EXPECT_FALSE(QFileInfo::exists(suite + "/novo.dll"));
+            continue;
+        }
+        // Whichever way they came, the files the full archive holds.
+        EXPECT_EQ(readFile(module_), module[32]);
+        EXPECT_EQ(readFile(suite + "/leiame.txt"), "notas");
+        EXPECT_EQ(readFile(suite + "/novo.dll"), added);
+        EXPECT_FALSE(QFileInfo::exists(install_.updateFolder())) << what;
+        EXPECT_EQ(downloads(archive) - archiveBefore, c.delta.isEmpty() && !c.onMedium ? 1 : 0);
+        const QJsonObject bytes = rec["delta_updates"].toObject();
+        // The status line says why a delta that was fetched did not serve.
+        EXPECT_EQ(r.output.contains("Baixando o arquivo completo de " + archive),
+                  c.delta.isEmpty() && c.deltaGets > 0)
+            << what;
+        if (c.delta.isEmpty()) {
+            EXPECT_TRUE(judged["full_because"].toString().contains(c.fullBecause)) << what;
+            EXPECT_EQ(bytes["bytes_fetched"], bytes["full_archives_bytes"]);
+        } else {
+            EXPECT_EQ(judged["delta"].toString(), c.delta) << what;
+            if (!c.onMedium) {
+                const qint64 deltaSize = QFileInfo(release + "/" + c.delta).size();
+                const qint64 got = judged["delta_bytes"].toInteger();
+                // A resume fetches only the rest.
+                EXPECT_TRUE(c.cutAt ? got > 0 && got < deltaSize : got == deltaSize) << got;
+                EXPECT_EQ(
+                    bytes["full_archives_bytes"].toInteger() - bytes["bytes_fetched"].toInteger(),
+                    QFileInfo(release + "/" + archive).size() - judged["delta_bytes"].toInteger());
+            }
+        }
+        // A delta that failed is remembered for the serial, and nothing of it stays.
+        EXPECT_EQ(readFile(suite + "/atualizacoes/deltas-recusados.txt").contains(from31.toUtf8()),
+                  c.deltaGets > 0 && c.delta.isEmpty());
+        if (c.cutAt) {
+            EXPECT_EQ(served_.answered("GET /atualsis/" + c.delta.toStdString() + " 206"), 1);
+        }
+        if (c.rollback) {
+            const RunResult undo = zelvor({"--unattended", "--rollback"});
+            expectCleanEnd(undo, 0);
+            EXPECT_EQ(readFile(module_), module[31]) << shownText(undo);
+            EXPECT_EQ(readFile(suite + "/leiame.txt"), "notas");
+            EXPECT_FALSE(QFileInfo::exists(suite + "/novo.dll"));
+        }
     }
 }

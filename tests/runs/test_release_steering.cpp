@@ -88,7 +88,8 @@ TEST(SteeringDecision, BucketsStagesWithdrawnAndMinimumVersions) {
     EXPECT_TRUE(back->steering.halted);
     EXPECT_EQ(back->steering.withdrawn.size(), 2);
     EXPECT_EQ(back->steering.minimum[0].version, "01.30.00");
-    const QByteArray base = manifest::serialize(manifest::Manifest{3, m.issued, m.expires, {}, {}});
+    const QByteArray base =
+        manifest::serialize(manifest::Manifest{3, m.issued, m.expires, {}, {}, {}});
     for (const char* field :
          {R"("rollout": {"stages": [{"percent": 101, "from": "2026-12-01T00:00:00Z"}]})",
           R"("rollout": {"stages": [{"percent": 5}]})", R"("rollout": {"halted": "sim"})",

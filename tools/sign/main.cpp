@@ -4,14 +4,16 @@
 //   krv-sign verify PUBFILE FILE... exit status 0 only when every FILE verifies
 //   krv-sign release KEYFILE FOLDER [--serial N] [--valid-days D] [--version FILE=V]...
 //                  [--rollout PERCENT@TIME]... [--halt] [--withdraw KIND:NAME=VERSION]...
-//                  [--minimum KIND:NAME=VERSION]...
-//                                  writes FOLDER/manifesto.json and its signature
+//                  [--minimum KIND:NAME=VERSION]... [--delta-from OLD_FOLDER]...
+//                                  writes FOLDER/manifesto.json and its signature (and the
+//                                  deltas from each earlier release OLD_FOLDER)
 //   krv-sign verify-release PUBFILE FOLDER
 //                                  exit status 0 only when the manifest and every file hold
 #include "common/file_version.h"
 #include "common/release_manifest.h"
 #include "common/update_signature.h"
 #include "database/update_file.h"
+#include "deltas.h"
 #include "runs/archive_version.h"
 
 #include <QCoreApplication>
@@ -42,6 +44,7 @@ int usage() {
                          "               [--rollout PERCENT@TIME]... [--halt]\n"
                          "               [--withdraw KIND:NAME=VERSION]... "
                          "[--minimum KIND:NAME=VERSION]...\n"
+                         "               [--delta-from OLD_FOLDER]...\n"
                          "       krv-sign verify-release PUBFILE FOLDER\n");
     return 2;
 }
@@ -159,6 +162,7 @@ QString carriedVersion(const QString& path, krv::manifest::Kind kind) {
 
 bool isReleaseFile(const QString& name) {
     return !name.endsWith(".sig", Qt::CaseInsensitive) &&
+           !name.endsWith(".delta", Qt::CaseInsensitive) && // listed apart (sign/deltas.h)
            name.compare(krv::manifest::FileName, Qt::CaseInsensitive) != 0;
 }
 
@@ -221,6 +225,7 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
     namespace m = krv::manifest;
     qint64 serial = -1, days = 90;
     QMap<QString, QString> given;
+    QStringList deltaFrom;
     m::Steering steering;
     for (qsizetype i = 0; i < options.size(); ++i) {
         const QString value = options.value(i + 1);
@@ -238,6 +243,8 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
             days = value.toLongLong(&ok);
         else if (options[i] == "--version" && value.contains('='))
             given[value.section('=', 0, 0)] = value.section('=', 1);
+        else if (options[i] == "--delta-from" && ok)
+            deltaFrom << value;
         else
             return usage();
         if (!ok || serial < -1 || days <= 0 || days > 3650)
@@ -269,7 +276,7 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
         if (!isReleaseFile(name))
             continue;
         const QString path = QDir(folder).filePath(name);
-        m::Entry e{name, QFileInfo(path).size(), m::fileSha256(path), m::kindOf(name), {}};
+        m::Entry e{name, QFileInfo(path).size(), m::fileSha256(path), m::kindOf(name), {}, {}};
         e.version = carriedVersion(path, e.kind);
         const QString stated = given.take(name);
         if (!e.version.isEmpty() && !stated.isEmpty() && stated != e.version)
@@ -282,6 +289,9 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
     }
     if (!given.isEmpty())
         return fail("--version names a file that is not in the folder: " + given.firstKey());
+    QString deltaWhy;
+    if (!krv::sign::addDeltas(manifest, folder, deltaFrom, &deltaWhy))
+        return fail(deltaWhy);
     const QByteArray text = m::serialize(manifest);
     const QByteArray sig = signBytes(text, *sk);
     sodium_memzero(sk->data(), sk->size());
@@ -294,6 +304,9 @@ int release(const QString& keyFile, const QString& folder, const QStringList& op
     for (const m::Entry& e : manifest.files)
         std::printf("%s %s %s\n", qPrintable(m::kindText(e.kind)), qPrintable(e.name),
                     qPrintable(e.version.isEmpty() ? QString("-") : e.version));
+    for (const m::Delta& d : manifest.deltas)
+        std::printf("delta %s %s from %s, %lld bytes\n", qPrintable(d.name), qPrintable(d.archive),
+                    qPrintable(d.fromVersion), static_cast<long long>(d.size));
     printSteering(manifest.steering);
     std::printf("%s: serial %lld, expires %s\n", qPrintable(manifestPath),
                 static_cast<long long>(serial), qPrintable(m::isoUtc(manifest.expires)));
@@ -335,6 +348,8 @@ int verifyRelease(const QString& publicFile, const QString& folder) {
     for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
         if (isReleaseFile(name) && !manifest->find(name))
             status = fail(name + ": not listed in the manifest");
+    if (!krv::sign::verifyDeltas(*manifest, folder))
+        status = 1;
     printSteering(manifest->steering);
     std::printf("%s: serial %lld, expires %s\n", qPrintable(manifestPath),
                 static_cast<long long>(manifest->serial), qPrintable(m::isoUtc(manifest->expires)));
