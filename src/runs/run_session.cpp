@@ -33,6 +33,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QSqlError>
 #include <algorithm>
 #include <climits>
@@ -554,6 +555,9 @@ StepResult RunSession::updateDatabase() {
             record::dataCopied(path, loss.table, loss.column, loss.rows);
         };
         options.idle = [] { platform::yield(); };
+        options.keyLeftOut = [](const QString& key) {
+            record::note("foreign_keys_left_out", QJsonObject{{"key", key}});
+        };
         updateStructure(dbAtual, Conexao(), view, options);
         record::statementsDone();
         dbAtual.close();

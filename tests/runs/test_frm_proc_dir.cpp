@@ -434,6 +434,25 @@ TEST_F(DirectoryRunInstalled132, UnattendedChangeOfStoredValuesNeedsToBeAllowed)
     ASSERT_EQ(data.size(), 1);
     EXPECT_EQ(data[0]["file"].toString(), copies[0]);
     EXPECT_EQ(data[0]["rows"].toInt(), 1);
+
+    // A key the reference adds over an order without its client: taken knowingly, the key is
+    // left out and the record names it.
+    suite.db().exec({"create table pedidos (id int primary key, cliente int, key (cliente))",
+                     "insert into pedidos values (7, 1), (8, 3)"});
+    reference.exec("create table pedidos (id int primary key, cliente int, key (cliente), "
+                   "constraint fk_cliente foreign key (cliente) references clientes (id))");
+    QFile::remove(src + "/krv.mdb");
+    updateFile("134");
+    const RunResult r = EndToEnd::run(
+        {}, nullptr, QStringList{"--unattended", "--directory", src, "--allow-data-change"});
+    EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
+    const QJsonObject last =
+        QJsonDocument::fromJson(
+            readFile(records.filePath(records.entryList({"*.json"}, QDir::Files).last())))
+            .object();
+    const QJsonArray keys = last["foreign_keys_left_out"].toArray();
+    ASSERT_EQ(keys.size(), 1) << QJsonDocument(last).toJson().toStdString();
+    EXPECT_TRUE(keys[0]["key"].toString().contains("fk_cliente"));
 }
 
 // A medium for an installation that holds the maker's key: its signed manifest must list
