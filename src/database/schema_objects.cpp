@@ -11,17 +11,13 @@
 
 namespace krv::database {
 
-namespace {
-
-QSqlQuery run(QSqlDatabase db, const QString& sql) {
+QSqlQuery readQuery(QSqlDatabase db, const QString& sql) {
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(sql))
         throw KrvError(err::Database, sql + ": " + q.lastError().text());
     return q;
 }
-
-} // namespace
 
 QString withoutDefiner(const QString& definition) {
     // Only a create statement's own: a body may say the word too.
@@ -42,13 +38,13 @@ QList<SchemaObject> liveObjects(QSqlDatabase db) {
     // One statement for the list whatever the number of tables; only views and routines take
     // one more each ("show create" writes them without the database's name).
     QList<SchemaObject> objects;
-    for (QSqlQuery q =
-             run(db, "select 'TRIGGER', trigger_name, event_object_table, action_timing, "
-                     "event_manipulation, action_statement from information_schema.triggers where "
-                     "trigger_schema = database() union all select 'VIEW', table_name, null, null, "
-                     "null, null from information_schema.views where table_schema = database() "
-                     "union all select routine_type, routine_name, null, null, null, null from "
-                     "information_schema.routines where routine_schema = database() order by 1, 2");
+    for (QSqlQuery q = readQuery(
+             db, "select 'TRIGGER', trigger_name, event_object_table, action_timing, "
+                 "event_manipulation, action_statement from information_schema.triggers where "
+                 "trigger_schema = database() union all select 'VIEW', table_name, null, null, "
+                 "null, null from information_schema.views where table_schema = database() "
+                 "union all select routine_type, routine_name, null, null, null, null from "
+                 "information_schema.routines where routine_schema = database() order by 1, 2");
          q.next();)
         objects << SchemaObject{q.value(1).toString(), q.value(0).toString(),
                                 q.value(2).toString(), q.value(3).toString(),
@@ -59,7 +55,7 @@ QList<SchemaObject> liveObjects(QSqlDatabase db) {
             out << o;
             continue;
         }
-        QSqlQuery q = run(db, "show create " + o.kind.toLower() + " " + quoteName(o.name));
+        QSqlQuery q = readQuery(db, "show create " + o.kind.toLower() + " " + quoteName(o.name));
         // Null where the user may not see it.
         const QString text =
             q.next() ? withoutDefiner(q.value(o.kind == "VIEW" ? 1 : 2).toString()) : QString();

@@ -4,6 +4,7 @@
 // one. They are only ever created where missing; a live one that differs is left as it is.
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 namespace krv::database {
@@ -29,6 +30,9 @@ QString withoutDefiner(const QString& definition);
 QString normalDefinition(const QString& definition);
 
 // Every trigger, view and routine of db's current database, by kind and name.
+// A forward-only query on db; throws KrvError naming sql when the server refuses it.
+QSqlQuery readQuery(QSqlDatabase db, const QString& sql);
+
 QList<SchemaObject> liveObjects(QSqlDatabase db);
 
 QList<SchemaObject> objectsFrom(const UpdateRows& rows);

@@ -42,14 +42,6 @@ void createUpdateFileTables(const UpdateFile& file) {
 
 namespace {
 
-QSqlQuery run(QSqlDatabase db, const QString& sql) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(sql))
-        throw KrvError(err::Database, sql + ": " + q.lastError().text());
-    return q;
-}
-
 // Result columns by name, whatever case the server gives its headers.
 QVariant field(const QSqlQuery& q, const QString& name) {
     const QSqlRecord rec = q.record();
@@ -168,7 +160,8 @@ void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildO
 
     QStringList tables;
     // Views travel as objects, not as tables.
-    for (QSqlQuery q = run(reference, "show full tables where table_type = 'BASE TABLE'");
+    for (QSqlQuery q =
+             database::readQuery(reference, "show full tables where table_type = 'BASE TABLE'");
          q.next();)
         if (wanted.isEmpty() || wanted.contains(q.value(0).toString().toLower()))
             tables << q.value(0).toString();
@@ -185,7 +178,8 @@ void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildO
         const QString tableCollation = options[2].toString();
         const QMap<QString, ServerColumn> server = serverColumns(reference, t);
         const QString quoted = "`" + QString(t).replace('`', "``") + "`";
-        for (QSqlQuery q = run(reference, "show columns from " + quoted); q.next();) {
+        for (QSqlQuery q = database::readQuery(reference, "show columns from " + quoted);
+             q.next();) {
             const QString f = text(q, "field");
             checkName("campo de " + t, f);
             const ServerColumn column = server.value(f.toLower());
@@ -207,7 +201,7 @@ void writeReference(const UpdateFile& file, QSqlDatabase reference, const BuildO
                           own ? QVariant(column.collation) : QVariant(), column.comment,
                           column.check.isEmpty() ? QVariant() : QVariant(column.check)});
         }
-        for (QSqlQuery q = run(reference, "show index from " + quoted); q.next();) {
+        for (QSqlQuery q = database::readQuery(reference, "show index from " + quoted); q.next();) {
             checkName("índice de " + t, text(q, "key_name"));
             file.execute("insert into indices ([table], key_name, column_name, seq_in_index, "
                          "non_unique, sub_part, index_type) values (?,?,?,?,?,?,?)",
