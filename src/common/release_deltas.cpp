@@ -23,7 +23,7 @@ std::optional<qint64> readCount(const QJsonValue& v) {
 }
 
 bool isHash(const QString& text) {
-    static const QRegularExpression hex(R"(^[0-9a-f]{64}$)");
+    static const QRegularExpression hex(R"(^[0-9a-f]{64}\z)");
     return hex.match(text).hasMatch();
 }
 

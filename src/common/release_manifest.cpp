@@ -21,7 +21,7 @@ bool plainName(const QString& name) {
 }
 
 std::optional<QDateTime> readTime(const QJsonValue& v) {
-    static const QRegularExpression form(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$)");
+    static const QRegularExpression form(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\z)");
     if (!v.isString() || !form.match(v.toString()).hasMatch())
         return std::nullopt;
     QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODate);
@@ -116,7 +116,7 @@ std::optional<Manifest> parse(const QByteArray& json, QString* why) {
     const QJsonValue files = root["files"];
     if (!files.isArray() || files.toArray().size() > MaxFiles)
         return refuse(why, "a lista de arquivos do manifesto é inválida");
-    static const QRegularExpression hex(R"(^[0-9a-f]{64}$)");
+    static const QRegularExpression hex(R"(^[0-9a-f]{64}\z)");
     QSet<QString> seen;
     for (const QJsonValue item : files.toArray()) {
         const QJsonObject o = item.toObject();

@@ -14,7 +14,7 @@ namespace {
 constexpr qsizetype MaxItems = 1000;
 
 std::optional<QDateTime> readTime(const QJsonValue& v) {
-    static const QRegularExpression form(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$)");
+    static const QRegularExpression form(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\z)");
     if (!v.isString() || !form.match(v.toString()).hasMatch())
         return std::nullopt;
     const QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODate);

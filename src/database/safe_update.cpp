@@ -119,6 +119,8 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
         changes = changes || step.kind == SyncStep::Statement;
     if (!changes) {
         // Nothing to change: no scratch table, no session setting, only what is shown.
+        if (options.beforeLiveChanges)
+            options.beforeLiveChanges();
         sync.apply(plan);
         if (options.keyLeftOut)
             for (const QString& key : sync.keysLeftOut())
@@ -148,6 +150,8 @@ void updateStructure(const UpdateFile& file, Connection& conexao, const SyncView
         knowingly = copyLosses(conexao, converting, options);
     }
 
+    if (options.beforeLiveChanges)
+        options.beforeLiveChanges();
     session.setLockWait(wait.trySeconds);
     sync.apply(plan, [&](const SyncStep& step) {
         const bool lenient = step.change == SyncStep::ModifyColumn &&

@@ -27,6 +27,9 @@ struct SafeUpdateOptions {
     // With Allow, each foreign key left out because child rows lack a parent: its name, its
     // columns and why, told once the update is done.
     std::function<void(const QString& key)> keyLeftOut;
+    // Once the update has passed its proof (rehearsal, value check, refusals), before the
+    // first live statement: what must change only with the structure (the run's archives).
+    std::function<void()> beforeLiveChanges;
 };
 
 // Plans the update of conexao's database from file (its snapshot taken), checks, rehearses

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    static const QRegularExpression hex("^[0-9a-f]{64}$");
+    static const QRegularExpression hex(R"(^[0-9a-f]{64}\z)");
     const QString sha256 = hex.match(args.value(1)).hasMatch() ? args.value(1) : QString();
     const qsizetype next = sha256.isEmpty() ? 1 : 2;
     const bool unattended = args.value(next) == "--unattended";

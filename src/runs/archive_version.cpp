@@ -20,7 +20,7 @@ constexpr zip_uint64_t MaxModuleBytes = 512ull * 1024 * 1024;
 } // namespace
 
 QString moduleMember(const QString& archiveName, const QStringList& memberNames) {
-    static const QRegularExpression trailingVersion(R"([0-9.]*\.zip$)",
+    static const QRegularExpression trailingVersion(R"([0-9.]*\.zip\z)",
                                                     QRegularExpression::CaseInsensitiveOption);
     const QString base = QString(archiveName).remove(trailingVersion);
     QStringList programs;

@@ -13,7 +13,7 @@ namespace krv::runs {
 QString installationId(const QString& suiteFolder) {
     const QString folder = record::recordsFolder(suiteFolder);
     const QString path = folder + '/' + kInstallationIdFile;
-    static const QRegularExpression form("^[0-9a-f]{32}$");
+    static const QRegularExpression form(R"(^[0-9a-f]{32}\z)");
     QFile in(path);
     if (in.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromLatin1(in.read(64)).trimmed();

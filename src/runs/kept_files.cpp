@@ -208,7 +208,7 @@ int retention() {
 }
 
 void removeOldFolders(const QString& suiteFolder) {
-    static const QRegularExpression stamp("^\\d{8}-\\d{6}-\\d{3}$");
+    static const QRegularExpression stamp(R"(^\d{8}-\d{6}-\d{3}\z)");
     QDir dir(record::recordsFolder(suiteFolder));
     QStringList folders;
     for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))

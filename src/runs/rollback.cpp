@@ -1,6 +1,7 @@
 #include "runs/rollback.h"
 
 #include "common/release_manifest.h"
+#include "database/connection.h"
 #include "database/menu_backup.h"
 #include "platform/krv_error.h"
 #include "platform/test_hook.h"
@@ -45,8 +46,18 @@ bool keptSomething(const QJsonObject& r) {
     return !r["kept_files"].toArray().isEmpty() || r["kept_menu"].isObject();
 }
 
+// A run that put back every file it replaced before it ended left nothing to undo.
+bool putBackWhole(const QJsonObject& r) {
+    const QJsonArray put = r["files_put_back"].toArray();
+    for (const QJsonValue& v : put)
+        if (v["result"] == "failed")
+            return false;
+    return !put.isEmpty() && !r["kept_menu"].isObject();
+}
+
 bool undoable(const QJsonObject& r) {
-    return r["outcome"] != "rolled back" && r["outcome"] != "running" && keptSomething(r);
+    return r["outcome"] != "rolled back" && r["outcome"] != "running" && keptSomething(r) &&
+           !putBackWhole(r);
 }
 
 // The rollback record that undid name; empty when none did.
@@ -149,6 +160,23 @@ void putBack(const QString& kept, const QString& target, const QString& suiteFol
     }
 }
 
+// Puts one file as it was before the update: a kept copy back in place, an added file
+// removed. False when it was already so.
+bool undoFile(const QString& suiteFolder, const QString& keptFolder, const FileStep& f) {
+    const QString target = suiteFolder + '/' + f.name;
+    if (f.added) {
+        if (!QFileInfo::exists(target))
+            return false;
+        if (!QFile::remove(target))
+            throw KrvError(err::FileAccess, "Não foi possível remover " + target + ".");
+        return true;
+    }
+    if (manifest::fileSha256(target) == f.sha256)
+        return false;
+    putBack(keptFolder + '/' + kept::kFilesFolder + '/' + f.name, target, suiteFolder);
+    return true;
+}
+
 } // namespace
 
 Plan plan(const QString& suiteFolder, const QString& recordName) {
@@ -230,16 +258,8 @@ QJsonObject apply(const QString& suiteFolder, const Plan& p, database::Connectio
     QJsonArray restored, removed;
     bool first = true;
     for (const FileStep& f : p.files) {
-        const QString target = suiteFolder + '/' + f.name;
-        if (f.added) {
-            if (QFileInfo::exists(target) && !QFile::remove(target))
-                throw KrvError(err::FileAccess, "Não foi possível remover " + target + ".");
-            removed.append(f.name);
-        } else {
-            if (manifest::fileSha256(target) != f.sha256)
-                putBack(p.folder + '/' + kept::kFilesFolder + '/' + f.name, target, suiteFolder);
-            restored.append(f.name);
-        }
+        undoFile(suiteFolder, p.folder, f);
+        (f.added ? removed : restored).append(f.name);
         if (std::exchange(first, false))
             platform::hook::pausePoint("rollback-restoring");
     }
@@ -315,6 +335,21 @@ QStringList listing(const QString& suiteFolder) {
                      .join('\t');
     }
     return lines;
+}
+
+FileResult undoFiles(const QString& suiteFolder, const QString& keptFolder,
+                     const QList<FileStep>& files) {
+    FileResult result;
+    for (const FileStep& f : files) {
+        try {
+            if (undoFile(suiteFolder, keptFolder, f))
+                (f.added ? result.removed : result.restored) << f.name;
+        } catch (const std::exception& e) {
+            // The others still go back: the fewer new files beside old ones, the better.
+            result.failed << f.name + ": " + asKrvError(e).description();
+        }
+    }
+    return result;
 }
 
 } // namespace krv::runs::rollback

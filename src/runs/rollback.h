@@ -3,13 +3,16 @@
 // added removed, the menu's rows and licensa.atmenu as they were; the database's structure
 // and ult_atualizacao stay. The versions undone are then held (runs/holds.h). A journal in the
 // update's folder lets the next rollback finish one that was cut off.
-#include "database/connection.h"
 #include "runs/holds.h"
 
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+namespace krv::database {
+class Connection;
+}
 
 namespace krv::runs::rollback {
 
@@ -50,6 +53,17 @@ QStringList describe(const Plan& plan);
 // too, its "reason" (why the update was undone) before the record's message.
 QJsonObject apply(const QString& suiteFolder, const Plan& plan, database::Connection* connection,
                   const QJsonObject& note = {});
+
+// Puts back files a run under way replaced (their copies kept in keptFolder), a file at a
+// time, going on past one that fails. Neither a journal nor a record of its own: the run's
+// record tells it, and the versions are not held, so that the next run tries them again.
+struct FileResult {
+    QStringList restored, removed; // put back from its copy; added by the run and removed
+    QStringList failed;            // "name: why"
+    bool any() const { return !restored.isEmpty() || !removed.isEmpty() || !failed.isEmpty(); }
+};
+FileResult undoFiles(const QString& suiteFolder, const QString& keptFolder,
+                     const QList<FileStep>& files);
 
 // One line a record, newest first: start, outcome, modules, menu, database, whether it can
 // be rolled back; fields separated by tabs.

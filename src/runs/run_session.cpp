@@ -60,6 +60,7 @@ void RunSession::reset() {
     unattended = false;
     dataChange = database::DataChangePolicy::Ask;
     ownsUpdateFolder_ = true;
+    placement_.clear();
     record::reset();
     release::reset();
     tlsFailure.clear();
@@ -91,7 +92,15 @@ void RunSession::line(const QString& text) {
         observer_->line(text);
 }
 
-void RunSession::end(const RunEnd& end) {
+void RunSession::end(const RunEnd& failedOrDone) {
+    RunEnd end = failedOrDone;
+    // A run that fails after placing archives leaves no new module on the old structure.
+    if (end.outcome == Outcome::Failed) {
+        if (const rollback::FileResult back = placement_.undo(); back.any())
+            end.errorText += "\r\n\r\n" + putBackText(back);
+    } else {
+        placement_.clear();
+    }
     ended_ = end;
     if (const std::optional<Message> report = reportBox(end))
         lastMessage_ = report->text;
@@ -429,7 +438,6 @@ StepResult RunSession::fetch() {
         const QStringList entries = work.files();
         removeLeftoverParts(folder, entries + delta::resumable(folder));
         dropUncheckedMenuFile(folder, entries);
-        QStringList verifiedArchives;
         // With a key, the release's signed manifest decides before any file is fetched.
         if (signaturesRequired()) {
             release::fromServer(folder);
@@ -440,17 +448,18 @@ StepResult RunSession::fetch() {
                                              qint64 listed) {
             return fetchFromServer(fetchFile, name, path, listed, "Baixando atualização...");
         };
-        std::map<QString, std::vector<StagedMember>> rebuilt; // by archive path
+        const bool holdBack = signaturesRequired() || work.has(WorkItem::Kind::Database);
         for (const WorkItem& item : work.items) {
             status(window, "Solicitando arquivo");
             const QString path = updatePath(item.file);
             // A module may come as a delta against its installed files (runs/delta_update.h).
             delta::Attempt viaDelta;
+            std::optional<std::vector<StagedMember>> rebuiltFiles;
             if (item.kind == WorkItem::Kind::Module)
                 viaDelta = delta::forRun(item.file, folder, fetchOne,
                                          [&](const QString& t) { status(window, t); });
             if (viaDelta.served) {
-                rebuilt[path] = std::move(viaDelta.files);
+                rebuiltFiles = std::move(viaDelta.files);
             } else if (viaDelta.cutOff) {
                 if (viaDelta.cutOff->cancelled) {
                     stopped();
@@ -466,10 +475,12 @@ StepResult RunSession::fetch() {
             values.Atualizou = true;
             switch (item.kind) {
             case WorkItem::Kind::Module:
-                // Signed updates unpack only once every file has passed its check, so a
-                // refused file later in the list leaves the suite as it was.
-                if (signaturesRequired()) {
-                    verifiedArchives << path;
+                // Placed only once every file has passed its check and the database step its
+                // proof, so that nothing refused leaves a file changed. Without a key or an
+                // update file, each archive is unpacked as it comes, as it always was.
+                if (holdBack) {
+                    placement_.add({path, QFileInfo(path).fileName(), "Descompactando arquivo",
+                                    std::move(rebuiltFiles)});
                     break;
                 }
                 status(window, "Descompactando arquivo");
@@ -483,22 +494,14 @@ StepResult RunSession::fetch() {
             }
         }
         release::markApplied();
-        kept::beforeUnpacking(verifiedArchives);
-        for (const QString& path : verifiedArchives) {
-            status(window, "Descompactando arquivo");
-            const QString name = QFileInfo(path).fileName();
-            if (rebuilt.count(path))
-                placeRebuilt(name, updatekrv::DirSis, rebuilt[path],
-                             release::moduleCheck(name, updatekrv::DirSis));
-            else
-                Descompacta(path, "*.*", updatekrv::DirSis, 0,
-                            release::moduleCheck(name, updatekrv::DirSis));
-        }
         record::filesFetched();
+        if (!holdBack)
+            placement_.placedAlready(); // a failing menu reload puts them back
         if (work.has(WorkItem::Kind::Database)) {
             status(window, "Atualizar banco de dados");
             return StepResult::UpdateDatabase;
         }
+        placement_.place([&](const QString& text) { status(window, text); });
         if (work.has(WorkItem::Kind::Menu)) {
             status(window, "Atualizar banco de dados");
             return StepResult::ReloadMenu;
@@ -557,6 +560,9 @@ StepResult RunSession::updateDatabase() {
         options.idle = [] { platform::yield(); };
         options.keyLeftOut = [](const QString& key) {
             record::note("foreign_keys_left_out", QJsonObject{{"key", key}});
+        };
+        options.beforeLiveChanges = [&] {
+            placement_.place([&](const QString& text) { status(window, text); });
         };
         updateStructure(dbAtual, Conexao(), view, options);
         record::statementsDone();
@@ -749,21 +755,17 @@ StepResult RunSession::applyFolder() {
         for (const QString& name : onlyAsDelta)
             onMedium.removeAll(name);
         record::filesFound(origin, withSignatures(onMedium));
-        QStringList archivePaths;
-        for (const WorkItem& item : work.items)
-            if (item.kind == WorkItem::Kind::Module)
-                archivePaths << platform::winJoin(origin, "\\" + item.file);
-        kept::beforeUnpacking(archivePaths);
+        // Placed once the update file, when due, has passed its proof.
         for (const WorkItem& item : work.items) {
             if (item.kind != WorkItem::Kind::Module)
                 continue;
+            // Told in the order of the medium's archives, as the person follows them.
             status(window, item.status);
+            PendingArchive archive{
+                platform::winJoin(origin, "\\" + item.file), item.file, {}, std::nullopt};
             if (rebuilt.count(item.file))
-                placeRebuilt(item.file, updatekrv::DirSis, rebuilt.at(item.file),
-                             release::moduleCheck(item.file, updatekrv::DirSis));
-            else
-                Descompacta(platform::winJoin(origin, "\\" + item.file), "*.*", updatekrv::DirSis,
-                            0, release::moduleCheck(item.file, updatekrv::DirSis));
+                archive.rebuilt = std::move(rebuilt.at(item.file));
+            placement_.add(std::move(archive));
             values.Atualizou = true;
         }
 
@@ -794,6 +796,7 @@ StepResult RunSession::applyFolder() {
                 return StepResult::UpdateDatabase;
             }
         }
+        placement_.place([&](const QString& text) { status(window, text); });
         message(box(values.Atualizou ? "Atualização concluída com sucesso!"
                                      : "Nenhuma atualização realizada!",
                     Icon::Information));

@@ -15,6 +15,7 @@
 #include "platform/krv_error.h"
 #include "runs/fetch_item.h"
 #include "runs/installed_versions.h"
+#include "runs/placement.h"
 #include "runs/run_outcome.h"
 #include "runs/step_result.h"
 #include "runs/version_check.h"
@@ -87,7 +88,8 @@ public:
     // replaces; HandOver when Movrin may take over (navigation's hand-over).
     StepResult replaceAssistant();
 
-    // Fetches, checks and logs every file of the work list and unpacks the archives.
+    // Fetches, checks and logs every file of the work list; unpacks the archives unless the
+    // database update is due, which places them once its proof has passed.
     StepResult fetch();
     // The database update from the update folder's krv.mdb.
     StepResult updateDatabase();
@@ -130,6 +132,7 @@ private:
     QString lastMessage_;
     bool ownsUpdateFolder_ = true; // false while another run may hold the suite
     std::optional<RunEnd> ended_;
+    Placement placement_; // the run's module archives, placed as one
 };
 
 // The run session of this process.

@@ -18,6 +18,7 @@ target_sources(krv_core PRIVATE
   runs/update_record_deltas.cpp
   runs/installation_id.cpp
   runs/release_steering.cpp
+  runs/placement.cpp
 )
 target_sources(krv_windows PRIVATE
   runs/frm_proc.cpp

@@ -11,6 +11,7 @@
 #include "runs/installed_versions.h"
 #include "runs/kept_files.h"
 #include "runs/mod_add_zip.h"
+#include "runs/rollback.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -514,6 +515,13 @@ void fileKept(const QString& name, qint64 size, const QString& sha256, qint64 af
             return;
         }
     s.kept << KeptEntry{name, size, afterSize, sha256, afterSha256};
+}
+
+QList<rollback::FileStep> keptFiles() {
+    QList<rollback::FileStep> files;
+    for (const KeptEntry& k : state().kept)
+        files << rollback::FileStep{k.name, k.sha256.isEmpty(), k.sha256, k.afterSha256};
+    return files;
 }
 
 void keptWritten() {

@@ -5,6 +5,8 @@
 // "atualizacoes.log" beside it, whenever a run changed anything or failed on the way. While
 // the run goes on, the record is rewritten at each milestone with the outcome "running" and
 // the writer's process id, so that a run cut off leaves one saying how far it got.
+#include "runs/rollback.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -64,6 +66,8 @@ bool alreadyKept(const QString& name);
 // sha256 empty: the run added the file), and the new one's.
 void fileKept(const QString& name, qint64 size, const QString& sha256, qint64 afterSize,
               const QString& afterSha256);
+// The files this run kept so far, as a rollback would put them back.
+QList<rollback::FileStep> keptFiles();
 // Rewrites the record with the files kept so far, before they are replaced.
 void keptWritten();
 // The menu's rows kept before the reload, in file (relative to the update folder).

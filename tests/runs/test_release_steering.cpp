@@ -8,11 +8,15 @@
 #include "pe_builder.h"
 #include "release_signer.h"
 #include "runs/holds.h"
+#include "runs/rollback.h"
 #include "served_folder.h"
+#include "test_db.h"
+#include "update_file_builder.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -181,6 +185,10 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
         std::function<void()> check = {}; // further checks
         QString answer = {}; // a person's answer to the stage question; empty: unattended
         int issuedAhead = 0; // days the manifest's issued lies ahead of the clock
+        // The live table t and the reference's that the release's update file carries;
+        // nothing: the release has no update file.
+        QStringList liveTable = {}, referenceTable = {};
+        bool holdTable = false; // another connection keeps a transaction open on t
     };
     const auto rolledBack = [&] {
         // The run's record, then that of the rollback it made.
@@ -207,6 +215,24 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
     const QStringList halt{"--rollout", "100@" + isoIn(-1), "--halt"};
     const QStringList minimum{"--minimum", "module:krvsis=01.32.00"};
     const QString offered = "retirada pelo fabricante: não será aplicada";
+    // The release's files as they were before the run, checked against its record.
+    const auto putBack = [&] {
+        const QJsonObject rec = updateRecords(suite.folder()).last();
+        EXPECT_EQ(rec["outcome"], "failed");
+        ASSERT_EQ(rec["files_put_back"].toArray().size(), 1);
+        EXPECT_EQ(rec["files_put_back"][0]["name"], "krvsis");
+        EXPECT_EQ(rec["files_put_back"][0]["result"], "restored");
+        EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "000131");
+        // Nothing left for --rollback to undo.
+        EXPECT_FALSE(runs::rollback::plan(suite.folder()).refusal.isEmpty());
+    };
+    const auto nothingKept = [&] {
+        EXPECT_TRUE(updateRecords(suite.folder()).last()["kept_files"].toArray().isEmpty());
+        EXPECT_EQ(suite.db().scalar("select c from t where id = 1"), "abcdefghijklmno");
+    };
+    const QStringList narrowed{"create table t (id int primary key, c varchar(10))"};
+    const QStringList wide{"create table t (id int primary key, c varchar(20))",
+                           "insert into t values (1, 'abcdefghijklmno')"};
     const QList<Row> rows = {
         {"no rollout: everyone takes it", Fresh, {}, {}, {}, 0, "concluída", true, newId},
         {"inside its stage", Fresh, stage, in, {}, 0, "concluída", true},
@@ -221,11 +247,58 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
         {"withdrawn, the site had it", Took, withdraw, {}, {}, 0, "restaurado", 0, rolledBack},
         {"withdrawn, the kept copies gone", TookCopiesGone, withdraw, {}, {}, 1, "como estão", 1},
         {"a minimum over a hold", TookRolledBack, minimum, {}, {}, 0, "deixa de ser", 1, holdEnded},
+        {"a refused database update changes no file",
+         Fresh,
+         {},
+         {},
+         {},
+         1,
+         "recusado",
+         0,
+         nothingKept,
+         {},
+         0,
+         wide,
+         narrowed},
+        {"the lock wait spent after the archives were placed",
+         Fresh,
+         {},
+         {},
+         {},
+         1,
+         "restaurados",
+         0,
+         putBack,
+         {},
+         0,
+         narrowed,
+         QStringList{wide[0]},
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QDir(records()).removeRecursively();
         writeFile(suite.folder() + "/krvsis", old_);
+        QFile::remove(served_.path() + "/atualsis/krv.mdb");
+        served_.write("versoes.txt", "5\tkrvsis\t01.32.00\n");
+        std::optional<QSqlDatabase> holder;
+        if (!row.liveTable.isEmpty()) {
+            suite.db().exec(QStringList{"drop table if exists t"} + row.liveTable);
+            ScratchDatabase reference;
+            reference.exec(row.referenceTable);
+            tools::BuildOptions built;
+            built.codAtu = "000132";
+            tools::buildUpdateFile(served_.path() + "/atualsis/krv.mdb", reference.db(), built);
+            served_.write("versoes.txt", "1\tkrvdb\t000132\n5\tkrvsis\t01.32.00\n");
+            served_.write("historico/1.txt", "000132\t2026-12-01\tNova coluna\n");
+        }
+        if (row.holdTable) {
+            holder = QSqlDatabase::cloneDatabase(suite.db().db(), "holder");
+            ASSERT_TRUE(holder->open());
+            ASSERT_TRUE(QSqlQuery(*holder).exec("begin"));
+            ASSERT_TRUE(QSqlQuery(*holder).exec("select * from t"));
+            qputenv("ZELVOR_LOCK_WAIT", "2");
+        }
         if (row.history != Fresh) {
             publish(5);
             ASSERT_EQ(update().exitCode, 0);
@@ -270,5 +343,16 @@ TEST_F(ReleaseSteering, StagesHaltsWithdrawalsAndMinimumsDecideWhatTheSiteTakes)
         }
         if (row.check)
             row.check();
+        if (holder) {
+            qunsetenv("ZELVOR_LOCK_WAIT");
+            QSqlQuery(*holder).exec("commit");
+            // Once the table is free, the next run takes the whole release.
+            EXPECT_EQ(update().exitCode, 0);
+            EXPECT_EQ(readFile(suite.folder() + "/krvsis"), new_);
+            EXPECT_EQ(suite.db().scalar("select ult_atualizacao from licensa"), "000132");
+            holder->close();
+            holder.reset();
+            QSqlDatabase::removeDatabase("holder");
+        }
     }
 }

@@ -198,7 +198,7 @@ std::optional<bool> steeringOption(const QString& option, const QString& value,
     }
     if (option != "--withdraw" && option != "--minimum")
         return std::nullopt;
-    static const QRegularExpression form(R"(^(module|menu|assistant):([^=]+)=(.+)$)");
+    static const QRegularExpression form(R"(^(module|menu|assistant):([^=]+)=(.+)\z)");
     const QRegularExpressionMatch match = form.match(value);
     if (!match.hasMatch())
         return false;
