@@ -210,18 +210,18 @@ Attempt tryDelta(const manifest::Manifest& release, const QString& archive,
     return a;
 }
 
-Attempt forRun(const QString& archive, const QString& updateFolder, const FetchOne& fetch,
+Attempt forRun(const manifest::Manifest* release, UpdateRecord& record, const QString& archive,
+               const QString& updateFolder, const FetchOne& fetch,
                const std::function<void(const QString&)>& status) {
-    const manifest::Manifest* release = release::current();
     const Entry* entry = release ? release->find(archive) : nullptr;
     if (!entry || entry->kind != manifest::Kind::Module)
         return {};
     Attempt a = tryDelta(*release, archive, updatekrv::DirSis, updateFolder, fetch);
     if (a.served) {
-        record::signatureVerified(a.delta);
-        record::deltaServed(archive, a.delta, a.bytes, entry->size);
+        record.signatureVerified(a.delta);
+        record.deltaServed(archive, a.delta, a.bytes, entry->size);
     } else if (!a.cutOff)
-        record::deltaNotUsed(archive, a.fallback);
+        record.deltaNotUsed(archive, a.fallback);
     if (a.tried && !a.served && !a.cutOff)
         status("Baixando o arquivo completo de " + archive + ": " + a.fallback);
     return a;
@@ -259,20 +259,20 @@ QString mediumDeltaArchive(const manifest::Manifest& release, const QString& fol
 }
 
 std::map<QString, std::vector<StagedMember>>
-forMedium(const QStringList& archives, const QStringList& onlyAsDelta, const QString& folder,
+forMedium(const manifest::Manifest* release, UpdateRecord& record, const QStringList& archives,
+          const QStringList& onlyAsDelta, const QString& folder,
           const std::function<void(const QString&)>& status) {
     std::map<QString, std::vector<StagedMember>> rebuilt;
-    const manifest::Manifest* release = release::current();
     if (!release)
         return rebuilt;
     for (const QString& archive : archives) {
         Attempt a = tryMediumDelta(*release, archive, updatekrv::DirSis, folder);
         if (a.served) {
-            record::deltaServed(archive, a.delta, 0, release->find(archive)->size);
+            record.deltaServed(archive, a.delta, 0, release->find(archive)->size);
             rebuilt[archive] = std::move(a.files);
             continue;
         }
-        record::deltaNotUsed(archive, a.fallback);
+        record.deltaNotUsed(archive, a.fallback);
         if (onlyAsDelta.contains(archive)) {
             for (const auto& [name, files] : rebuilt)
                 for (const StagedMember& f : files)

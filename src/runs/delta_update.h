@@ -16,6 +16,10 @@
 #include <optional>
 #include <vector>
 
+namespace krv::runs {
+class UpdateRecord;
+}
+
 namespace krv::runs::delta {
 
 // The most memory a delta's decoding may ask for: a delta over it is not fetched.
@@ -50,7 +54,9 @@ Attempt tryDelta(const manifest::Manifest& release, const QString& archive,
 // The run's side: archive's deltas tried when the run checks a signed release that lists the
 // archive as a module (else nothing is tried and nothing said); the record told what served or
 // why the full archive comes, and status told why when a delta that matched could not serve.
-Attempt forRun(const QString& archive, const QString& updateFolder, const FetchOne& fetch,
+// release: the run's accepted manifest, null without one.
+Attempt forRun(const manifest::Manifest* release, UpdateRecord& record, const QString& archive,
+               const QString& updateFolder, const FetchOne& fetch,
                const std::function<void(const QString&)>& status);
 
 // The same for a medium: the delta is read where it lies in folder (names compared without
@@ -68,7 +74,8 @@ QString mediumDeltaArchive(const manifest::Manifest& release, const QString& fol
 // that cannot serve refuses the run (KrvError, nothing changed, the rebuilt files removed).
 // The rebuilt files by archive name.
 std::map<QString, std::vector<StagedMember>>
-forMedium(const QStringList& archives, const QStringList& onlyAsDelta, const QString& folder,
+forMedium(const manifest::Manifest* release, UpdateRecord& record, const QStringList& archives,
+          const QStringList& onlyAsDelta, const QString& folder,
           const std::function<void(const QString&)>& status);
 
 // The deltas a cut-off download left in updateFolder, for the next fetch to resume.

@@ -3,7 +3,6 @@
 #include "platform/program.h"
 #include "platform/scratch_file.h"
 #include "platform/test_hook.h"
-#include "runs/update_record.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -247,7 +246,6 @@ FetchOutcome settle(const Fetched& f, const QString& path, const QElapsedTimer& 
         if (outcome.whole) {
             outcome.received = QFileInfo(path).size() - f.resumedFrom;
             outcome.elapsedNs = clock.nsecsElapsed();
-            record::downloaded(QFileInfo(path).fileName(), outcome.received, outcome.elapsedNs);
         }
     } else if (!keepsThePart(f.failure) || QFileInfo(part).size() == 0) {
         removePart(path);

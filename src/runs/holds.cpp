@@ -82,46 +82,46 @@ bool held(const QList<Hold>& holds, const QString& kind, const QString& name,
     return false;
 }
 
-bool leaveOut(const QString& kind, const QString& name, const QString& version,
+bool leaveOut(RunSession& run, const QString& kind, const QString& name, const QString& version,
               const QString& installed) {
-    if (steering::withdrawn(kind, name, version)) {
-        record::note("withdrawn", QJsonObject{{"kind", kind},
-                                              {"name", name},
-                                              {"version", version},
-                                              {"result", "not offered"}});
-        session().status("zelvor", "Versão " + version + " de " + name +
-                                       " retirada pelo fabricante: não será aplicada.");
+    if (steering::withdrawn(run, kind, name, version)) {
+        run.record.note("withdrawn", QJsonObject{{"kind", kind},
+                                                 {"name", name},
+                                                 {"version", version},
+                                                 {"result", "not offered"}});
+        run.status("zelvor", "Versão " + version + " de " + name +
+                                 " retirada pelo fabricante: não será aplicada.");
         return true;
     }
     const QList<Hold> holds = read(updatekrv::DirSis);
-    const QString minimum = steering::minimumAbove(kind, name, installed);
+    const QString minimum = steering::minimumAbove(run, kind, name, installed);
     if (held(holds, kind, name, version) && !minimum.isEmpty()) {
         // The maker needs every installation at least at minimum: the hold gives way.
         QList<Hold> rest = holds;
         rest.removeIf([&](const Hold& h) { return same(h, Hold{kind, name, version, {}}); });
         write(updatekrv::DirSis, rest);
-        record::note("holds_ended", QJsonObject{{"kind", kind},
-                                                {"name", name},
-                                                {"version", version},
-                                                {"minimum", minimum},
-                                                {"installed", installed}});
-        session().status("zelvor", "Versão " + version + " de " + name +
-                                       " deixa de ser retida: o fabricante exige no mínimo a "
-                                       "versão " +
-                                       minimum + " (instalada: " + installed + ").");
+        run.record.note("holds_ended", QJsonObject{{"kind", kind},
+                                                   {"name", name},
+                                                   {"version", version},
+                                                   {"minimum", minimum},
+                                                   {"installed", installed}});
+        run.status("zelvor", "Versão " + version + " de " + name +
+                                 " deixa de ser retida: o fabricante exige no mínimo a "
+                                 "versão " +
+                                 minimum + " (instalada: " + installed + ").");
     } else if (held(holds, kind, name, version)) {
-        record::versionHeld(kind, name, version);
-        session().status("zelvor", "Versão " + version + " de " + name +
-                                       " retida por um retorno (zelvor --rollback): não será "
-                                       "aplicada. Para liberá-la: zelvor --release-hold " +
-                                       name);
+        run.record.versionHeld(kind, name, version);
+        run.status("zelvor", "Versão " + version + " de " + name +
+                                 " retida por um retorno (zelvor --rollback): não será "
+                                 "aplicada. Para liberá-la: zelvor --release-hold " +
+                                 name);
         return true;
     }
-    record::versionOffered(kind, name, version);
+    run.record.versionOffered(kind, name, version);
     return false;
 }
 
-bool leaveOutArchive(const QString& mask, const QString& archive) {
+bool leaveOutArchive(RunSession& run, const QString& mask, const QString& archive) {
     QString name = mask;
     while (name.startsWith('\\') || name.startsWith('/'))
         name.remove(0, 1);
@@ -129,7 +129,7 @@ bool leaveOutArchive(const QString& mask, const QString& archive) {
     QString version = archive.mid(name.size());
     if (version.endsWith(".zip", Qt::CaseInsensitive))
         version.chop(4);
-    return leaveOut("module", name, version);
+    return leaveOut(run, "module", name, version);
 }
 
 } // namespace krv::runs::holds

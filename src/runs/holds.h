@@ -5,6 +5,10 @@
 #include <QList>
 #include <QString>
 
+namespace krv::runs {
+class RunSession;
+}
+
 namespace krv::runs::holds {
 
 struct Hold {
@@ -26,13 +30,13 @@ int release(const QString& suiteFolder, const QString& name);
 bool held(const QList<Hold>& holds, const QString& kind, const QString& name,
           const QString& version);
 
-// The work list's question, for the run under way (DirSis): true when the version is held or
-// the maker withdrew it, said in a status line and in the record; otherwise the version is
+// The work list's question, for run (in DirSis): true when the version is held or the maker
+// withdrew it, said in a status line and in the run's record; otherwise the version is
 // recorded as offered. A hold ends when installed lies below the maker's minimum.
-bool leaveOut(const QString& kind, const QString& name, const QString& version,
+bool leaveOut(RunSession& run, const QString& kind, const QString& name, const QString& version,
               const QString& installed = {});
 // The same for an archive the directory run found by its mask ("\krvsis*.zip"): the module is
 // the mask's name, the version what the archive's name adds to it.
-bool leaveOutArchive(const QString& mask, const QString& archive);
+bool leaveOutArchive(RunSession& run, const QString& mask, const QString& archive);
 
 } // namespace krv::runs::holds

@@ -102,8 +102,8 @@ std::vector<KeptFile> keepFiles(const QString& folder, const QString& destinatio
     return out;
 }
 
-void requireRoomFor(const QString& folder, const QString& destination,
-                    const QStringList& archives) {
+void requireRoomFor(const QString& folder, const QString& destination, const QStringList& archives,
+                    const std::function<bool(const QString&)>& keptBefore) {
     std::uint64_t needed = 0, copies = 0;
     QStringList replaced;
     for (const QString& archive : archives) {
@@ -123,7 +123,7 @@ void requireRoomFor(const QString& folder, const QString& destination,
             needed += st.size;
             const QString target = destination + '/' + name;
             if (!replaced.contains(target) && QFileInfo(target).isFile() &&
-                !record::alreadyKept(name)) {
+                !(keptBefore && keptBefore(name))) {
                 replaced << target;
                 copies += std::uint64_t(QFileInfo(target).size());
             }
@@ -151,25 +151,37 @@ void requireRoomFor(const QString& folder, const QString& destination,
                            .arg(*free));
 }
 
-void beforeUnpacking(const QStringList& archives) {
-    const QString base = record::keepFolder();
+namespace {
+
+// Keeps what members replace in destination into base's kept files, each noted in record.
+void keepAll(UpdateRecord& record, const QString& base, const QString& destination,
+             const std::vector<StagedMember>& members) {
+    const auto keptBefore = [&](const QString& name) { return record.alreadyKept(name); };
+    for (const KeptFile& k : keepFiles(base + '/' + kFilesFolder, destination, members, keptBefore))
+        record.fileKept(k.name, k.size, k.sha256, k.afterSize, k.afterSha256);
+    record.keptWritten();
+}
+
+} // namespace
+
+void beforeUnpacking(const UpdateRecord& record, const QStringList& archives) {
+    const QString base = record.keepFolder();
     if (base.isEmpty() || archives.isEmpty())
         return;
-    requireRoomFor(base + '/' + kFilesFolder, updatekrv::DirSis, archives);
+    requireRoomFor(base + '/' + kFilesFolder, updatekrv::DirSis, archives,
+                   [&](const QString& name) { return record.alreadyKept(name); });
 }
 
-void beforeReplacing(const QString& destination, const std::vector<StagedMember>& members) {
-    const QString base = record::keepFolder();
+void beforeReplacing(UpdateRecord& record, const QString& destination,
+                     const std::vector<StagedMember>& members) {
+    const QString base = record.keepFolder();
     if (base.isEmpty() || members.empty() || !sameFolder(destination, updatekrv::DirSis))
         return;
-    for (const KeptFile& k :
-         keepFiles(base + '/' + kFilesFolder, destination, members, &record::alreadyKept))
-        record::fileKept(k.name, k.size, k.sha256, k.afterSize, k.afterSha256);
-    record::keptWritten();
+    keepAll(record, base, destination, members);
 }
 
-void assistantBeforeHandOver(const QString& archive) {
-    const QString base = record::keepFolder();
+void assistantBeforeHandOver(UpdateRecord& record, const QString& archive) {
+    const QString base = record.keepFolder();
     if (base.isEmpty() || !sameFolder(platform::programFolder(), updatekrv::DirSis))
         return;
     // Unpacked aside only to learn what Movrin will put in place.
@@ -182,14 +194,11 @@ void assistantBeforeHandOver(const QString& archive) {
     std::vector<StagedMember> members;
     for (const QString& name : QDir(aside.path()).entryList(QDir::Files | QDir::Hidden))
         members.push_back({name, aside.path() + '/' + name});
-    for (const KeptFile& k :
-         keepFiles(base + '/' + kFilesFolder, updatekrv::DirSis, members, &record::alreadyKept))
-        record::fileKept(k.name, k.size, k.sha256, k.afterSize, k.afterSha256);
-    record::keptWritten();
+    keepAll(record, base, updatekrv::DirSis, members);
 }
 
-void menuBeforeReload() {
-    const QString base = record::keepFolder();
+void menuBeforeReload(UpdateRecord& record) {
+    const QString base = record.keepFolder();
     if (base.isEmpty())
         return;
     const QString path = base + '/' + kMenuFile;
@@ -198,7 +207,7 @@ void menuBeforeReload() {
         return;
     if (!QDir().mkpath(base))
         throw KrvError(err::FileAccess, "Não foi possível criar a pasta " + base + ".");
-    record::menuKept(kMenuFile, database::saveMenu(database::Conexao(), path));
+    record.menuKept(kMenuFile, database::saveMenu(database::Conexao(), path));
 }
 
 int retention() {

@@ -10,6 +10,10 @@
 #include <functional>
 #include <vector>
 
+namespace krv::runs {
+class UpdateRecord;
+}
+
 namespace krv::runs::kept {
 
 // The folder of kept files inside an update's folder, and the menu's rows file.
@@ -37,24 +41,28 @@ std::vector<KeptFile> keepFiles(const QString& folder, const QString& destinatio
 // destination they replace fit in destination's free space together: the kept files hold on
 // to the space of what they replace, so archives that fit one by one may not fit together.
 // Throws KrvError when they do not; checked before the first archive is unpacked, so that a
-// run without room changes nothing. folder: where the copies go.
-void requireRoomFor(const QString& folder, const QString& destination, const QStringList& archives);
+// run without room changes nothing. folder: where the copies go; keptBefore: the files an
+// earlier archive of the run already kept, which need no room again.
+void requireRoomFor(const QString& folder, const QString& destination, const QStringList& archives,
+                    const std::function<bool(const QString&)>& keptBefore = {});
 
-// requireRoomFor for the run under way, when it keeps what it replaces in the suite's folder.
-void beforeUnpacking(const QStringList& archives);
+// requireRoomFor for the run record tells of, when it keeps what it replaces in the suite's
+// folder.
+void beforeUnpacking(const UpdateRecord& record, const QStringList& archives);
 
 // Keeps the files of destination that members are about to replace, when destination is
 // the suite's folder and a run has begun. Throws KrvError, keeping nothing, when the copies
 // (of the files that cannot be linked) do not fit in the free space.
-void beforeReplacing(const QString& destination, const std::vector<StagedMember>& members);
+void beforeReplacing(UpdateRecord& record, const QString& destination,
+                     const std::vector<StagedMember>& members);
 
 // The assistant's archive about to be handed to Movrin, which unpacks it into the program
 // folder: when that is the suite's folder, the files it replaces are kept and recorded as a
 // module archive's are, their new versions hashed from the archive. Throws as keepFiles.
-void assistantBeforeHandOver(const QString& archive);
+void assistantBeforeHandOver(UpdateRecord& record, const QString& archive);
 
 // Writes the menu's rows before the reload; throws KrvError when they cannot be written.
-void menuBeforeReload();
+void menuBeforeReload(UpdateRecord& record);
 
 // The update folders kept by default, and the environment variable that changes it.
 inline constexpr int kDefaultRetention = 3;

@@ -20,19 +20,20 @@ QString putBackText(const rollback::FileResult& result) {
            " arquivo(s) foram restaurados; conclua com zelvor --rollback.";
 }
 
-void Placement::place(const std::function<void(const QString&)>& status) {
+void Placement::place(const UpdateRecord& record, const ReleaseCheck& release,
+                      const std::function<void(const QString&)>& status) {
     if (pending_.empty())
         return;
     QStringList paths;
     for (const PendingArchive& a : pending_)
         paths << a.path;
-    kept::beforeUnpacking(paths);
+    kept::beforeUnpacking(record, paths);
     started_ = true;
     while (!pending_.empty()) {
         const PendingArchive& a = pending_.front();
         if (!a.status.isEmpty())
             status(a.status);
-        const StagedCheck check = release::moduleCheck(a.name, updatekrv::DirSis);
+        const StagedCheck check = release.moduleCheck(a.name, updatekrv::DirSis);
         if (a.rebuilt)
             placeRebuilt(a.name, updatekrv::DirSis, *a.rebuilt, check);
         else
@@ -41,18 +42,18 @@ void Placement::place(const std::function<void(const QString&)>& status) {
     }
 }
 
-rollback::FileResult Placement::undo() {
+rollback::FileResult Placement::undo(UpdateRecord& record) {
     rollback::FileResult result;
     if (started_)
-        result = rollback::undoFiles(updatekrv::DirSis, record::keepFolder(), record::keptFiles());
+        result = rollback::undoFiles(updatekrv::DirSis, record.keepFolder(), record.keptFiles());
     for (const QString& name : result.restored)
-        record::note("files_put_back", QJsonObject{{"name", name}, {"result", "restored"}});
+        record.note("files_put_back", QJsonObject{{"name", name}, {"result", "restored"}});
     for (const QString& name : result.removed)
-        record::note("files_put_back", QJsonObject{{"name", name}, {"result", "removed"}});
+        record.note("files_put_back", QJsonObject{{"name", name}, {"result", "removed"}});
     for (const QString& failed : result.failed)
-        record::note("files_put_back", QJsonObject{{"name", failed.section(": ", 0, 0)},
-                                                   {"result", "failed"},
-                                                   {"reason", failed.section(": ", 1)}});
+        record.note("files_put_back", QJsonObject{{"name", failed.section(": ", 0, 0)},
+                                                  {"result", "failed"},
+                                                  {"reason", failed.section(": ", 1)}});
     clear();
     return result;
 }

@@ -14,6 +14,9 @@
 
 namespace krv::runs {
 
+class ReleaseCheck;
+class UpdateRecord;
+
 struct PendingArchive {
     QString path;   // the archive, in the update folder or on the medium
     QString name;   // its file name, as the work list and the manifest name it
@@ -30,9 +33,10 @@ public:
     void add(PendingArchive archive) { pending_.push_back(std::move(archive)); }
     bool pending() const { return !pending_.empty(); }
 
-    // Keeps what the archives replace in the suite's folder and renames their members into
-    // it, each archive checked against the release as it is placed. Throws KrvError.
-    void place(const std::function<void(const QString&)>& status);
+    // Keeps what the archives replace in the suite's folder (told to record) and renames their
+    // members into it, each archive checked against release as it is placed. Throws KrvError.
+    void place(const UpdateRecord& record, const ReleaseCheck& release,
+               const std::function<void(const QString&)>& status);
 
     // The archives were unpacked as they came: a later live step that fails puts back what
     // they replaced too.
@@ -41,7 +45,7 @@ public:
     // After a failure: the files this run replaced in the suite's folder put back from the
     // copies it kept (each noted in the record), and staged files never placed removed.
     // Nothing when no archive was placed.
-    rollback::FileResult undo();
+    rollback::FileResult undo(UpdateRecord& record);
 
     void clear();
 

@@ -22,38 +22,27 @@
 #include <QSaveFile>
 #include <optional>
 
-namespace krv::runs::release {
+namespace krv::runs {
+
+using release::ReleaseRefused;
 
 namespace {
-
-struct State {
-    std::optional<manifest::Manifest> manifest;
-    QMap<QString, QString> offered;   // entry -> version, names in lower case
-    QMap<QString, QString> installed; // entry -> installed version, names in lower case
-    QString fetchedInto;              // the update folder the manifest was fetched into
-    QByteArray fetched[2];            // the manifest and its signature, until kept there
-};
-
-State& state() {
-    static State s;
-    return s;
-}
 
 QString signatureName() {
     return manifest::FileName + ".sig";
 }
 
-// Removes what this run fetched of the release: a refused release leaves nothing behind.
-void discardFetched() {
-    const QString folder = state().fetchedInto;
+// Removes what this run fetched of the release into folder: a refused release leaves nothing
+// behind.
+void discardFetched(const QString& folder) {
     if (folder.isEmpty())
         return;
     QFile::remove(folder + '/' + manifest::FileName);
     QFile::remove(folder + '/' + signatureName());
 }
 
-[[noreturn]] void refuse(const QString& reason) {
-    discardFetched();
+[[noreturn]] void refuseFetched(const QString& fetchedInto, const QString& reason) {
+    discardFetched(fetchedInto);
     throw KrvError(ReleaseRefused,
                    "A atualização foi recusada: " + reason + ". Nenhuma alteração foi aplicada.");
 }
@@ -62,8 +51,15 @@ QString serialFile(const QString& suiteFolder) {
     return suiteFolder + "/atualizacoes/manifesto.serial";
 }
 
+} // namespace
+
+void ReleaseCheck::refuse(const QString& reason) const {
+    refuseFetched(fetchedInto_, reason);
+}
+
 // Accepts manifest text and its signature text, or refuses.
-const manifest::Manifest& accept(const QByteArray& text, const QByteArray& signatureText) {
+const manifest::Manifest& ReleaseCheck::accept(const QByteArray& text,
+                                               const QByteArray& signatureText) {
     const signature::Check check =
         signature::verifyBytes(text, manifest::FileName, signatureText, updateKey());
     if (!check.valid())
@@ -79,19 +75,21 @@ const manifest::Manifest& accept(const QByteArray& text, const QByteArray& signa
     if (m->issued > QDateTime::currentDateTimeUtc().addDays(1))
         refuse("o manifesto da versão foi emitido em " + manifest::isoUtc(m->issued) +
                ", mais de um dia à frente do relógio deste computador");
-    const qint64 highest = highestApplied(updatekrv::DirSis);
+    const qint64 highest = release::highestApplied(updatekrv::DirSis);
     if (m->serial < highest)
         refuse(QString("o manifesto da versão tem o número de série %1, menor que o da última "
                        "atualização aplicada (%2)")
                    .arg(m->serial)
                    .arg(highest));
-    record::signatureVerified(manifest::FileName);
-    record::manifestChecked(
+    record_.signatureVerified(manifest::FileName);
+    record_.manifestChecked(
         m->serial, manifest::isoUtc(m->expires),
         QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex()));
-    state().manifest = std::move(m);
-    return *state().manifest;
+    manifest_ = std::move(m);
+    return *manifest_;
 }
+
+namespace {
 
 // A file of at most limit bytes; nullopt when it is missing, larger or unreadable.
 std::optional<QByteArray> readBounded(const QString& path, qint64 limit) {
@@ -103,17 +101,17 @@ std::optional<QByteArray> readBounded(const QString& path, qint64 limit) {
 
 } // namespace
 
-void offered(const QString& entry, const QString& version, const QString& installed) {
-    state().offered[entry.toLower()] = version;
-    state().installed[entry.toLower()] = installed;
+void ReleaseCheck::offered(const QString& entry, const QString& version, const QString& installed) {
+    offered_[entry.toLower()] = version;
+    installed_[entry.toLower()] = installed;
 }
 
-QString installedVersion(const QString& entry) {
-    return state().installed.value(entry.toLower());
+QString ReleaseCheck::installedVersion(const QString& entry) const {
+    return installed_.value(entry.toLower());
 }
 
-void clearAfterFailure(const QString& folder) {
-    record::filesFetched();
+void ReleaseCheck::clearAfterFailure(const QString& folder) {
+    record_.filesFetched();
     const QDir dir(folder);
     for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
         const QString name = f.fileName();
@@ -123,40 +121,40 @@ void clearAfterFailure(const QString& folder) {
     QDir().rmdir(folder);
 }
 
-void reset() {
-    state() = State{};
+void ReleaseCheck::reset() {
+    manifest_.reset();
+    offered_.clear();
+    installed_.clear();
+    fetchedInto_.clear();
+    fetched_[0] = fetched_[1] = QByteArray();
 }
 
-const manifest::Manifest* current() {
-    return state().manifest ? &*state().manifest : nullptr;
+const manifest::Manifest* ReleaseCheck::current() const {
+    return manifest_ ? &*manifest_ : nullptr;
 }
-
-namespace {
 
 // Keeps the fetched manifest and signature beside the files once the update folder exists
 // (the version check fetches them before it does).
-void keepFetched(const QString& folder) {
+void ReleaseCheck::keepFetched(const QString& folder) {
     const QString names[2] = {manifest::FileName, signatureName()};
     for (int i = 0; i < 2 && QFileInfo(folder).isDir(); ++i) {
-        if (state().fetched[i].isNull())
+        if (fetched_[i].isNull())
             continue;
         QSaveFile f(folder + '/' + names[i]);
-        if (f.open(QIODevice::WriteOnly) &&
-            f.write(state().fetched[i]) == state().fetched[i].size() && f.commit())
-            state().fetched[i] = QByteArray();
+        if (f.open(QIODevice::WriteOnly) && f.write(fetched_[i]) == fetched_[i].size() &&
+            f.commit())
+            fetched_[i] = QByteArray();
     }
 }
 
-} // namespace
-
-const manifest::Manifest& fromServer(const QString& folder) {
-    if (state().manifest) {
+const manifest::Manifest& ReleaseCheck::fromServer(const QString& folder) {
+    if (manifest_) {
         keepFetched(folder);
-        return *state().manifest;
+        return *manifest_;
     }
-    state().fetchedInto = folder;
+    fetchedInto_ = folder;
     // Stale copies of an earlier run are never taken for this release's.
-    discardFetched();
+    discardFetched(fetchedInto_);
     platform::TransferOptions options = platform::TransferOptions::request();
     options.whileWaiting = [] { platform::yield(); };
     QByteArray parts[2];
@@ -178,15 +176,15 @@ const manifest::Manifest& fromServer(const QString& folder) {
     }
     const manifest::Manifest& m = accept(parts[0], parts[1]);
     // Kept beside the files for the record and for anyone checking the run afterwards.
-    state().fetched[0] = parts[0];
-    state().fetched[1] = parts[1];
+    fetched_[0] = parts[0];
+    fetched_[1] = parts[1];
     keepFetched(folder);
     return m;
 }
 
-const manifest::Manifest& fromMedium(const QString& folder) {
-    if (state().manifest)
-        return *state().manifest;
+const manifest::Manifest& ReleaseCheck::fromMedium(const QString& folder) {
+    if (manifest_)
+        return *manifest_;
     const QString found = firstMatch(folder, "\\" + manifest::FileName);
     const QString sigFound = firstMatch(folder, "\\" + signatureName());
     if (found.isEmpty() || sigFound.isEmpty())
@@ -199,7 +197,7 @@ const manifest::Manifest& fromMedium(const QString& folder) {
     return accept(*text, *sig);
 }
 
-void requireListed(const QStringList& entries) {
+void ReleaseCheck::requireListed(const QStringList& entries) const {
     const manifest::Manifest* m = current();
     if (!m)
         return;
@@ -207,7 +205,7 @@ void requireListed(const QStringList& entries) {
         const manifest::Entry* e = m->find(entry);
         if (!e)
             refuse("o arquivo " + entry + " não consta do manifesto da versão");
-        const QString offer = state().offered.value(entry.toLower());
+        const QString offer = offered_.value(entry.toLower());
         if (!e->version.isEmpty() && !offer.isEmpty() && e->version != offer)
             refuse("o arquivo " + entry + " consta do manifesto na versão " + e->version +
                    ", mas a lista de versões do servidor oferece a versão " + offer);
@@ -216,19 +214,20 @@ void requireListed(const QStringList& entries) {
     }
 }
 
-qint64 listedSize(const QString& entry) {
+qint64 ReleaseCheck::listedSize(const QString& entry) const {
     const manifest::Manifest* m = current();
     const manifest::Entry* e = m ? m->find(entry) : nullptr;
     return e ? e->size : -1;
 }
 
-QString listedVersion(const QString& entry) {
+QString ReleaseCheck::listedVersion(const QString& entry) const {
     const manifest::Manifest* m = current();
     const manifest::Entry* e = m ? m->find(entry) : nullptr;
     return e ? e->version : QString();
 }
 
-void requireListedContent(const QString& entry, const QString& path, bool removeRefused) {
+void ReleaseCheck::requireListedContent(const QString& entry, const QString& path,
+                                        bool removeRefused) {
     const manifest::Manifest* m = current();
     if (!m)
         return;
@@ -245,7 +244,7 @@ void requireListedContent(const QString& entry, const QString& path, bool remove
         reason = "o conteúdo do arquivo " + entry +
                  " não confere com o manifesto da versão (SHA-256 diferente)";
     if (reason.isEmpty()) {
-        record::signatureVerified(QFileInfo(path).fileName());
+        record_.signatureVerified(QFileInfo(path).fileName());
         return;
     }
     if (removeRefused)
@@ -253,11 +252,15 @@ void requireListedContent(const QString& entry, const QString& path, bool remove
     refuse(reason);
 }
 
-StagedCheck moduleCheck(const QString& archiveName, const QString& destination) {
+StagedCheck ReleaseCheck::moduleCheck(const QString& archiveName,
+                                      const QString& destination) const {
     if (!current())
         return {};
     const QString listed = listedVersion(archiveName);
-    return [archiveName, destination, listed](const std::vector<StagedMember>& staged) {
+    const auto refuse = [fetchedInto = fetchedInto_](const QString& reason) {
+        refuseFetched(fetchedInto, reason);
+    };
+    return [archiveName, destination, listed, refuse](const std::vector<StagedMember>& staged) {
         QStringList names;
         for (const StagedMember& s : staged)
             names << s.name;
@@ -279,8 +282,8 @@ StagedCheck moduleCheck(const QString& archiveName, const QString& destination) 
     };
 }
 
-void requireAssistantVersion(const QString& archiveName, const QString& path,
-                             const QString& installed) {
+void ReleaseCheck::requireAssistantVersion(const QString& archiveName, const QString& path,
+                                           const QString& installed) const {
     if (!current())
         return;
     const QString listed = listedVersion(archiveName);
@@ -294,7 +297,7 @@ void requireAssistantVersion(const QString& archiveName, const QString& path,
                ", mais antiga que a instalada (" + installed + ")");
 }
 
-void requireUpdateFileVersion(const QString& path, const QString& installed) {
+void ReleaseCheck::requireUpdateFileVersion(const QString& path, const QString& installed) const {
     if (!current())
         return;
     QString codAtu;
@@ -313,7 +316,8 @@ void requireUpdateFileVersion(const QString& path, const QString& installed) {
     requireNotOlder("krv.mdb", codAtu, installed);
 }
 
-void requireNotOlder(const QString& entry, const QString& offered, const QString& installed) {
+void ReleaseCheck::requireNotOlder(const QString& entry, const QString& offered,
+                                   const QString& installed) const {
     if (!current() || offered.isEmpty() || installed.isEmpty())
         return;
     if (isOlder(offered, installed))
@@ -321,16 +325,16 @@ void requireNotOlder(const QString& entry, const QString& offered, const QString
                ", mais antiga que a instalada (" + installed + ")");
 }
 
-qint64 highestApplied(const QString& suiteFolder) {
+qint64 release::highestApplied(const QString& suiteFolder) {
     const auto text = readBounded(serialFile(suiteFolder), 64);
     bool ok = false;
     const qint64 n = text ? text->trimmed().toLongLong(&ok) : -1;
     return ok ? n : -1;
 }
 
-void markApplied() {
+void ReleaseCheck::markApplied() const {
     const manifest::Manifest* m = current();
-    if (!m || m->serial <= highestApplied(updatekrv::DirSis))
+    if (!m || m->serial <= release::highestApplied(updatekrv::DirSis))
         return;
     const QString path = serialFile(updatekrv::DirSis);
     QDir().mkpath(QFileInfo(path).path());
@@ -341,4 +345,4 @@ void markApplied() {
     }
 }
 
-} // namespace krv::runs::release
+} // namespace krv::runs

@@ -20,8 +20,8 @@ using platform::Icon;
 
 namespace {
 
-const manifest::Steering* steering() {
-    const manifest::Manifest* m = release::current();
+const manifest::Steering* steering(const RunSession& run) {
+    const manifest::Manifest* m = run.releaseCheck.current();
     return m ? &m->steering : nullptr;
 }
 
@@ -46,18 +46,20 @@ QJsonObject entryJson(const manifest::VersionRef& v) {
 
 } // namespace
 
-bool withdrawn(const QString& kind, const QString& name, const QString& version) {
-    const manifest::Steering* s = steering();
+bool withdrawn(const RunSession& run, const QString& kind, const QString& name,
+               const QString& version) {
+    const manifest::Steering* s = steering(run);
     return s && manifest::isWithdrawn(*s, kind, name, version);
 }
 
-QString minimumAbove(const QString& kind, const QString& name, const QString& installed) {
-    const manifest::Steering* s = steering();
+QString minimumAbove(const RunSession& run, const QString& kind, const QString& name,
+                     const QString& installed) {
+    const manifest::Steering* s = steering(run);
     return s ? manifest::minimumAbove(*s, kind, name, installed) : QString();
 }
 
 bool takeRelease(RunSession& run) {
-    const manifest::Manifest* m = release::current();
+    const manifest::Manifest* m = run.releaseCheck.current();
     if (!m)
         return true;
     const manifest::StageDecision d = manifest::decideStage(
@@ -90,7 +92,7 @@ bool takeRelease(RunSession& run) {
 }
 
 bool putBackWithdrawn(RunSession& run, const QMap<QString, QString>& offered) {
-    const manifest::Steering* s = steering();
+    const manifest::Steering* s = steering(run);
     if (!s)
         return true;
     for (const manifest::VersionRef& v : s->withdrawn) {
@@ -111,7 +113,7 @@ bool putBackWithdrawn(RunSession& run, const QMap<QString, QString>& offered) {
             QJsonObject entry = entryJson(v);
             entry["result"] = "left as it is";
             entry["why"] = plan.refusal;
-            record::note("withdrawn", entry);
+            run.record.note("withdrawn", entry);
             const QString newer = offered.value(v.kind == "menu" ? "menu" : v.name.toLower());
             // What the version check will then apply instead: any other menu, a later module.
             const bool later = v.kind == "menu" ? !newer.isEmpty() && newer != v.version
@@ -138,7 +140,7 @@ bool putBackWithdrawn(RunSession& run, const QMap<QString, QString>& offered) {
                          " substituiu será restaurado e a versão fica retida.",
                      Buttons::OK, Icon::Information});
         const QString reason =
-            what + QString(" (manifesto série %1).").arg(release::current()->serial);
+            what + QString(" (manifesto série %1).").arg(run.releaseCheck.current()->serial);
         try {
             rollback::apply(updatekrv::DirSis, plan, &database::Conexao(),
                             {{"reason", reason}, {"withdrawn", entryJson(v)}});
@@ -149,7 +151,7 @@ bool putBackWithdrawn(RunSession& run, const QMap<QString, QString>& offered) {
         QJsonObject entry = entryJson(v);
         entry["result"] = "rolled back";
         entry["record"] = plan.record;
-        record::note("withdrawn", entry);
+        run.record.note("withdrawn", entry);
         run.values.Atualizou = true;
     }
     return true;

@@ -24,9 +24,11 @@ bool takeRelease(RunSession& run);
 // version list's version by module name in lower case, the menu's as "menu"): the run failed.
 bool putBackWithdrawn(RunSession& run, const QMap<QString, QString>& offered);
 
-// A withdrawn version is never offered.
-bool withdrawn(const QString& kind, const QString& name, const QString& version);
+// A withdrawn version is never offered (run: whose release).
+bool withdrawn(const RunSession& run, const QString& kind, const QString& name,
+               const QString& version);
 // The minimum the installed version lies below; empty when none.
-QString minimumAbove(const QString& kind, const QString& name, const QString& installed);
+QString minimumAbove(const RunSession& run, const QString& kind, const QString& name,
+                     const QString& installed);
 
 } // namespace krv::runs::steering

@@ -305,7 +305,7 @@ QJsonObject apply(const QString& suiteFolder, const Plan& p, database::Connectio
         rec[it.key()] = it.value();
     if (note.contains("reason"))
         rec["message"] = note["reason"].toString() + " " + message;
-    record::write(suiteFolder, rec);
+    record::write(suiteFolder, {rec, true});
     QFile::remove(p.folder + '/' + kept::kRollbackJournal);
     return rec;
 }

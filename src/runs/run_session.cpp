@@ -61,8 +61,8 @@ void RunSession::reset() {
     dataChange = database::DataChangePolicy::Ask;
     ownsUpdateFolder_ = true;
     placement_.clear();
-    record::reset();
-    release::reset();
+    record.reset();
+    releaseCheck.reset();
     tlsFailure.clear();
     stepWindow_.clear();
     lastMessage_.clear();
@@ -96,7 +96,7 @@ void RunSession::end(const RunEnd& failedOrDone) {
     RunEnd end = failedOrDone;
     // A run that fails after placing archives leaves no new module on the old structure.
     if (end.outcome == Outcome::Failed) {
-        if (const rollback::FileResult back = placement_.undo(); back.any())
+        if (const rollback::FileResult back = placement_.undo(record); back.any())
             end.errorText += "\r\n\r\n" + putBackText(back);
     } else {
         placement_.clear();
@@ -121,7 +121,7 @@ void RunSession::failWith(const std::exception& error, RunEnd::Report report, co
                           int number) {
     // What was fetched is recorded first; a failed run keeps only what a later one resumes.
     if (ownsUpdateFolder_)
-        release::clearAfterFailure(updatekrv::updateFolder());
+        releaseCheck.clearAfterFailure(updatekrv::updateFolder());
     end(failureEnd(error, report, caller, number));
 }
 
@@ -159,7 +159,7 @@ int portNumber(const QString& porta) {
 // false when the run has failed.
 bool steerRelease(RunSession& run, const QList<protocol::Record>& records) {
     try {
-        release::fromServer(updatekrv::updateFolder());
+        run.releaseCheck.fromServer(updatekrv::updateFolder());
     } catch (const KrvError& e) {
         run.fail("Programa: frmInicio\r\nRotina: Modulos", e);
         return false;
@@ -214,7 +214,7 @@ StepResult RunSession::start() {
     }
     ownsUpdateFolder_ = true;
     values.Atualizou = false;
-    record::begin([this] {
+    record.begin([this] {
         return record::RunFacts{values.UsuarioAtual,
                                 !values.DirOrigem.isEmpty() ? values.DirOrigem
                                                             : protocol::baseUrl(),
@@ -328,12 +328,12 @@ StepResult RunSession::check(const protocol::Inet& inet) {
             item.installed = db ? installed.databaseText() : installed.menuText();
             if (!isDue(item.kind, item.installed, item.offered))
                 continue;
-            if (!db && holds::leaveOut("menu", item.file, item.offered, item.installed)) {
+            if (!db && holds::leaveOut(*this, "menu", item.file, item.offered, item.installed)) {
                 work.held << item;
                 continue;
             }
             (db ? values.VersaoBD : values.VersaoMenu) = item.offered;
-            release::offered(item.file, item.offered, item.installed);
+            releaseCheck.offered(item.file, item.offered, item.installed);
             if (!due(item))
                 return StepResult::Ended;
             continue;
@@ -353,7 +353,7 @@ StepResult RunSession::check(const protocol::Inet& inet) {
         }
         if (!isDue(WorkItem::Kind::Module, item.installed, item.offered))
             continue;
-        if (holds::leaveOut(*code == 0 ? "assistant" : "module", item.baseName, item.offered,
+        if (holds::leaveOut(*this, *code == 0 ? "assistant" : "module", item.baseName, item.offered,
                             item.installed)) {
             work.held << item;
             continue;
@@ -363,7 +363,7 @@ StepResult RunSession::check(const protocol::Inet& inet) {
             assistant = item;
             return steering::takeRelease(*this) ? StepResult::ReplaceAssistant : StepResult::Ended;
         }
-        release::offered(item.file, item.offered, item.installed);
+        releaseCheck.offered(item.file, item.offered, item.installed);
         if (!due(item))
             return StepResult::Ended;
     }
@@ -405,22 +405,22 @@ StepResult RunSession::replaceAssistant() {
     // Movrin runs whatever the archive holds: it is started only for the assistant the maker
     // listed in this release, at that version, never an older one.
     try {
-        release::offered(item.file, item.offered, item.installed);
+        releaseCheck.offered(item.file, item.offered, item.installed);
         if (signaturesRequired()) {
-            release::fromServer(folder);
-            release::requireListed({item.file});
+            releaseCheck.fromServer(folder);
+            releaseCheck.requireListed({item.file});
         }
-        if (!fetchVerified(fetchFile, item, "Atualizando Assistente...")) {
+        if (!fetchVerified(releaseCheck, record, fetchFile, item, "Atualizando Assistente...")) {
             stopped();
             return StepResult::Ended;
         }
-        release::markApplied();
-        kept::assistantBeforeHandOver(updatePath(item.file));
+        releaseCheck.markApplied();
+        kept::assistantBeforeHandOver(record, updatePath(item.file));
     } catch (const std::exception& e) {
         failWith(e, RunEnd::Report::Fatal, caller);
         return StepResult::Ended;
     }
-    record::filesFetched();
+    record.filesFetched();
     return StepResult::HandOver;
 }
 
@@ -440,13 +440,14 @@ StepResult RunSession::fetch() {
         dropUncheckedMenuFile(folder, entries);
         // With a key, the release's signed manifest decides before any file is fetched.
         if (signaturesRequired()) {
-            release::fromServer(folder);
-            release::requireListed(entries);
+            releaseCheck.fromServer(folder);
+            releaseCheck.requireListed(entries);
         }
 
         const delta::FetchOne fetchOne = [&](const QString& name, const QString& path,
                                              qint64 listed) {
-            return fetchFromServer(fetchFile, name, path, listed, "Baixando atualização...");
+            return fetchFromServer(record, fetchFile, name, path, listed,
+                                   "Baixando atualização...");
         };
         const bool holdBack = signaturesRequired() || work.has(WorkItem::Kind::Database);
         for (const WorkItem& item : work.items) {
@@ -456,8 +457,8 @@ StepResult RunSession::fetch() {
             delta::Attempt viaDelta;
             std::optional<std::vector<StagedMember>> rebuiltFiles;
             if (item.kind == WorkItem::Kind::Module)
-                viaDelta = delta::forRun(item.file, folder, fetchOne,
-                                         [&](const QString& t) { status(window, t); });
+                viaDelta = delta::forRun(releaseCheck.current(), record, item.file, folder,
+                                         fetchOne, [&](const QString& t) { status(window, t); });
             if (viaDelta.served) {
                 rebuiltFiles = std::move(viaDelta.files);
             } else if (viaDelta.cutOff) {
@@ -467,7 +468,8 @@ StepResult RunSession::fetch() {
                 }
                 throw KrvError(err::Download, "O arquivo " + viaDelta.delta +
                                                   " não foi baixado: " + viaDelta.cutOff->reason);
-            } else if (!fetchVerified(fetchFile, item, "Baixando atualização...")) {
+            } else if (!fetchVerified(releaseCheck, record, fetchFile, item,
+                                      "Baixando atualização...")) {
                 stopped();
                 return StepResult::Ended;
             }
@@ -493,15 +495,15 @@ StepResult RunSession::fetch() {
                 break;
             }
         }
-        release::markApplied();
-        record::filesFetched();
+        releaseCheck.markApplied();
+        record.filesFetched();
         if (!holdBack)
             placement_.placedAlready(); // a failing menu reload puts them back
         if (work.has(WorkItem::Kind::Database)) {
             status(window, "Atualizar banco de dados");
             return StepResult::UpdateDatabase;
         }
-        placement_.place([&](const QString& text) { status(window, text); });
+        placement_.place(record, releaseCheck, [&](const QString& text) { status(window, text); });
         if (work.has(WorkItem::Kind::Menu)) {
             status(window, "Atualizar banco de dados");
             return StepResult::ReloadMenu;
@@ -546,7 +548,7 @@ StepResult RunSession::updateDatabase() {
         SyncView view;
         view.status = [&](const QString& text) { status(window, text); };
         view.line = [&](const QString& text) { line(text); };
-        view.executed = &record::statement;
+        view.executed = [this](const QString& sql) { record.statement(sql); };
         SafeUpdateOptions options;
         options.policy = dataChange;
         options.ask = [&](const QList<ColumnLoss>& losses) {
@@ -554,18 +556,19 @@ StepResult RunSession::updateDatabase() {
                             Answer::No}) == Answer::Yes;
         };
         options.copyFolder = record::recordsFolder(updatekrv::DirSis);
-        options.copied = [](const QString& path, const ColumnLoss& loss) {
-            record::dataCopied(path, loss.table, loss.column, loss.rows);
+        options.copied = [this](const QString& path, const ColumnLoss& loss) {
+            record.dataCopied(path, loss.table, loss.column, loss.rows);
         };
         options.idle = [] { platform::yield(); };
-        options.keyLeftOut = [](const QString& key) {
-            record::note("foreign_keys_left_out", QJsonObject{{"key", key}});
+        options.keyLeftOut = [this](const QString& key) {
+            record.note("foreign_keys_left_out", QJsonObject{{"key", key}});
         };
         options.beforeLiveChanges = [&] {
-            placement_.place([&](const QString& text) { status(window, text); });
+            placement_.place(record, releaseCheck,
+                             [&](const QString& text) { status(window, text); });
         };
         updateStructure(dbAtual, Conexao(), view, options);
-        record::statementsDone();
+        record.statementsDone();
         dbAtual.close();
 
         // Only now: a run that stopped earlier leaves the old version, so the next one repeats.
@@ -595,7 +598,7 @@ StepResult RunSession::reloadMenu() {
 
         Transaction transaction(Conexao());
         Connection& conexao = Conexao();
-        kept::menuBeforeReload();
+        kept::menuBeforeReload(record);
         conexao.Execute("delete from menu");
         MenuInsertBatch batch(1000, 200000, conexao.backslashEscapes());
         qint64 done = 0;
@@ -612,7 +615,7 @@ StepResult RunSession::reloadMenu() {
             conexao.Execute(batch.take());
         conexao.Execute(menuVersionUpdate(values.VersaoMenu, conexao.backslashEscapes()));
         transaction.commit();
-        record::menuReloaded();
+        record.menuReloaded();
     } catch (const std::exception& e) {
         failWith(e, RunEnd::Report::Fatal, caller, err::Database);
         return StepResult::Ended;
@@ -651,7 +654,7 @@ StepResult RunSession::finish(const QString& statusWindow) {
     if (!statusWindow.isEmpty())
         status(statusWindow, "Removendo temporários");
     platform::yield();
-    record::filesFetched();
+    record.filesFetched();
     removeUpdateFolder(updatekrv::updateFolder());
     message(box(values.Atualizou ? "Atualização concluída com sucesso!"
                                  : "Nenhuma atualização realizada!",
@@ -693,7 +696,7 @@ StepResult RunSession::applyFolder() {
     // names and, when a manifest was checked, the medium's manifest and its signature.
     auto withSignatures = [&](const QStringList& names) {
         QStringList out = names;
-        if (release::current() && !names.isEmpty())
+        if (releaseCheck.current() && !names.isEmpty())
             for (const QString& file : {manifest::FileName, manifest::FileName + ".sig"})
                 out << firstMatch(origin, "\\" + file);
         return out;
@@ -708,14 +711,14 @@ StepResult RunSession::applyFolder() {
         QStringList onlyAsDelta;
         const bool deltas = signaturesRequired() && !firstMatch(origin, "\\*.delta").isEmpty();
         if (deltas)
-            release::fromMedium(origin);
+            releaseCheck.fromMedium(origin);
         for (const ModuleArchive& row : kModuleArchives) {
             QString found = firstMatch(origin, row.mask);
             if (found.isEmpty() && deltas &&
-                !(found = delta::mediumDeltaArchive(*release::current(), origin, row.mask))
+                !(found = delta::mediumDeltaArchive(*releaseCheck.current(), origin, row.mask))
                      .isEmpty())
                 onlyAsDelta << found;
-            if (!found.isEmpty() && !holds::leaveOutArchive(row.mask, found)) {
+            if (!found.isEmpty() && !holds::leaveOutArchive(*this, row.mask, found)) {
                 WorkItem item;
                 item.file = found;
                 item.status = row.status;
@@ -737,24 +740,24 @@ StepResult RunSession::applyFolder() {
         std::map<QString, std::vector<StagedMember>> rebuilt;
         // With a key, the medium's signed manifest must list every file it offers, as it is.
         if (signaturesRequired() && !names.isEmpty()) {
-            release::fromMedium(origin);
-            release::requireListed(names);
+            releaseCheck.fromMedium(origin);
+            releaseCheck.requireListed(names);
             for (const QString& name : names)
                 if (!onlyAsDelta.contains(name))
-                    release::requireListedContent(name, platform::winJoin(origin, "\\" + name),
-                                                  false);
+                    releaseCheck.requireListedContent(name, platform::winJoin(origin, "\\" + name),
+                                                      false);
             if (!mdbName.isEmpty())
-                release::requireUpdateFileVersion(platform::winJoin(origin, "\\" + mdbName),
-                                                  installed.databaseText());
-            rebuilt = delta::forMedium(archives, onlyAsDelta, origin,
-                                       [&](const QString& t) { status(window, t); });
-            release::markApplied();
+                releaseCheck.requireUpdateFileVersion(platform::winJoin(origin, "\\" + mdbName),
+                                                      installed.databaseText());
+            rebuilt = delta::forMedium(releaseCheck.current(), record, archives, onlyAsDelta,
+                                       origin, [&](const QString& t) { status(window, t); });
+            releaseCheck.markApplied();
         }
         // The archives are applied whatever else the medium holds: recorded before the first.
         QStringList onMedium = archives;
         for (const QString& name : onlyAsDelta)
             onMedium.removeAll(name);
-        record::filesFound(origin, withSignatures(onMedium));
+        record.filesFound(origin, withSignatures(onMedium));
         // Placed once the update file, when due, has passed its proof.
         for (const WorkItem& item : work.items) {
             if (item.kind != WorkItem::Kind::Module)
@@ -785,7 +788,7 @@ StepResult RunSession::applyFolder() {
             // A version that could not be read makes the update due.
             if (isDue(WorkItem::Kind::Database, installed.databaseIfRead(), values.VersaoBD)) {
                 values.Atualizou = true;
-                record::filesFound(origin, withSignatures({mdbName}));
+                record.filesFound(origin, withSignatures({mdbName}));
                 status(window, "Atualizando Banco de Dados");
                 const QString folder = updatekrv::updateFolder();
                 if (!QFileInfo(folder).isDir())
@@ -796,7 +799,7 @@ StepResult RunSession::applyFolder() {
                 return StepResult::UpdateDatabase;
             }
         }
-        placement_.place([&](const QString& text) { status(window, text); });
+        placement_.place(record, releaseCheck, [&](const QString& text) { status(window, text); });
         message(box(values.Atualizou ? "Atualização concluída com sucesso!"
                                      : "Nenhuma atualização realizada!",
                     Icon::Information));

@@ -16,8 +16,10 @@
 #include "runs/fetch_item.h"
 #include "runs/installed_versions.h"
 #include "runs/placement.h"
+#include "runs/release_check.h"
 #include "runs/run_outcome.h"
 #include "runs/step_result.h"
+#include "runs/update_record.h"
 #include "runs/version_check.h"
 #include "runs/work_list.h"
 
@@ -51,6 +53,8 @@ public:
     QList<HistorySection> history;     // what the due work changes, for the terms
     std::optional<WorkItem> assistant; // a newer assistant the server offers
     InstalledVersions installed;       // as the version check or the directory run read them
+    UpdateRecord record;               // what the run did, written as it goes and at its end
+    ReleaseCheck releaseCheck{record}; // the release checked against its signed manifest
 
     // Whoever observes the run; not owned. Without one the run tells nobody and every
     // question gets its default answer.

@@ -1,5 +1,7 @@
 #include "runs/update_record.h"
 
+#include "runs/update_record_state.h"
+
 #include "common/file_version.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
@@ -25,78 +27,15 @@
 #include <QSet>
 #include <unistd.h>
 
-namespace krv::runs::record {
+namespace krv::runs {
+
+using State = UpdateRecord::State;
+using namespace record;
 
 namespace {
 
-// What the suite looks like at one moment.
-struct Snapshot {
-    QMap<QString, QString> modules; // file name -> version, files with version information
-    InstalledVersions installed;
-    QVariant menuRows;
-    QMap<QString, QString> tables; // name -> show create table
-};
-
-struct Statement {
-    QString sql;
-    QDateTime started;
-    qint64 startMs = 0, ms = -1; // -1: never ended (the run stopped in it)
-};
-
-struct FileEntry {
-    QString name;
-    qint64 size = 0;
-    QString sha256;
-};
-
-struct Download {
-    qint64 bytes = 0, ns = 0;
-};
-
-struct KeptEntry {
-    QString name;
-    qint64 size = 0, afterSize = 0;
-    QString sha256, afterSha256; // sha256 empty: added by the run
-};
-
-struct VersionEntry {
-    QString kind, name, version;
-    QJsonObject json() const { return {{"kind", kind}, {"name", name}, {"version", version}}; }
-};
-
-struct DataCopyEntry {
-    QString file, table, column;
-    qint64 rows = 0;
-};
-
 // How far a run got, in order; the record says the furthest.
 const QStringList kMilestones = {"start", "files", "database", "menu", "end"};
-
-struct State {
-    bool begun = false;
-    bool filesHashed = false;
-    QDateTime start;
-    QElapsedTimer clock;
-    Snapshot before;
-    QList<Statement> statements;
-    QList<DataCopyEntry> dataCopies;
-    bool statementsDone = false;
-    QList<FileEntry> files;
-    QMap<QString, Download> downloads; // by file name: this run's bytes and time
-    QSet<QString> verified;            // file names whose signature held
-    QString milestone = "start";
-    QJsonObject manifest; // empty when no manifest was checked
-    QList<KeptEntry> kept;
-    QJsonValue keptMenu; // null until the menu's rows are kept
-    QList<VersionEntry> offered, held;
-    QMap<QString, QJsonArray> notes; // field -> entries (withdrawals, holds ended)
-    std::function<RunFacts()> facts;
-};
-
-State& state() {
-    static State s;
-    return s;
-}
 
 QVariant scalar(const QString& sql) {
     try {
@@ -108,7 +47,9 @@ QVariant scalar(const QString& sql) {
     }
 }
 
-Snapshot take() {
+} // namespace
+
+Snapshot record::takeSnapshot() {
     Snapshot s;
     s.modules = moduleVersions(updatekrv::DirSis);
     s.installed = InstalledVersions::read();
@@ -130,6 +71,8 @@ Snapshot take() {
     }
     return s;
 }
+
+namespace {
 
 QJsonValue json(const QVariant& v) {
     return v.isNull() || !v.isValid() ? QJsonValue() : QJsonValue(v.toString());
@@ -179,7 +122,7 @@ QJsonArray filesJson(const State& s) {
 
 } // namespace
 
-QString recordsFolder(const QString& folder) {
+QString record::recordsFolder(const QString& folder) {
     return folder + "/atualizacoes";
 }
 
@@ -226,18 +169,35 @@ void hashUpdateFolder(State& s) {
         hash(s, f.filePath());
 }
 
-QJsonObject buildAt(bool running, int endCode);
+// The record whose run ends the program: the last one begun.
+UpdateRecord* endingRecord = nullptr;
+
+} // namespace
+
+UpdateRecord::UpdateRecord(std::function<Snapshot()> snapshot)
+    : snapshot_(std::move(snapshot)), s_(std::make_unique<State>()) {}
+
+UpdateRecord::~UpdateRecord() {
+    if (endingRecord != this)
+        return;
+    endingRecord = nullptr;
+    setBeforeReplacing({});
+}
+
+bool UpdateRecord::begun() const {
+    return s_->begun;
+}
 
 // Rewrites the record of a run still under way, so that a run cut off (killed, power lost)
 // leaves it saying how far it got.
-void checkpoint(const QString& milestone = {}) {
-    State& s = state();
+void UpdateRecord::checkpoint(const QString& milestone) {
+    State& s = *s_;
     if (!s.begun)
         return;
     if (kMilestones.indexOf(milestone) > kMilestones.indexOf(s.milestone))
         s.milestone = milestone;
     try {
-        const QJsonObject record = buildAt(true, 0);
+        const QJsonObject record = buildAt(true, 0).json;
         const QString dir = recordsFolder(updatekrv::DirSis);
         QDir().mkpath(dir);
         save(dir + '/' + recordName(record), record);
@@ -246,39 +206,42 @@ void checkpoint(const QString& milestone = {}) {
     }
 }
 
-} // namespace
-
-void reset() {
-    state() = State{};
+void UpdateRecord::reset() {
+    *s_ = State{};
 }
 
-void begin(std::function<RunFacts()> facts) {
-    State& s = state();
+void UpdateRecord::begin(std::function<RunFacts()> facts) {
+    State& s = *s_;
     if (s.begun)
         return;
     s.begun = true;
     s.facts = std::move(facts);
     s.start = QDateTime::currentDateTime();
     s.clock.start();
-    s.before = take();
+    s.before = snapshot_();
     markInterrupted(updatekrv::DirSis);
     checkpoint();
-    setBeforeReplacing(&kept::beforeReplacing);
-    // Once a process, whichever run (after a reset) is the one that ends it.
+    setBeforeReplacing(
+        [this](const QString& destination, const std::vector<StagedMember>& members) {
+            kept::beforeReplacing(*this, destination, members);
+        });
+    endingRecord = this;
+    // Once a process, whichever record begun last is the one that ends it.
     static bool registered = false;
     if (registered)
         return;
     registered = true;
     platform::atProgramEnd([](int code) {
         try {
-            if (!state().begun)
+            UpdateRecord* r = endingRecord;
+            if (!r || !r->s_->begun)
                 return;
             // A run that failed while fetching: what it fetched so far stays in the folder.
-            if (code != 0 && !state().filesHashed)
-                hashUpdateFolder(state());
-            const QJsonObject record = build(code);
+            if (code != 0 && !r->s_->filesHashed)
+                hashUpdateFolder(*r->s_);
+            const Built record = r->build(code);
             write(updatekrv::DirSis, record);
-            if (record["outcome"] == "updated")
+            if (record.json["outcome"] == "updated")
                 kept::removeOldFolders(updatekrv::DirSis);
         } catch (const std::exception&) {
             // The record never stands in the way of the program's end.
@@ -286,8 +249,8 @@ void begin(std::function<RunFacts()> facts) {
     });
 }
 
-void statement(const QString& sql) {
-    State& s = state();
+void UpdateRecord::statement(const QString& sql) {
+    State& s = *s_;
     if (!s.begun)
         return;
     const qint64 now = s.clock.elapsed();
@@ -300,8 +263,8 @@ void statement(const QString& sql) {
     }
 }
 
-void statementsDone() {
-    State& s = state();
+void UpdateRecord::statementsDone() {
+    State& s = *s_;
     if (!s.begun)
         return;
     s.statementsDone = true;
@@ -310,36 +273,37 @@ void statementsDone() {
     checkpoint("database");
 }
 
-void dataCopied(const QString& path, const QString& table, const QString& column, qint64 rows) {
-    State& s = state();
+void UpdateRecord::dataCopied(const QString& path, const QString& table, const QString& column,
+                              qint64 rows) {
+    State& s = *s_;
     if (s.begun)
         s.dataCopies << DataCopyEntry{QFileInfo(path).fileName(), table, column, rows};
 }
 
-void menuReloaded() {
+void UpdateRecord::menuReloaded() {
     checkpoint("menu");
 }
 
-void downloaded(const QString& name, qint64 bytes, qint64 ns) {
-    State& s = state();
+void UpdateRecord::downloaded(const QString& name, qint64 bytes, qint64 ns) {
+    State& s = *s_;
     if (s.begun)
         s.downloads[name] = Download{bytes, ns};
 }
 
-void signatureVerified(const QString& name) {
-    State& s = state();
+void UpdateRecord::signatureVerified(const QString& name) {
+    State& s = *s_;
     if (s.begun)
         s.verified << name;
 }
 
-void manifestChecked(qint64 serial, const QString& expires, const QString& sha256) {
-    State& s = state();
+void UpdateRecord::manifestChecked(qint64 serial, const QString& expires, const QString& sha256) {
+    State& s = *s_;
     if (s.begun)
         s.manifest = QJsonObject{{"serial", serial}, {"expires", expires}, {"sha256", sha256}};
 }
 
-void filesFound(const QString& folder, const QStringList& names) {
-    State& s = state();
+void UpdateRecord::filesFound(const QString& folder, const QStringList& names) {
+    State& s = *s_;
     if (!s.begun)
         return;
     // The medium's files stand for the update folder's: a copy there is not hashed again.
@@ -351,8 +315,8 @@ void filesFound(const QString& folder, const QStringList& names) {
     checkpoint("files");
 }
 
-void filesFetched() {
-    State& s = state();
+void UpdateRecord::filesFetched() {
+    State& s = *s_;
     // Hashed once, as fetched: the database update later writes its snapshot into krv.mdb.
     if (!s.begun || s.filesHashed)
         return;
@@ -390,9 +354,11 @@ qint64 fetchedBytes(const State& s) {
     return total;
 }
 
-QJsonObject buildAt(bool running, int endCode) {
-    State& s = state();
-    const Snapshot after = take();
+} // namespace
+
+Built UpdateRecord::buildAt(bool running, int endCode) const {
+    const State& s = *s_;
+    const Snapshot after = snapshot_();
     const bool failed = running || endCode != 0;
 
     // A module that appeared, changed, or lost its version information (null on that side).
@@ -484,28 +450,31 @@ QJsonObject buildAt(bool running, int endCode) {
     };
     for (auto it = s.notes.begin(); it != s.notes.end(); ++it)
         out[it.key()] = it.value();
-    return out;
+    const bool changed = !s.files.isEmpty() || !modules.isEmpty() || !statements.isEmpty() ||
+                         !altered.isEmpty() || !s.kept.isEmpty() ||
+                         after.installed.database != s.before.installed.database ||
+                         after.installed.menu != s.before.installed.menu ||
+                         json(after.menuRows) != json(s.before.menuRows);
+    return {out, changed};
 }
 
-} // namespace
-
-QString keepFolder() {
-    const State& s = state();
+QString UpdateRecord::keepFolder() const {
+    const State& s = *s_;
     if (!s.begun)
         return {};
     return recordsFolder(updatekrv::DirSis) + '/' + s.start.toString("yyyyMMdd-HHmmss-zzz");
 }
 
-bool alreadyKept(const QString& name) {
-    for (const KeptEntry& k : state().kept)
+bool UpdateRecord::alreadyKept(const QString& name) const {
+    for (const KeptEntry& k : s_->kept)
         if (k.name == name)
             return true;
     return false;
 }
 
-void fileKept(const QString& name, qint64 size, const QString& sha256, qint64 afterSize,
-              const QString& afterSha256) {
-    State& s = state();
+void UpdateRecord::fileKept(const QString& name, qint64 size, const QString& sha256,
+                            qint64 afterSize, const QString& afterSha256) {
+    State& s = *s_;
     if (!s.begun)
         return;
     for (KeptEntry& k : s.kept)
@@ -517,55 +486,50 @@ void fileKept(const QString& name, qint64 size, const QString& sha256, qint64 af
     s.kept << KeptEntry{name, size, afterSize, sha256, afterSha256};
 }
 
-QList<rollback::FileStep> keptFiles() {
+QList<rollback::FileStep> UpdateRecord::keptFiles() const {
     QList<rollback::FileStep> files;
-    for (const KeptEntry& k : state().kept)
+    for (const KeptEntry& k : s_->kept)
         files << rollback::FileStep{k.name, k.sha256.isEmpty(), k.sha256, k.afterSha256};
     return files;
 }
 
-void keptWritten() {
+void UpdateRecord::keptWritten() {
     checkpoint("files");
 }
 
-void menuKept(const QString& file, int rows) {
-    State& s = state();
+void UpdateRecord::menuKept(const QString& file, int rows) {
+    State& s = *s_;
     if (!s.begun)
         return;
     s.keptMenu = QJsonObject{{"file", file}, {"rows", rows}};
     checkpoint();
 }
 
-void versionOffered(const QString& kind, const QString& name, const QString& version) {
-    if (state().begun)
-        state().offered << VersionEntry{kind, name, version};
+void UpdateRecord::versionOffered(const QString& kind, const QString& name,
+                                  const QString& version) {
+    if (s_->begun)
+        s_->offered << VersionEntry{kind, name, version};
 }
 
-void versionHeld(const QString& kind, const QString& name, const QString& version) {
-    if (state().begun)
-        state().held << VersionEntry{kind, name, version};
+void UpdateRecord::versionHeld(const QString& kind, const QString& name, const QString& version) {
+    if (s_->begun)
+        s_->held << VersionEntry{kind, name, version};
 }
 
-void note(const QString& field, const QJsonObject& entry) {
-    if (state().begun)
-        state().notes[field].append(entry);
+void UpdateRecord::note(const QString& field, const QJsonObject& entry) {
+    if (s_->begun)
+        s_->notes[field].append(entry);
 }
 
-QJsonObject build(int endCode) {
-    return state().begun ? buildAt(false, endCode) : QJsonObject();
+Built UpdateRecord::build(int endCode) const {
+    return s_->begun ? buildAt(false, endCode) : Built{};
 }
 
-QString write(const QString& folder, const QJsonObject& record) {
+QString record::write(const QString& folder, const Built& built) {
+    const QJsonObject& record = built.json;
     if (record.isEmpty())
         return {};
-    const QJsonObject db = record["database"].toObject();
-    const bool changed =
-        !record["files"].toArray().isEmpty() || !record["modules"].toArray().isEmpty() ||
-        !db["statements"].toArray().isEmpty() || !db["tables_before"].toObject().isEmpty() ||
-        db["ult_atualizacao"].toObject()["before"] != db["ult_atualizacao"].toObject()["after"] ||
-        db["atmenu"].toObject()["before"] != db["atmenu"].toObject()["after"] ||
-        record["menu_rows"].toObject()["before"] != record["menu_rows"].toObject()["after"] ||
-        !record["kept_files"].toArray().isEmpty() || record.contains("rolled_back");
+    const bool changed = built.changed;
     const QString dir = recordsFolder(folder);
     const QString name = recordName(record);
     // A run that changed nothing and ended normally (cancelled, nothing due) leaves no record:
@@ -582,7 +546,7 @@ QString write(const QString& folder, const QJsonObject& record) {
     return dir + '/' + name;
 }
 
-void markInterrupted(const QString& folder) {
+void record::markInterrupted(const QString& folder) {
     const QDir dir(recordsFolder(folder));
     for (const QString& name : dir.entryList({"*.json"}, QDir::Files, QDir::Name)) {
         QFile file(dir.filePath(name));
@@ -611,4 +575,4 @@ void markInterrupted(const QString& folder) {
     }
 }
 
-} // namespace krv::runs::record
+} // namespace krv::runs

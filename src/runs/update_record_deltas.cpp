@@ -2,39 +2,32 @@
 // archive was fetched, and what the run's downloads cost beside the full archives'.
 #include "runs/update_record.h"
 
+#include "runs/update_record_state.h"
+
 #include <QJsonArray>
 #include <QList>
 
-namespace krv::runs::record {
+namespace krv::runs {
 
-namespace {
+using record::Judged;
 
-struct Judged {
-    QString archive, delta, reason;
-    qint64 bytes = 0, archiveSize = 0;
-};
-
-QList<Judged>& judged() {
-    static QList<Judged> list;
-    return list;
+void UpdateRecord::deltaServed(const QString& archive, const QString& delta, qint64 bytes,
+                               qint64 archiveSize) {
+    if (s_->begun)
+        s_->judged << Judged{archive, delta, {}, bytes, archiveSize};
 }
 
-} // namespace
-
-void deltaServed(const QString& archive, const QString& delta, qint64 bytes, qint64 archiveSize) {
-    judged() << Judged{archive, delta, {}, bytes, archiveSize};
+void UpdateRecord::deltaNotUsed(const QString& archive, const QString& reason) {
+    if (s_->begun)
+        s_->judged << Judged{archive, {}, reason, 0, 0};
 }
 
-void deltaNotUsed(const QString& archive, const QString& reason) {
-    judged() << Judged{archive, {}, reason, 0, 0};
-}
-
-QJsonValue deltaSummary(qint64 fetched) {
-    if (judged().isEmpty())
+QJsonValue UpdateRecord::deltaSummary(qint64 fetched) const {
+    if (s_->judged.isEmpty())
         return {};
     QJsonArray modules;
     qint64 full = fetched;
-    for (const Judged& j : judged()) {
+    for (const Judged& j : s_->judged) {
         if (j.delta.isEmpty()) {
             modules.append(QJsonObject{{"archive", j.archive}, {"full_because", j.reason}});
             continue;
@@ -49,4 +42,4 @@ QJsonValue deltaSummary(qint64 fetched) {
         {"modules", modules}, {"bytes_fetched", fetched}, {"full_archives_bytes", full}};
 }
 
-} // namespace krv::runs::record
+} // namespace krv::runs

@@ -1,4 +1,5 @@
 // The update record's file and log line: written when a run changed something or failed.
+#include "common/updatekrv.h"
 #include "make_zip.h"
 #include "runs/update_record.h"
 
@@ -8,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace krv;
@@ -37,41 +39,106 @@ QJsonObject recordOf(int exitCode, const QJsonObject& changes) {
     return r;
 }
 
-TEST(UpdateRecord, WrittenWhenTheRunChangedSomethingOrFailedWithOneLogLine) {
+// The record built from what a run told it, over a suite looked at through a snapshot the
+// test sets: written when the run changed something or failed, with one log line.
+TEST(UpdateRecord, BuiltFromWhatTheRunToldAndWrittenWhenItChangedSomethingOrFailed) {
+    using runs::UpdateRecord;
+    using Snapshot = runs::record::Snapshot;
+    Snapshot before;
+    before.modules = {{"krvsis.exe", "01.31.00"}};
+    before.installed.database = "000131";
+    before.menuRows = 3;
     struct Case {
         const char* name;
+        std::function<void(UpdateRecord&, Snapshot&, const QString& suite)> run;
         int exitCode;
-        QJsonObject changes;
-        bool written;
+        bool changed; // written then, or on a failure
+        std::function<void(const QJsonObject&)> check = {};
     } cases[] = {
-        {"nothing changed", 0, {}, false},
-        {"a module", 0, {{"modules", QJsonArray{QJsonObject{{"name", "m"}}}}}, true},
-        {"a file fetched", 0, {{"files", QJsonArray{QJsonObject{{"name", "f"}}}}}, true},
-        {"menu rows", 0, {{"menu_rows", QJsonObject{{"before", "3"}, {"after", "5"}}}}, true},
-        {"a failure", 1, {}, true},
+        {"nothing changed", [](UpdateRecord&, Snapshot&, const QString&) {}, 0, false},
+        {"a module",
+         [](UpdateRecord&, Snapshot& after, const QString&) {
+             after.modules["krvsis.exe"] = "01.32.00";
+         },
+         0, true,
+         [](const QJsonObject& r) {
+             EXPECT_EQ(r["modules"][0]["before"], "01.31.00");
+             EXPECT_EQ(r["modules"][0]["after"], "01.32.00");
+             EXPECT_EQ(r["outcome"], "updated");
+             EXPECT_EQ(r["reached"], "end");
+         }},
+        {"a file found on a medium",
+         [](UpdateRecord& r, Snapshot&, const QString& suite) {
+             writeFile(suite + "/m.zip", "abc");
+             r.filesFound(suite, {"m.zip"});
+         },
+         0, true,
+         [](const QJsonObject& r) {
+             EXPECT_EQ(r["files"][0]["sha256"],
+                       "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+             EXPECT_EQ(r["files"][0]["download_bytes"], QJsonValue());
+         }},
+        {"menu rows", [](UpdateRecord&, Snapshot& after, const QString&) { after.menuRows = 5; }, 0,
+         true},
+        {"the database version",
+         [](UpdateRecord&, Snapshot& after, const QString&) {
+             after.installed.database = "000132";
+         },
+         0, true,
+         [](const QJsonObject& r) {
+             EXPECT_EQ(r["database"]["ult_atualizacao"]["after"], "000132");
+             EXPECT_EQ(r["reached"], "end");
+         }},
+        {"a statement the server refused",
+         [](UpdateRecord& r, Snapshot&, const QString&) { r.statement("alter table t add c int"); },
+         1, true,
+         [](const QJsonObject& r) {
+             EXPECT_EQ(r["database"]["statements"][0]["result"], "error");
+             EXPECT_EQ(r["reached"], "database");
+             EXPECT_EQ(r["outcome"], "failed");
+         }},
+        {"a file kept, then put back",
+         [](UpdateRecord& r, Snapshot&, const QString&) {
+             r.fileKept("krvsis.exe", 3, QString(64, 'a'), 4, QString(64, 'b'));
+             r.note("files_put_back", {{"name", "krvsis.exe"}, {"result", "restored"}});
+         },
+         1, true,
+         [](const QJsonObject& r) {
+             EXPECT_EQ(r["kept_files"][0]["after_size"], 4);
+             EXPECT_EQ(r["files_put_back"][0]["result"], "restored");
+         }},
+        {"a failure", [](UpdateRecord&, Snapshot&, const QString&) {}, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir suite;
-        const QJsonObject rec = recordOf(c.exitCode, c.changes);
-        // What the run wrote of itself while it went on.
-        QDir().mkpath(suite.path() + "/atualizacoes");
-        writeFile(suite.path() + "/atualizacoes/20260301-023000-125.json", "{}");
-        const QString path = runs::record::write(suite.path(), rec);
-        EXPECT_EQ(!path.isEmpty(), c.written);
-        if (!c.written) {
+        updatekrv::DirSis = suite.path();
+        Snapshot after = before;
+        bool begun = false;
+        UpdateRecord record([&] { return begun ? after : before; });
+        record.begin([] { return runs::record::RunFacts{"ana", "http://x/", true, "linha\t2"}; });
+        begun = true;
+        c.run(record, after, suite.path());
+        const runs::record::Built built = record.build(c.exitCode);
+        EXPECT_EQ(built.changed, c.changed);
+        const QString path = runs::record::write(suite.path(), built);
+        EXPECT_EQ(!path.isEmpty(), c.changed || c.exitCode != 0);
+        if (path.isEmpty()) {
+            // The record written while the run went on goes too.
             EXPECT_FALSE(QDir(suite.path() + "/atualizacoes").exists());
             continue;
         }
-        EXPECT_EQ(path, suite.path() + "/atualizacoes/20260301-023000-125.json");
-        EXPECT_EQ(QJsonDocument::fromJson(readFile(path)).object(), rec);
-        // No temporary file is left beside it.
+        const QJsonObject rec = QJsonDocument::fromJson(readFile(path)).object();
+        EXPECT_EQ(rec, built.json);
+        if (c.check)
+            c.check(rec);
+        const QString name = QFileInfo(path).fileName();
         EXPECT_EQ(QDir(suite.path() + "/atualizacoes").entryList(QDir::Files),
-                  QStringList({"20260301-023000-125.json", "atualizacoes.log"}));
+                  QStringList({name, "atualizacoes.log"}));
         EXPECT_EQ(readFile(suite.path() + "/atualizacoes/atualizacoes.log"),
-                  QString("2026-03-01T02:30:00.125\t2026-03-01T02:31:00.000\t%1\t%2\tana\t"
-                          "http://x/\tlinha 1 linha 2\t20260301-023000-125.json\n")
-                      .arg(rec["outcome"].toString(), rec["reached"].toString())
+                  QString("%1\t%2\t%3\t%4\tana\thttp://x/\tlinha 2\t%5\n")
+                      .arg(rec["start"].toString(), rec["end"].toString(),
+                           rec["outcome"].toString(), rec["reached"].toString(), name)
                       .toUtf8());
     }
     EXPECT_TRUE(runs::record::write("/tmp", {}).isEmpty());
