@@ -5,8 +5,6 @@
 
 namespace krv::runmode {
 
-// --now: a release being rolled out in stages is taken outside this installation's stage.
-inline bool now = false;
 // The program's own command-line arguments, without the program's name: an unattended
 // assistant that replaces itself starts its successor with them.
 inline QStringList arguments;

@@ -8,6 +8,7 @@
 #include "platform/application.h"
 #include "platform/forms.h"
 #include "platform/program.h"
+#include "runs/run_session.h"
 #include "scripting/script_runner.h"
 
 #include <QCoreApplication>
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
         std::fflush(nullptr);
         ::_exit(status);
     }
-    krv::runmode::now = options.now;
+    krv::runs::session().now = options.now;
     krv::runmode::arguments = args;
 
     // The test hook's script side, handed over before the application starts the hook.

@@ -1,6 +1,5 @@
 #include "runs/release_steering.h"
 
-#include "common/run_mode.h"
 #include "common/updatekrv.h"
 #include "database/connection.h"
 #include "runs/installation_id.h"
@@ -74,7 +73,7 @@ bool takeRelease(RunSession& run) {
         endWithout(run);
         return false;
     }
-    if (d.take || runmode::now)
+    if (d.take || run.now)
         return true;
     const QString when = d.from.isValid()
                              ? "esta instalação a recebe a partir de " +

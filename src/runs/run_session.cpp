@@ -58,6 +58,7 @@ void RunSession::reset() {
     assistant.reset();
     installed = {};
     unattended = false;
+    now = false;
     dataChange = database::DataChangePolicy::Ask;
     ownsUpdateFolder_ = true;
     placement_.clear();

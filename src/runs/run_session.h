@@ -66,6 +66,8 @@ public:
     Fetcher fetchFile;
     // Nobody watches the run (--unattended).
     bool unattended = false;
+    // --now: a release being rolled out in stages is taken outside this installation's stage.
+    bool now = false;
     // A change that alters stored values: asked with somebody at the screen; unattended runs
     // refuse it, or allow it with --allow-data-change.
     database::DataChangePolicy dataChange = database::DataChangePolicy::Ask;
