@@ -1011,6 +1011,15 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         bool onMedium = false;       // a directory run of a medium holding deltas, no archive
         bool rollback = false;       // undone afterwards
         int exitCode = 0;
+        std::function<void(manifest::Manifest&)> resign = {}; // the served manifest, re-signed
+        bool refusedUnfetched = false; // judged and remembered without being fetched
+    };
+    const auto editDelta = [&](const std::function<void(manifest::Delta&)>& edit) {
+        return [=](manifest::Manifest& m) {
+            for (manifest::Delta& d : m.deltas)
+                if (d.name == from31)
+                    edit(d);
+        };
     };
     const QList<Case> cases = {
         {"a delta from the version before serves", 31, [] {}, from31, {}, 1},
@@ -1042,6 +1051,45 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
          false,
          1},
         {"a delta update undone by the rollback", 31, [] {}, from31, {}, 1, nullptr, false, true},
+        {"a window over the cap, refused before fetching",
+         31,
+         [] {},
+         {},
+         "acima do limite",
+         0,
+         nullptr,
+         false,
+         false,
+         0,
+         editDelta([](manifest::Delta& d) { d.window = qint64(512) << 20; }),
+         true},
+        {"a rebuilt file that differs from the archive's members",
+         31,
+         [] {},
+         {},
+         "reconstruído pelo delta",
+         1,
+         nullptr,
+         false,
+         false,
+         0,
+         [](manifest::Manifest& m) {
+             for (manifest::Entry& e : m.files)
+                 for (manifest::Member& member : e.members)
+                     if (member.name == "krvsis")
+                         member.sha256 = QString(64, 'a');
+         }},
+        // What an earlier run of the same serial wrote: not fetched again, no status line.
+        {"a delta that failed before for this serial",
+         31,
+         [&] {
+             QDir().mkpath(suite + "/atualizacoes");
+             writeFile(suite + "/atualizacoes/deltas-recusados.txt",
+                       "5\t" + from31.toUtf8() + "\n");
+         },
+         {},
+         "já falhou",
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1060,6 +1108,8 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         writeFile(suite + "/leiame.txt", "notas");
         QFile::remove(suite + "/novo.dll");
         writeFile(suite + "/zelvor.pub", maker.publicLine());
+        if (c.resign)
+            maker.resign(release, c.resign);
         c.spoil();
         const QByteArray leiame = readFile(suite + "/leiame.txt");
         const auto deltaGets = [&] { return downloads(from31) + downloads(from30); };
@@ -1095,8 +1145,8 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         EXPECT_EQ(downloads(archive) - archiveBefore, c.delta.isEmpty() && !c.onMedium ? 1 : 0);
         const QJsonObject bytes = rec["delta_updates"].toObject();
         // The status line says why a delta that was fetched did not serve.
-        EXPECT_EQ(r.output.contains("Baixando o arquivo completo de " + archive),
-                  c.delta.isEmpty() && c.deltaGets > 0)
+        const bool failedHere = c.delta.isEmpty() && (c.deltaGets > 0 || c.refusedUnfetched);
+        EXPECT_EQ(r.output.contains("Baixando o arquivo completo de " + archive), failedHere)
             << what;
         if (c.delta.isEmpty()) {
             EXPECT_TRUE(judged["full_because"].toString().contains(c.fullBecause)) << what;
@@ -1115,7 +1165,7 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         }
         // A delta that failed is remembered for the serial, and nothing of it stays.
         EXPECT_EQ(readFile(suite + "/atualizacoes/deltas-recusados.txt").contains(from31.toUtf8()),
-                  c.deltaGets > 0 && c.delta.isEmpty());
+                  failedHere || c.fullBecause == "já falhou");
         if (c.cutAt) {
             EXPECT_EQ(served_.answered("GET /atualsis/" + c.delta.toStdString() + " 206"), 1);
         }
