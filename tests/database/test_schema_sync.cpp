@@ -797,27 +797,40 @@ TEST_F(SchemaFixture, NewTablesAreCreatedParentsFirstWithCyclesAfterwards) {
     EXPECT_TRUE(sync(file).statements.isEmpty());
 }
 
-// A missing view is created; a live one whose definition differs is reported and kept.
+// A missing view or routine is created; a live one whose definition differs is reported and
+// kept.
 TEST_F(SchemaFixture, DifferingViewIsReportedAndKeptAMissingOneCreated) {
     both({"create table t (a int)"});
-    live.exec("create view v as select a from t");
+    live.exec({"create view v as select a from t", "create function dobro(x int) returns int "
+                                                   "deterministic return x * 3"});
     reference.exec({"create view v as select a, a + 1 as b from t",
                     "create view w as select a * 2 as d from t",
-                    "create view a_de_w as select d from w"});
+                    "create view a_de_w as select d from w",
+                    "create function dobro(x int) returns int deterministic return x * 2",
+                    "create procedure zera() update t set a = 0"});
     const UpdateFile file = build();
     const auto trace = sync(file);
+    const QStringList kept = {"Função <dobro> difere da referência: mantido como está",
+                              "Visão <v> difere da referência: mantido como está"};
     // A view comes after the view it selects from.
-    EXPECT_EQ(trace.lines, QStringList({"Visão <v> difere da referência: mantido como está",
-                                        "Criando Visão <w>", "Criando Visão <a_de_w>"}));
-    EXPECT_EQ(trace.statements,
-              QStringList({"create view `w` as select `t`.`a` * 2 AS `d` from `t`",
-                           "create view `a_de_w` as select `w`.`d` AS `d` from `w`"}));
+    for (const QString& line :
+         kept + QStringList{"Criando Visão <w>", "Criando Procedimento <zera>"})
+        EXPECT_TRUE(trace.lines.contains(line)) << trace.lines.join("\n").toStdString();
+    EXPECT_LT(trace.lines.indexOf("Criando Visão <w>"),
+              trace.lines.indexOf("Criando Visão <a_de_w>"));
+    EXPECT_TRUE(
+        trace.statements.contains("create view `a_de_w` as select `w`.`d` AS `d` from `w`"));
+    EXPECT_EQ(trace.statements.size(), 3) << trace.statements.join("\n").toStdString();
     EXPECT_EQ(live.column("select column_name from information_schema.columns where table_schema "
                           "= database() and table_name = 'v'"),
               QStringList{"a"});
+    EXPECT_EQ(live.scalar("select dobro(5)"), "15");
+    live.exec({"insert into t values (7)", "call zera()"});
+    EXPECT_EQ(live.scalar("select a from t"), "0");
     const auto rerun = sync(file);
     EXPECT_TRUE(rerun.statements.isEmpty());
-    EXPECT_EQ(rerun.lines, QStringList{"Visão <v> difere da referência: mantido como está"});
+    EXPECT_EQ(QStringList(rerun.lines).filter("difere").size(), 2)
+        << rerun.lines.join("\n").toStdString();
 }
 
 TEST(ForeignKeyTexts, AreWrittenAndComparedAsTheServerDoes) {
