@@ -7,6 +7,7 @@
 #include "make_zip.h"
 #include "pe_builder.h"
 #include "release_signer.h"
+#include "runs/delta_update.h"
 #include "served_folder.h"
 #include "test_db.h"
 #include "throwaway_ca.h"
@@ -1014,13 +1015,6 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         std::function<void(manifest::Manifest&)> resign = {}; // the served manifest, re-signed
         bool refusedUnfetched = false; // judged and remembered without being fetched
     };
-    const auto editDelta = [&](const std::function<void(manifest::Delta&)>& edit) {
-        return [=](manifest::Manifest& m) {
-            for (manifest::Delta& d : m.deltas)
-                if (d.name == from31)
-                    edit(d);
-        };
-    };
     const QList<Case> cases = {
         {"a delta from the version before serves", 31, [] {}, from31, {}, 1},
         {"a delta from two versions back, used directly", 30, [] {}, from30, {}, 1},
@@ -1061,7 +1055,11 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
          false,
          false,
          0,
-         editDelta([](manifest::Delta& d) { d.window = qint64(512) << 20; }),
+         [&](manifest::Manifest& m) {
+             for (manifest::Delta& d : m.deltas)
+                 if (d.name == from31)
+                     d.window = qint64(512) << 20;
+         },
          true},
         {"a rebuilt file that differs from the archive's members",
          31,
@@ -1082,11 +1080,7 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         // What an earlier run of the same serial wrote: not fetched again, no status line.
         {"a delta that failed before for this serial",
          31,
-         [&] {
-             QDir().mkpath(suite + "/atualizacoes");
-             writeFile(suite + "/atualizacoes/deltas-recusados.txt",
-                       "5\t" + from31.toUtf8() + "\n");
-         },
+         [&] { runs::delta::rememberFailed(suite, 5, from31); },
          {},
          "já falhou",
          0},
@@ -1165,7 +1159,7 @@ TEST_F(InternetRun, AModuleComesAsADeltaWhenOneServesAndWholeInTheSameRunWhenNot
         }
         // A delta that failed is remembered for the serial, and nothing of it stays.
         EXPECT_EQ(readFile(suite + "/atualizacoes/deltas-recusados.txt").contains(from31.toUtf8()),
-                  failedHere || c.fullBecause == "já falhou");
+                  failedHere || c.fullBecause == "já falhou"); // that row remembered it itself
         if (c.cutAt) {
             EXPECT_EQ(served_.answered("GET /atualsis/" + c.delta.toStdString() + " 206"), 1);
         }
